@@ -1,0 +1,66 @@
+// A program started as a child process, executed directly (no shell), with
+// optional pipes to its standard streams.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+struct ChildProcessOptions {
+  enum class Stream { Inherit, Null, Pipe };
+  Stream input = Stream::Inherit;
+  Stream output = Stream::Inherit;
+  Stream error = Stream::Inherit;
+  // Standard error goes to the same pipe as standard output.
+  bool mergeErrorIntoOutput = false;
+  // Variables added to, or replacing those of, this process's environment.
+  std::vector<std::pair<std::string, std::string>> environment;
+  std::string workingDirectory;
+  // Left running when this object goes away, and reaped once it exits.
+  bool detachOnDestroy = false;
+};
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // argv[0] is looked up on the search path when it holds no separator.
+  bool Start(const std::vector<std::string>& argv, const ChildProcessOptions& options);
+  bool IsRunning() const { return id_ > 0 && !exited_; }
+  std::uint32_t Id() const { return static_cast<std::uint32_t>(id_); }
+
+  // Pipe ends; counts as the channels do: >0 bytes, 0 end, <0 error.
+  long WriteInput(const char* data, std::size_t length);
+  void CloseInput();
+  long ReadOutput(char* buffer, std::size_t size);
+  long ReadError(char* buffer, std::size_t size);
+  // Reads output and error until both end.
+  void ReadAll(std::string* output, std::string* error);
+
+  // Waits for the exit; timeout -1 waits forever. True once it has exited,
+  // with its exit code (128 + signal number when a signal ended it).
+  bool Wait(int timeoutMilliseconds, int* exitCode);
+  // Ends the child at once.
+  void Kill();
+  // Asks the child to end (SIGTERM or its equivalent).
+  void Terminate();
+
+ private:
+  bool Reap(bool block);
+  void ClosePipes();
+
+  int id_ = -1;
+  bool exited_ = false;
+  int exitCode_ = 0;
+  int input_ = -1, output_ = -1, error_ = -1;
+  bool detach_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+// Facts about, and set-up of, the running process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Full path of the running executable; empty when it cannot be found.
+std::string ModuleFilePath();
+
+// True for the characters that separate directories in a path.
+bool IsPathSeparator(char c);
+
+std::uint32_t CurrentThreadId();
+std::uint32_t CurrentProcessId();
+
+// Environment variable, or the fallback when it is not set.
+std::string EnvironmentValue(const char* name, const char* fallback);
+
+// Watches for the operating system shutting down. The notice only sets a
+// flag; the default handling (termination) follows.
+void WatchSystemShutdown();
+bool SystemShutdownPending();
+
+// Switches to the system's locale when the process still has the classic one.
+void UseSystemLocaleIfClassic();
+
+// Standard input and output without newline translation.
+void SetBinaryStandardStreams();
+
+// Socket library start and end, once per user; returns false when sockets
+// cannot be used.
+bool StartSocketLibrary();
+void StopSocketLibrary();
+
+void SleepMilliseconds(unsigned milliseconds);
+
+}  // namespace platform

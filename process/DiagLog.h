@@ -1,0 +1,52 @@
+// The process-wide diagnostic log: one printf-like call with a verbosity bit.
+#pragma once
+
+#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+// Verbosity mask of the process; set by the option parser before the log opens.
+extern std::uint32_t g_diagLogMask;
+
+// Opens the process-wide log once; later calls do nothing. An empty or null
+// name selects standard error. A rollover size of 0 means 100000 bytes.
+void OpenDiagLog(const char* fileName, std::uint32_t rolloverSize);
+
+// Writes one message when its bit is in the mask. Formats end in a newline.
+void DiagLog(std::uint32_t bit, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Time-of-day text of a log line: hours (not wrapped at 24), minutes and
+// seconds with six decimals and no leading zero.
+std::string FormatDiagLogTime(std::uint64_t ticksSinceOrigin, std::uint64_t baseTicks,
+                              std::uint64_t frequency);
+
+// One log stream with rollover; the process-wide log is one of these.
+class DiagnosticLog {
+ public:
+  DiagnosticLog() = default;
+  ~DiagnosticLog();
+  DiagnosticLog(const DiagnosticLog&) = delete;
+  DiagnosticLog& operator=(const DiagnosticLog&) = delete;
+
+  void Open(const char* fileName, std::uint32_t rolloverSize);
+  bool IsOpen() const { return opened_; }
+  void Write(std::uint32_t mask, std::uint32_t bit, const char* format, va_list args);
+  // The file name in use; empty when writing to standard error.
+  const std::string& FileName() const { return fileName_; }
+  bool WritesToFile() const { return !fileName_.empty(); }
+
+ private:
+  std::timed_mutex lock_;
+  bool opened_ = false;
+  std::FILE* stream_ = nullptr;
+  std::string fileName_;
+  std::uint32_t rolloverSize_ = 100000;
+  std::uint64_t origin_ = 0;
+  std::uint64_t frequency_ = 0;
+  std::uint64_t baseTicks_ = 0;
+};
+
+// The process-wide log, for those that need to know where it goes.
+DiagnosticLog& ProcessDiagLog();

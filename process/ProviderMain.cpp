@@ -1,0 +1,59 @@
+#include "process/ProviderMain.h"
+
+#include "platform/Process.h"
+#include "process/CommandLine.h"
+#include "process/DiagLog.h"
+#include "process/Unicorn.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+const char kUniqueName[] = "Corvane inventory provider";
+}
+
+int ProviderMain(int argc, char** argv) {
+  platform::WatchSystemShutdown();
+  platform::UseSystemLocaleIfClassic();
+  std::string moduleDirectory = platform::ModuleFilePath();
+  if (!moduleDirectory.empty() && moduleDirectory[0] == '"') moduleDirectory.erase(0, 1);
+  while (!moduleDirectory.empty() && !platform::IsPathSeparator(moduleDirectory.back()))
+    moduleDirectory.pop_back();
+  platform::SetBinaryStandardStreams();
+  if (!platform::StartSocketLibrary()) {
+    std::fprintf(stderr, "Unable to initialize server\n");
+    return 1;
+  }
+
+  ServerOptions server;
+  ProcessOptions process;
+  std::vector<std::string> args(argv, argv + argc);
+  CommandLineResult parsed = ParseCommandLine(args, server, process);
+  if (!parsed.proceed) {
+    std::fputs(parsed.standardError.c_str(), stderr);
+    std::fputs(parsed.standardOutput.c_str(), stdout);
+    return parsed.exitCode;
+  }
+  g_diagLogMask = process.verbosityMask;
+  OpenDiagLog(process.logFileName.c_str(), process.logRolloverSize);
+
+  std::string appName = args.empty() || args[0].empty() ? "UNKNOWN" : ModuleNameOf(args[0]);
+  DiagLog(0x80, "App name is [%s]\n", appName.c_str());
+  DiagLog(0x10, "Verbosity level is %04x\n", g_diagLogMask);
+  for (std::size_t i = 0; i < args.size(); ++i) DiagLog(0x80, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
+  if (process.logRolloverSize != 0) DiagLog(0x80, "Log rollover at %u\n", process.logRolloverSize);
+
+  bool guardHeld = false;
+  if (server.uniquenessRequested) {
+    if (!Unicorn::TheOne(kUniqueName)) return 1;
+    guardHeld = true;
+  } else {
+    DiagLog(0x20, "Uniqueness not requested\n");
+  }
+
+  platform::StopSocketLibrary();
+  if (guardHeld) Unicorn::Release();
+  DiagLog(0x10, "Shutdown...\n");
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "process/ProviderMain.h"
+
+int main(int argc, char** argv) { return ProviderMain(argc, argv); }

@@ -1,0 +1,104 @@
+#include "process/DiagLog.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+void Write(DiagnosticLog& log, std::uint32_t mask, std::uint32_t bit, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  log.Write(mask, bit, format, args);
+  va_end(args);
+}
+
+TEST(DiagLogTime, SecondsHaveSixDecimalsAndNoLeadingZero) {
+  const std::uint64_t f = 1000000;
+  EXPECT_EQ(FormatDiagLogTime(0, (9 * 3600 + 5 * 60 + 7) * f + 250000, f), "09:05:7.250000");
+  EXPECT_EQ(FormatDiagLogTime(5 * f + f / 4, 0, f), "00:00:5.250000");
+  EXPECT_EQ(FormatDiagLogTime(0, (10 * 3600 + 59 * 60 + 59) * f, f), "10:59:59.000000");
+  // Started at 23:59:00 UTC, logging 31 minutes later: hours are not wrapped.
+  EXPECT_EQ(FormatDiagLogTime(31 * 60 * f, (23 * 3600 + 59 * 60) * f, f), "24:30:0.000000");
+  EXPECT_EQ(FormatDiagLogTime(123, 0, 0), "");
+}
+
+TEST(DiagLogFile, LinePrefixAndMask) {
+  TempDir dir;
+  std::string name = dir.File("diag.log");
+  DiagnosticLog log;
+  log.Open(name.c_str(), 0);
+  ASSERT_TRUE(log.WritesToFile());
+  Write(log, 0x10, 0x20, "hidden %d\n", 1);
+  EXPECT_EQ(ReadFile(name), "");
+  Write(log, 0x30, 0x20, "shown %s %d\n", "x", 2);
+  std::string text = ReadFile(name);
+  std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2,}:\d{2}:\d{1,2}\.\d{6}\(\d+\) :shown x 2\n$)");
+  EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+TEST(DiagLogFile, UnwritableFileFallsBackToStandardError) {
+  DiagnosticLog log;
+  log.Open("/nonexistent-dir/x/diag.log", 0);
+  EXPECT_FALSE(log.WritesToFile());
+  EXPECT_EQ(log.FileName(), "");
+}
+
+TEST(DiagLogFile, RolloverKeepsTheCrossingLineWhole) {
+  TempDir dir;
+  std::string name = dir.File("roll.log");
+  testing_support::WriteFile(name + ".old", "stale copy\n");
+  DiagnosticLog log;
+  log.Open(name.c_str(), 2048);
+  std::string payload(100, 'a');
+  int lines = 0;
+  while (testing_support::FileExists(name) && ReadFile(name + ".old") == "stale copy\n") {
+    Write(log, 1, 1, "%04d %s\n", lines++, payload.c_str());
+    ASSERT_LT(lines, 100);
+  }
+  std::string old = ReadFile(name + ".old");
+  // The older copy was replaced; the current file starts empty.
+  EXPECT_GT(old.size(), 2048u);
+  EXPECT_LT(old.size(), 2048u + 200u);
+  EXPECT_EQ(old.back(), '\n');
+  EXPECT_NE(old.find(payload + "\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(name), "");
+  // Every line before the rollover is in the old copy, the last one whole.
+  char last[16];
+  std::snprintf(last, sizeof last, "%04d ", lines - 1);
+  EXPECT_NE(old.find(last), std::string::npos);
+  Write(log, 1, 1, "after\n");
+  EXPECT_NE(ReadFile(name).find(":after\n"), std::string::npos);
+}
+
+TEST(DiagLogFile, LinesFromThreadsNeverInterleave) {
+  TempDir dir;
+  std::string name = dir.File("threads.log");
+  DiagnosticLog log;
+  log.Open(name.c_str(), 100000000);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 200; ++i) Write(log, 1, 1, "thread %d line %d %s\n", t, i, "0123456789abcdef");
+    });
+  for (auto& th : threads) th.join();
+  std::string text = ReadFile(name);
+  std::regex line(R"(\d{4}-\d{2}-\d{2} [0-9:.]+\(\d+\) :thread \d line \d+ 0123456789abcdef)");
+  std::size_t count = 0, start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line)) << text.substr(start, end - start);
+    start = end + 1;
+    ++count;
+  }
+  EXPECT_EQ(count, 800u);
+}
+
+}  // namespace

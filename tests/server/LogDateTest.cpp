@@ -1,0 +1,48 @@
+#include "server/LogDate.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_support::HelperBinary;
+using testing_support::Run;
+
+// 2012-11-07 09:55:21 UTC
+const char kMoment[] = "1352282121";
+
+std::string DateIn(const std::string& tz, const char* moment = kMoment) {
+  auto result = Run({HelperBinary("format-log-date"), moment}, "", {{"TZ", tz}});
+  EXPECT_EQ(result.exitCode, 0);
+  return result.output;
+}
+
+TEST(FormatLogDate, OffsetIsTheStandardBiasOfTheZone) {
+  EXPECT_EQ(DateIn("UTC0"), "[07/Nov/2012:09:55:21 +0000]\n");
+  EXPECT_EQ(DateIn("CET-1"), "[07/Nov/2012:10:55:21 +0100]\n");
+  EXPECT_EQ(DateIn("EST5"), "[07/Nov/2012:04:55:21 -0500]\n");
+  EXPECT_EQ(DateIn("IST-5:30"), "[07/Nov/2012:15:25:21 +0530]\n");
+  EXPECT_EQ(DateIn("NST3:30"), "[07/Nov/2012:06:25:21 -0330]\n");
+}
+
+TEST(FormatLogDate, DaylightSavingShowsTheStandardBias) {
+  // 2012-07-01 12:00:00 UTC: summer in Central Europe and New York.
+  EXPECT_EQ(DateIn("CET-1CEST,M3.5.0,M10.5.0/3", "1341144000"), "[01/Jul/2012:14:00:00 +0100]\n");
+  EXPECT_EQ(DateIn("EST5EDT,M3.2.0,M11.1.0", "1341144000"), "[01/Jul/2012:08:00:00 -0500]\n");
+}
+
+TEST(FormatLogDate, BufferLimits) {
+  char small[8];
+  FormatLogDate(small, sizeof small, 1352282121);
+  EXPECT_EQ(std::string(small).size(), 7u);
+  EXPECT_EQ(small[0], '[');
+  EXPECT_EQ(FormatLogDate(nullptr, 64, 0), nullptr);
+  char untouched[4] = "abc";
+  FormatLogDate(untouched, 0, 0);
+  EXPECT_STREQ(untouched, "abc");
+  char now[64];
+  EXPECT_EQ(std::string(FormatLogDate(now, sizeof now, 0)).size(), 28u);
+}
+
+}  // namespace
