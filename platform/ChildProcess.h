@@ -24,8 +24,18 @@ struct ChildProcessOptions {
   bool detachOnDestroy = false;
 };
 
+// What became of a child process of this process, looked at without
+// collecting it: Ended means it has finished but the system still holds its
+// entry (it has not been reaped); Gone means it was reaped, or is no child of
+// this process.
+enum class ChildProcessState { Running, Ended, Gone };
+ChildProcessState QueryChildProcess(std::uint32_t id);
+
 class ChildProcess {
  public:
+  // Why the last Start failed.
+  enum class StartFailure { None, Pipe, Launch };
+
   ChildProcess() = default;
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -35,6 +45,7 @@ class ChildProcess {
   bool Start(const std::vector<std::string>& argv, const ChildProcessOptions& options);
   bool IsRunning() const { return id_ > 0 && !exited_; }
   std::uint32_t Id() const { return static_cast<std::uint32_t>(id_); }
+  StartFailure LastStartFailure() const { return failure_; }
 
   // Pipe ends; counts as the channels do: >0 bytes, 0 end, <0 error.
   long WriteInput(const char* data, std::size_t length);
@@ -61,6 +72,7 @@ class ChildProcess {
   int exitCode_ = 0;
   int input_ = -1, output_ = -1, error_ = -1;
   bool detach_ = false;
+  StartFailure failure_ = StartFailure::None;
 };
 
 }  // namespace platform

@@ -18,6 +18,11 @@ std::uint32_t CurrentProcessId();
 // Environment variable, or the fallback when it is not set.
 std::string EnvironmentValue(const char* name, const char* fallback);
 
+// Sets an environment variable of this process (and so of the children it
+// starts afterwards); a null value removes it. Not for use while other
+// threads start children or read the environment.
+bool SetEnvironmentValue(const char* name, const char* value);
+
 // Watches for the operating system shutting down. The notice only sets a
 // flag; the default handling (termination) follows.
 void WatchSystemShutdown();

@@ -66,7 +66,20 @@ ChildProcess::~ChildProcess() {
   }
 }
 
+ChildProcessState QueryChildProcess(std::uint32_t id) {
+  if (id == 0) return ChildProcessState::Gone;
+  siginfo_t info;
+  std::memset(&info, 0, sizeof info);
+  int r;
+  while ((r = waitid(P_PID, static_cast<id_t>(id), &info, WEXITED | WNOHANG | WNOWAIT)) < 0 &&
+         errno == EINTR) {
+  }
+  if (r < 0) return ChildProcessState::Gone;
+  return info.si_pid == 0 ? ChildProcessState::Running : ChildProcessState::Ended;
+}
+
 bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProcessOptions& options) {
+  failure_ = StartFailure::Launch;
   if (argv.empty() || id_ > 0) return false;
   detach_ = options.detachOnDestroy;
   // Writing to a child that has gone must fail, not end this process.
@@ -82,6 +95,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProces
   int status[2] = {-1, -1};
   ok = ok && makePipe(status);
   if (!ok) {
+    failure_ = StartFailure::Pipe;
     for (int* p : {in, out, err, status}) {
       CloseFd(p[0]);
       CloseFd(p[1]);
@@ -153,6 +167,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProces
     id_ = -1;
     return false;
   }
+  failure_ = StartFailure::None;
   return true;
 }
 

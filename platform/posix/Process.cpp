@@ -42,6 +42,12 @@ std::string EnvironmentValue(const char* name, const char* fallback) {
   return value;
 }
 
+bool SetEnvironmentValue(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0') return false;
+  if (value == nullptr) return unsetenv(name) == 0;
+  return setenv(name, value, 1) == 0;
+}
+
 void WatchSystemShutdown() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
