@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -39,6 +40,14 @@ void SetBinaryStandardStreams();
 bool StartSocketLibrary();
 void StopSocketLibrary();
 
+// Ends what a standard stream is connected to (a pipe to the launching
+// process, say); the stream stays usable and goes to the null device.
+void DetachStandardStream(std::FILE* stream, bool forWriting);
+
 void SleepMilliseconds(unsigned milliseconds);
+
+// Handles (descriptors) the process has open, and its running threads.
+std::size_t CountOpenHandles();
+std::size_t CountThreads();
 
 }  // namespace platform

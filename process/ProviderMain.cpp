@@ -4,6 +4,7 @@
 #include "process/CommandLine.h"
 #include "process/DiagLog.h"
 #include "process/Unicorn.h"
+#include "server/MonitorServer.h"
 
 #include <cstdio>
 #include <string>
@@ -26,10 +27,10 @@ int ProviderMain(int argc, char** argv) {
     return 1;
   }
 
-  ServerOptions server;
+  ServerOptions options;
   ProcessOptions process;
   std::vector<std::string> args(argv, argv + argc);
-  CommandLineResult parsed = ParseCommandLine(args, server, process);
+  CommandLineResult parsed = ParseCommandLine(args, options, process);
   if (!parsed.proceed) {
     std::fputs(parsed.standardError.c_str(), stderr);
     std::fputs(parsed.standardOutput.c_str(), stdout);
@@ -44,14 +45,41 @@ int ProviderMain(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); ++i) DiagLog(0x80, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
   if (process.logRolloverSize != 0) DiagLog(0x80, "Log rollover at %u\n", process.logRolloverSize);
 
+  // The server lives to the process's end: session threads and pages may
+  // still refer to it while the process exits.
+  MonitorServer* server = new MonitorServer(options);
+  if (!server->IsUsable()) {
+    std::fprintf(stderr, "Unable to initialize server\n");
+    return 1;
+  }
+  server->SetModuleDirectory(moduleDirectory);
+  server->SetApplicationName(appName);
+
+  server->SetUniqueName(kUniqueName);
   bool guardHeld = false;
-  if (server.uniquenessRequested) {
-    if (!Unicorn::TheOne(kUniqueName)) return 1;
+  if (options.uniquenessRequested) {
+    if (server->UniqueName().empty()) {
+      DiagLog(0x10, "Required Provider unique name not set!\n");
+      return 1;
+    }
+    if (!Unicorn::TheOne(server->UniqueName())) return 1;
     guardHeld = true;
   } else {
     DiagLog(0x20, "Uniqueness not requested\n");
   }
 
+  bool applicationPagesRegistered = true;
+
+  if (options.gatherStatistics) {
+    DiagLog(0x40, "Stats requested; registering stats page\n");
+  } else {
+    DiagLog(0x40, "Stats not requested\n");
+    std::remove((args[0] + ".stats").c_str());
+  }
+
+  if (applicationPagesRegistered) server->Run();
+
+  server->DeletePages();
   platform::StopSocketLibrary();
   if (guardHeld) Unicorn::Release();
   DiagLog(0x10, "Shutdown...\n");

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <limits.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -73,6 +74,10 @@ bool StartSocketLibrary() {
 
 void StopSocketLibrary() {}
 
+void DetachStandardStream(std::FILE* stream, bool forWriting) {
+  if (stream != nullptr) std::freopen("/dev/null", forWriting ? "w" : "r", stream);
+}
+
 void SleepMilliseconds(unsigned milliseconds) {
   timespec ts;
   ts.tv_sec = milliseconds / 1000;
@@ -80,5 +85,22 @@ void SleepMilliseconds(unsigned milliseconds) {
   while (nanosleep(&ts, &ts) != 0) {
   }
 }
+
+namespace {
+std::size_t CountEntries(const char* directory) {
+  DIR* dir = opendir(directory);
+  if (dir == nullptr) return 0;
+  std::size_t count = 0;
+  while (dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(dir);
+  return count;
+}
+}  // namespace
+
+// The directory stream itself holds one descriptor while counting.
+std::size_t CountOpenHandles() { return CountEntries("/proc/self/fd") - 1; }
+
+std::size_t CountThreads() { return CountEntries("/proc/self/task"); }
 
 }  // namespace platform

@@ -1,0 +1,144 @@
+#include "pages/MonitorPage.h"
+
+#include "process/DiagLog.h"
+#include "server/HttpRequest.h"
+#include "server/HttpResponse.h"
+#include "server/MonitorServer.h"
+#include "server/TextCompare.h"
+
+
+namespace {
+bool QueryStartsWith(const char* query, const char* key, std::size_t length) {
+  return query != nullptr && StartsWithNoCase(query, key, length);
+}
+}  // namespace
+
+MonitorPage::MonitorPage(const char* path, bool frameworkPage) : path_(path), frameworkPage_(frameworkPage) {
+  InitializeLock();
+}
+
+MonitorPage::~MonitorPage() { DeleteLock(); }
+
+int MonitorPage::Register() { return MonitorServer::Instance().AddPage(path_, this); }
+
+int MonitorPage::Initialize() { return 0; }
+
+void MonitorPage::Cleanup() {}
+
+unsigned MonitorPage::GetEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                            std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+  return 500;
+}
+
+unsigned MonitorPage::Get(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
+                          unsigned, unsigned) {
+  DiagLog(0x80, "MonitorPage::Get default function called with path %s\n", path);
+  StandardResponse(io, "200 OK", "", 0);
+  return 200;
+}
+
+int MonitorPage::DescribePage(XMLAccumulator&, const char*) { return 0; }
+
+unsigned MonitorPage::PostEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                             std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+  return 500;
+}
+
+unsigned MonitorPage::Post(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
+                           unsigned, unsigned) {
+  DiagLog(0x80, "MonitorPage::Post default function called with path %s\n", path);
+  StandardResponse(io, "405 Method Not Allowed", "", 0);
+  return 405;
+}
+
+int MonitorPage::GetScheduleState(std::uint32_t&) { return 0; }
+
+bool MonitorPage::ForkOnRequest(const char*, const char*, const char* const*, const char* const*, unsigned) {
+  DiagLog(0x80, "Default ForkOnRequest returns true\n");
+  return true;
+}
+
+void MonitorPage::Reconfig() {}
+
+void MonitorPage::OnShutdown() {}
+
+void MonitorPage::OnProvConShutdown() {}
+
+void MonitorPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
+  for (unsigned i = 0; i < count; ++i) DiagLog(0x200, "Time to monitor item %s\n", itemNames[i]);
+}
+
+bool MonitorPage::TimersTriggerHeartbeat() { return false; }
+
+void MonitorPage::ExternalWakeupRecieved(const char* itemId) {
+  DiagLog(0x800, "MonitorPage::ExternalWakeupRecieved itemID is %s\n", itemId);
+}
+
+std::uint32_t MonitorPage::GetSchedulerTimeout() { return 10000; }
+
+bool MonitorPage::IsIdle() { return true; }
+
+void MonitorPage::InitializeLock() { pageLock_.reset(new std::recursive_mutex); }
+
+void MonitorPage::DeleteLock() { pageLock_.reset(); }
+
+MonitorMetadata& MonitorPage::GetMetadata(MonitorMetadata& metadata) { return metadata; }
+
+int MonitorPage::InitializeOnce() {
+  if (initialized_) return 0;
+  initialized_ = true;
+  return Initialize();
+}
+
+void MonitorPage::OnPreShutdown() {
+  DiagLog(0x80, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
+}
+
+void MonitorPage::AdvanceSchedule(std::uint32_t) {}
+
+bool MonitorPage::IsTimerStatusRequest(const char* query) {
+  DiagLog(0x200, "MonitorPage::IsTimerStatusRequest\n");
+  bool yes = QueryStartsWith(query, "timerstatus=", 12);
+  DiagLog(0x200, yes ? "MonitorPage::IsTimerStatusRequest returns true\n"
+                     : "MonitorPage::IsTimerStatusRequest returns false\n");
+  return yes;
+}
+
+bool MonitorPage::IsAsyncStatusRequest(const char* query) {
+  DiagLog(0x100, "MonitorPage::IsAsyncStatusRequest\n");
+  bool yes = QueryStartsWith(query, "asyncstatus=", 12);
+  DiagLog(0x100, yes ? "MonitorPage::IsAsyncStatusRequest returns true\n"
+                     : "MonitorPage::IsAsyncStatusRequest returns false\n");
+  return yes;
+}
+
+bool MonitorPage::IsWorkerStatusRequest(const char* query) {
+  bool yes = QueryStartsWith(query, "workerstatus=", 13);
+  DiagLog(0x100, yes ? "MonitorPage::IsWorkerStatusRequest returns true\n"
+                     : "MonitorPage::IsWorkerStatusRequest returns false\n");
+  return yes;
+}
+
+void MonitorPage::SetIdleTimeout(std::uint32_t seconds) { MonitorServer::Instance().SetIdleTimeout(seconds); }
+
+void MonitorPage::SignalShutdown() { MonitorServer::Instance().Signal(MonitorServer::kSignalShutdown); }
+
+void MonitorPage::SignalSuggestShutdown() {
+  MonitorServer::Instance().Signal(MonitorServer::kSignalSuggestShutdown);
+}
+
+bool MonitorPage::FirstRun() { return MonitorServer::Instance().Options().firstRun; }
+
+bool MonitorPage::CrashRecovery() { return MonitorServer::Instance().Options().crashRecovery; }
+
+void MonitorPage::SetProviderUniqueName(const char* name) { MonitorServer::Instance().SetUniqueName(name); }
+
+int MonitorPage::StandardResponse(IOBase* io, const char* status, const char* body, std::size_t length,
+                                  const char* const* headerNames, const char* const* headerValues) {
+  return WriteStandardResponse(*io, status, body, length, headerNames, headerValues);
+}
+
+bool MonitorPage::ReadRequestBody(IOBase* io, const char* const* headerNames, const char* const* headerValues,
+                                  std::string& body) {
+  return ReadBody(*io, headerNames, headerValues, body);
+}

@@ -1,0 +1,85 @@
+// Base class of every page the server hosts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class IOBase;
+class XMLAccumulator;
+class MonitorMetadata;
+
+class MonitorPage {
+ public:
+  // The path must outlive the page (a literal).
+  MonitorPage(const char* path, bool frameworkPage);
+
+  // Virtual operations, in their fixed order.
+  virtual ~MonitorPage();
+  virtual int Register();
+  virtual int Initialize();
+  virtual void Cleanup();
+  virtual unsigned GetEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                         std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t);
+  virtual unsigned Get(IOBase* io, const char* path, const char* query, const char* const* headerNames,
+                       const char* const* headerValues, unsigned origin, unsigned onSession);
+  virtual int DescribePage(XMLAccumulator& xml, const char* path);
+  virtual unsigned PostEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                          std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t);
+  virtual unsigned Post(IOBase* io, const char* path, const char* query, const char* const* headerNames,
+                        const char* const* headerValues, unsigned origin, unsigned onSession);
+  // 0 inactive, 1 wake me after wakeDelay seconds, 2 stay resident.
+  virtual int GetScheduleState(std::uint32_t& wakeDelay);
+  // verb: 1 GET, 2 POST, 0 other. True: serve on a session thread of its own.
+  virtual bool ForkOnRequest(const char* path, const char* query, const char* const* headerNames,
+                             const char* const* headerValues, unsigned verb);
+  virtual void Reconfig();
+  virtual void OnShutdown();
+  virtual void OnProvConShutdown();
+  virtual void TimeToMonitor(unsigned count, const char* const* itemNames);
+  virtual bool TimersTriggerHeartbeat();
+  virtual void ExternalWakeupRecieved(const char* itemId);
+  virtual std::uint32_t GetSchedulerTimeout();
+  virtual bool IsIdle();
+  virtual void InitializeLock();
+  virtual void DeleteLock();
+  virtual MonitorMetadata& GetMetadata(MonitorMetadata& metadata);
+
+  const char* Path() const { return path_; }
+  bool IsFrameworkPage() const { return frameworkPage_; }
+  bool IsInitialized() const { return initialized_; }
+  // Runs Initialize the first time only; later calls succeed at once.
+  int InitializeOnce();
+
+  // Called on every page before any page's OnShutdown.
+  void OnPreShutdown();
+  // Settles elapsed seconds into the page's schedule.
+  void AdvanceSchedule(std::uint32_t elapsedSeconds);
+
+  static bool IsTimerStatusRequest(const char* query);
+  static bool IsAsyncStatusRequest(const char* query);
+  static bool IsWorkerStatusRequest(const char* query);
+
+  // Services of the server, for pages.
+  static void SetIdleTimeout(std::uint32_t seconds);
+  static void SignalShutdown();
+  static void SignalSuggestShutdown();
+  static bool FirstRun();
+  static bool CrashRecovery();
+  static void SetProviderUniqueName(const char* name);
+  static int StandardResponse(IOBase* io, const char* status, const char* body, std::size_t length,
+                              const char* const* headerNames = nullptr, const char* const* headerValues = nullptr);
+  static bool ReadRequestBody(IOBase* io, const char* const* headerNames, const char* const* headerValues,
+                              std::string& body);
+
+ protected:
+  // Subclasses that share state between requests take this.
+  std::recursive_mutex& PageLock() { return *pageLock_; }
+
+ private:
+  const char* path_;
+  std::unique_ptr<std::recursive_mutex> pageLock_;
+  bool frameworkPage_;
+  bool initialized_ = false;
+};

@@ -1,0 +1,167 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+thread_local int t_lastError = 0;
+
+template <typename T>
+T Track(T result) {
+  if (result < 0) t_lastError = errno;
+  return result;
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+bool SetNonBlocking(int fd, bool on) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(fd, F_SETFL, flags) == 0;
+}
+}  // namespace
+
+SocketHandle CreateTcpSocket() {
+  int fd = Track(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::close(Fd(socket));
+}
+
+void ShutdownSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
+int LastSocketError() { return t_lastError; }
+
+bool SetReuseAddress(SocketHandle socket) {
+  int on = 1;
+  return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on)) == 0;
+}
+
+bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+  sockaddr_in address = Loopback(port);
+  return Track(::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof address)) == 0;
+}
+
+std::uint16_t BoundPort(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (Track(getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length)) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+bool Listen(SocketHandle socket) { return Track(::listen(Fd(socket), SOMAXCONN)) == 0; }
+
+AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
+  for (;;) {
+    int fd = ::accept4(Fd(listenSocket), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      SetNonBlocking(fd, false);
+      *accepted = fd;
+      return AcceptResult::Accepted;
+    }
+    t_lastError = errno;
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? AcceptResult::WouldBlock : AcceptResult::Failed;
+  }
+}
+
+bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (Track(getpeername(Fd(socket), reinterpret_cast<sockaddr*>(&peer), &length)) != 0) return false;
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  if (address != nullptr) *address = text;
+  if (port != nullptr) *port = ntohs(peer.sin_port);
+  return true;
+}
+
+long Send(SocketHandle socket, const void* data, std::size_t length) {
+  for (;;) {
+    ssize_t n = ::send(Fd(socket), data, length, MSG_NOSIGNAL);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
+  }
+}
+
+long Receive(SocketHandle socket, void* buffer, std::size_t length) {
+  for (;;) {
+    ssize_t n = ::recv(Fd(socket), buffer, length, 0);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
+  }
+}
+
+long Peek(SocketHandle socket, void* buffer, std::size_t length) {
+  for (;;) {
+    ssize_t n = ::recv(Fd(socket), buffer, length, MSG_PEEK);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
+  }
+}
+
+bool SetZeroLinger(SocketHandle socket) {
+  linger value{};
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &value, sizeof value)) == 0;
+}
+
+bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs) {
+  int fd = Fd(socket);
+  sockaddr_in address = Loopback(port);
+  SetNonBlocking(fd, true);
+  bool connected = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    connected = true;
+  } else if (errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    int r;
+    while ((r = poll(&p, 1, static_cast<int>(timeoutMs))) < 0 && errno == EINTR) {
+    }
+    if (r > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      connected = error == 0;
+      if (!connected) t_lastError = error;
+    } else {
+      t_lastError = r == 0 ? ETIMEDOUT : errno;
+    }
+  } else {
+    t_lastError = errno;
+  }
+  SetNonBlocking(fd, false);
+  return connected;
+}
+
+int WaitReadable(SocketHandle socket, unsigned timeoutMs) {
+  pollfd p{Fd(socket), POLLIN, 0};
+  for (;;) {
+    int r = poll(&p, 1, static_cast<int>(timeoutMs));
+    if (r >= 0) return r > 0 ? 1 : 0;
+    if (errno != EINTR) {
+      t_lastError = errno;
+      return -1;
+    }
+  }
+}
+
+}  // namespace platform

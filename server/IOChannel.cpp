@@ -1,0 +1,98 @@
+#include "server/IOChannel.h"
+
+#include <cstring>
+
+IOSocket::~IOSocket() { CloseSocket(); }
+
+const char* IOSocket::Name() {
+  if (peerName_[0] == '\0' && socket_ != platform::kInvalidSocket) {
+    std::string address;
+    std::uint16_t port = 0;
+    if (platform::PeerName(socket_, &address, &port))
+      std::snprintf(peerName_, sizeof peerName_, "%s:%u", address.c_str(), static_cast<unsigned>(port));
+  }
+  return peerName_;
+}
+
+long IOSocket::Write(const char* bytes, std::size_t length) {
+  long sent = platform::Send(socket_, bytes, length);
+  CountWritten(sent);
+  return sent;
+}
+
+long IOSocket::Read(char* buffer, long length) {
+  if (length < 1) return -1;
+  return platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
+}
+
+long IOSocket::ReadLine(char* buffer, long size) {
+  if (size < 2) return -1;
+  // Peek ahead and take exactly up to the line feed, so nothing beyond the
+  // line leaves the socket (a session thread reads the body on its own).
+  long stored = 0;
+  while (stored < size - 1) {
+    long peeked = platform::Peek(socket_, buffer + stored, static_cast<std::size_t>(size - 1 - stored));
+    if (peeked <= 0) return peeked;
+    const void* lineFeed = std::memchr(buffer + stored, '\n', static_cast<std::size_t>(peeked));
+    long take = lineFeed ? static_cast<const char*>(lineFeed) - (buffer + stored) + 1 : peeked;
+    long got = platform::Receive(socket_, buffer + stored, static_cast<std::size_t>(take));
+    if (got <= 0) return got;
+    stored += got;
+    if (lineFeed != nullptr && got == take) break;
+  }
+  buffer[stored] = '\0';
+  return stored;
+}
+
+void IOSocket::CloseSocket() {
+  if (socket_ != platform::kInvalidSocket && ownsSocket_) {
+    platform::ShutdownSocket(socket_);
+    platform::CloseSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+  }
+}
+
+long IOStdio::Write(const char* bytes, std::size_t length) {
+  if (output_ == nullptr) return 0;
+  const std::size_t kPiece = 4096;
+  while (length > kPiece) {
+    CountWritten(static_cast<long>(std::fwrite(bytes, 1, kPiece, output_)));
+    bytes += kPiece;
+    length -= kPiece;
+  }
+  long last = static_cast<long>(std::fwrite(bytes, 1, length, output_));
+  std::fflush(output_);
+  CountWritten(last);
+  return last;
+}
+
+long IOStdio::Read(char* buffer, long length) {
+  if (length < 1) return -1;
+  if (input_ == nullptr) return 0;
+  std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(length), input_);
+  if (n != 0) return static_cast<long>(n);
+  return std::ferror(input_) ? -1 : 0;
+}
+
+long IOStdio::ReadLine(char* buffer, long size) {
+  if (size < 2) return -1;
+  if (input_ == nullptr) return 0;
+  if (std::fgets(buffer, static_cast<int>(size), input_) == nullptr) return std::ferror(input_) ? -1 : 0;
+  return static_cast<long>(std::strlen(buffer));
+}
+
+long IOOneShot::ReadLine(char* buffer, long size) {
+  if (size < 2) return -1;
+  std::string line;
+  if (linesDelivered_ == 0)
+    line = command_ + "\n";
+  else if (linesDelivered_ == 1)
+    line = "\n";
+  else
+    return 0;
+  ++linesDelivered_;
+  std::size_t n = std::min(line.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buffer, line.data(), n);
+  buffer[n] = '\0';
+  return static_cast<long>(n);
+}

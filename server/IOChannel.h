@@ -1,0 +1,93 @@
+// Request channels: the byte streams requests arrive on and replies leave by.
+#pragma once
+
+#include "platform/Socket.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Counts: >0 success, 0 end of input (or nothing written), <0 error.
+class IOBase {
+ public:
+  enum Kind : std::uint32_t { kSocket = 1, kStdio = 2 };
+
+  explicit IOBase(std::uint32_t kind) : kind_(kind) {}
+  virtual ~IOBase() = default;
+  IOBase(const IOBase&) = delete;
+  IOBase& operator=(const IOBase&) = delete;
+
+  virtual const char* Name() = 0;
+  virtual long Write(const char* bytes, std::size_t length) = 0;
+  virtual long Read(char* buffer, long length) = 0;
+  // Reads up to size - 1 bytes of one line (the line feed stays) and a NUL.
+  virtual long ReadLine(char* buffer, long size) = 0;
+
+  std::uint32_t Kind() const { return kind_; }
+  std::uint32_t TotalBytesWritten() const { return totalWritten_; }
+  std::uint32_t RequestBytesWritten() const { return requestWritten_; }
+  void ResetRequestBytes() { requestWritten_ = 0; }
+
+ protected:
+  void CountWritten(long bytes) {
+    if (bytes > 0) {
+      totalWritten_ += static_cast<std::uint32_t>(bytes);
+      requestWritten_ += static_cast<std::uint32_t>(bytes);
+    }
+  }
+
+ private:
+  std::uint32_t totalWritten_ = 0;
+  std::uint32_t requestWritten_ = 0;
+  std::uint32_t kind_;
+};
+
+class IOSocket : public IOBase {
+ public:
+  explicit IOSocket(platform::SocketHandle socket) : IOBase(kSocket), socket_(socket) {}
+  ~IOSocket() override;
+
+  const char* Name() override;
+  long Write(const char* bytes, std::size_t length) override;
+  long Read(char* buffer, long length) override;
+  long ReadLine(char* buffer, long size) override;
+
+  void CloseSocket();
+  // Another object takes the socket over; this channel will not close it.
+  void SetOwnsSocket(bool owns) { ownsSocket_ = owns; }
+  platform::SocketHandle Socket() const { return socket_; }
+
+ private:
+  platform::SocketHandle socket_;
+  char peerName_[64] = "";
+  bool ownsSocket_ = true;
+};
+
+class IOStdio : public IOBase {
+ public:
+  // The streams stay the caller's; output may be null (replies discarded).
+  IOStdio(std::FILE* input, std::FILE* output) : IOBase(kStdio), input_(input), output_(output) {}
+
+  const char* Name() override { return "stdio"; }
+  long Write(const char* bytes, std::size_t length) override;
+  long Read(char* buffer, long length) override;
+  long ReadLine(char* buffer, long size) override;
+
+ private:
+  std::FILE* input_;
+  std::FILE* output_;
+};
+
+// Presents one request given on the command line as if read from input:
+// the command as a line, then an empty line, then end of input.
+class IOOneShot : public IOStdio {
+ public:
+  IOOneShot(std::FILE* input, std::FILE* output, const char* command)
+      : IOStdio(input, output), command_(command ? command : "") {}
+
+  long ReadLine(char* buffer, long size) override;
+
+ private:
+  std::string command_;
+  unsigned linesDelivered_ = 0;
+};

@@ -1,0 +1,496 @@
+#include "server/MonitorServer.h"
+
+#include "pages/MonitorPage.h"
+#include "platform/Process.h"
+#include "platform/Time.h"
+#include "process/DiagLog.h"
+#include "server/IOChannel.h"
+#include "server/TextCompare.h"
+
+#include <cstring>
+#include <functional>
+#include <system_error>
+
+namespace {
+MonitorServer* g_instance = nullptr;
+
+unsigned ThreadNumber(const std::thread& thread) {
+  return static_cast<unsigned>(std::hash<std::thread::id>{}(thread.get_id()));
+}
+}  // namespace
+
+MonitorServer::MonitorServer(const ServerOptions& options)
+    : options_(options), port_(options.port), idleTimeout_(options.idleTimeout) {
+  g_instance = this;
+}
+
+MonitorServer::~MonitorServer() {
+  for (auto& record : connections_)
+    if (record->thread.joinable()) record->thread.join();
+  ShutdownListenSocket();
+  if (g_instance == this) g_instance = nullptr;
+}
+
+MonitorServer& MonitorServer::Instance() { return *g_instance; }
+
+bool MonitorServer::HasInstance() { return g_instance != nullptr; }
+
+bool MonitorServer::IsUsable() const { return wakeupEvent_.IsValid() && sessionEndedEvent_.IsValid(); }
+
+int MonitorServer::AddPage(const char* path, MonitorPage* page) {
+  DiagLog(0x400, "Adding page %s\n", path);
+  if (!pages_.emplace(path, page).second) {
+    DiagLog(0x10, "page %s failed to insert\n", path);
+    return 1;
+  }
+  return 0;
+}
+
+MonitorPage* MonitorServer::FindPage(const char* path) {
+  DiagLog(0x40, "MonitorServer::FindPage(%s)\n", path);
+  std::string text(path, strnlen(path, 259));
+  for (;;) {
+    auto it = pages_.find(text);
+    if (it != pages_.end() && it->second != nullptr) return it->second;
+    std::size_t slash = text.rfind('/');
+    if (slash == std::string::npos) return nullptr;
+    text.erase(slash);
+  }
+}
+
+void MonitorServer::DeletePages() {
+  for (auto& entry : pages_) {
+    DiagLog(0x400, "Call Cleaning up for page %s\n", entry.first.c_str());
+    entry.second->Cleanup();
+    delete entry.second;
+  }
+  pages_.clear();
+}
+
+void MonitorServer::Signal(int kind) {
+  switch (kind) {
+    case kSignalShutdown:
+      DiagLog(0x40, "Signal Shutdown\n");
+      shutdownRequested_ = true;
+      break;
+    case kSignalReconfig:
+      DiagLog(0x40, "Signal Reconfig\n");
+      reconfigRequested_ = true;
+      break;
+    case kSignalSuggestShutdown:
+      DiagLog(0x40, "Signal SuggestShutdown\n");
+      shutdownSuggested_ = true;
+      break;
+    default:
+      return;
+  }
+  wakeupEvent_.Set();
+}
+
+void MonitorServer::SetIdleTimeout(std::uint32_t seconds) {
+  idleTimeout_ = seconds;
+  idleTimeoutSet_ = true;
+}
+
+void MonitorServer::RunOneShotPhase() {
+  std::FILE* output = streams_.output;
+  std::FILE* file = nullptr;
+  if (options_.oneShotOutput) {
+    file = std::fopen(options_.oneShotOutputPath.c_str(), "w");
+    output = file;  // a file that cannot be opened discards the response
+  }
+  IOOneShot channel(streams_.input, output, options_.oneShotCommand.c_str());
+  DiagLog(0x40, "One shot STDIO phase started cmd=[%s] output=[%s]\n", options_.oneShotCommand.c_str(),
+          options_.oneShotOutput ? options_.oneShotOutputPath.c_str() : "stdout");
+  URLParse request;
+  if (request.ReadRequest(channel) == URLParse::kRequestRead) ProcessRequests(channel, request);
+  DiagLog(0x40, "STDIO phase finished\n");
+  if (file != nullptr) std::fclose(file);
+}
+
+void MonitorServer::CloseStandardStreams() {
+  platform::DetachStandardStream(streams_.input, false);
+  platform::DetachStandardStream(streams_.output, true);
+  if (ProcessDiagLog().WritesToFile()) platform::DetachStandardStream(streams_.error, true);
+}
+
+int MonitorServer::Run() {
+  DiagLog(0x40, "Server started\n");
+  bool portInUse = options_.portGiven;
+  if (options_.oneShot) {
+    RunOneShotPhase();
+  } else if (portInUse && SetupListenSocket() != 0) {
+    DiagLog(0x10, "Unable to initialize TCP/IP communication.  TCP/IP phase will be disabled\n");
+    portInUse = false;
+  }
+  if (!options_.oneShot && !options_.skipStdioPhase) {
+    DiagLog(0x40, "STDIO phase started\n");
+    LateProviderInitialization();
+    DiagLog(0x40, "LateInitialization complete\n");
+    IOStdio channel(streams_.input, streams_.output);
+    URLParse request;
+    if (request.ReadRequest(channel) == URLParse::kRequestRead) ProcessRequests(channel, request);
+    DiagLog(0x40, "STDIO phase finished\n");
+  } else {
+    DiagLog(0x40, "STDIO phase skipped\n");
+  }
+  CloseStandardStreams();
+  if (!options_.oneShot && portInUse) {
+    DiagLog(0x40, "TCP/IP phase started\n");
+    if (!options_.firstRun) {
+      if (LateProviderInitialization() != 0) lateInitFailed_ = true;
+      lateInitDone_ = true;
+    }
+    if (lateInitFailed_)
+      DiagLog(0x20, "A failure occurred in LateProviderInitialization; skipping Process Connections\n");
+    else
+      ProcessConnections();
+    DiagLog(0x40, "TCP/IP phase finished\n");
+  }
+  DiagLog(0x40, "Server finshed\n");
+  return 0;
+}
+
+int MonitorServer::SetupListenSocket() {
+  DiagLog(0x80, "MonitorServer::SetupListenSocket\n");
+  platform::SocketHandle socket = platform::CreateTcpSocket();
+  if (socket == platform::kInvalidSocket) {
+    DiagLog(0x10, "Unable to create listen socket\n");
+    return 1;
+  }
+  if (!platform::SetReuseAddress(socket)) DiagLog(0x10, "setsockopt SO_REUSEADDR failed!\n");
+  DiagLog(0x400, "MonitorServer::SetupListenSocket calls bind\n");
+  if (!platform::BindLoopback(socket, port_)) {
+    DiagLog(0x10, "Unable to bind to 127.0.0.1:%d\n", port_);
+    platform::CloseSocket(socket);
+    return 1;
+  }
+  port_ = platform::BoundPort(socket);
+  DiagLog(0x400, "Listen port bound to %d\n", port_);
+  listenSocket_ = socket;
+  return 0;
+}
+
+int MonitorServer::ProcessConnections() {
+  if (!platform::Listen(listenSocket_)) {
+    DiagLog(0x10, "Unable to listen() %d\n", platform::LastSocketError());
+    return 1;
+  }
+  readySignal_.Send(options_.readySignalRequested, port_);
+  std::uint32_t timeout = 0;
+  for (;;) {
+    std::uint64_t started = platform::MonotonicMilliseconds() / 1000;
+    DiagLog(0x200, "Timeout is %u seconds\n", timeout);
+    if (!lateInitDone_) {
+      timeout = 10000;
+      DiagLog(0x200, "Late initialization not done; Timeout changed to %u seconds\n", timeout);
+    }
+    int r = InternalSelect(timeout);
+    if (r == kShutdownSuggested) {
+      DiagLog(0x40, "Shutdown suggest accepted; idle timeout set to 1\n");
+      SetIdleTimeout(1);
+    }
+    if (r == kShutdown) {
+      if (readySignal_.IsHeld()) readySignal_.ResetAndClose();
+      OnShutdownSequence();
+      ShutdownListenSocket();
+      return 0;
+    }
+    if (r == kFailure) return 1;
+    if (r == kTimeout) {
+      idleSeconds_ += timeout;
+      timeout = UpdateSchedulers(timeout);
+      std::uint32_t idle = idleTimeout_;
+      if (idle == 0) {
+        idleSeconds_ = 0;
+      } else if (idleSeconds_ >= idle) {
+        DiagLog(0x80, "Exit if idle...\n");
+        CleanConnectionList();
+        if (connections_.empty() && AllMonitorsIdle()) {
+          DiagLog(0x20, "Idle exit initiated\n");
+          OnShutdownSequence();
+          ShutdownListenSocket();
+          return 0;
+        }
+        idleSeconds_ = 0;
+      }
+      idle = idleTimeout_;
+      if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
+      DiagLog(0x200, "select() timeout %u\n", timeout);
+      checkConnectionList();
+      continue;
+    }
+    std::uint64_t elapsedLong = platform::MonotonicMilliseconds() / 1000 - started;
+    std::uint32_t elapsed = static_cast<std::uint32_t>(std::min<std::uint64_t>(elapsedLong, 0xffffffffu));
+    timeout = timeout > elapsed ? timeout - elapsed : 0;
+    if (r == kReconfig) {
+      Reconfig();
+      idleSeconds_ = 0;
+    } else if (r == kAccept) {
+      idleSeconds_ = 0;
+      platform::SocketHandle accepted = platform::kInvalidSocket;
+      platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
+      if (result == platform::AcceptResult::WouldBlock) {
+        DiagLog(0x20, "WSAEWOULDBLOCK goto FalseAlarm\n");
+        DiagLog(0x200, "new timeout is %u\n", timeout);
+        continue;
+      }
+      if (result == platform::AcceptResult::Failed) {
+        DiagLog(0x10, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
+        return 1;
+      }
+      UpdateSchedulers(elapsed);
+      AcceptConnection(accepted);
+      timeout = UpdateSchedulersTimeout();
+    } else if (r == kShutdownSuggested) {
+      timeout = UpdateSchedulersTimeout();
+    }
+    DiagLog(0x200, "new timeout is %u\n", timeout);
+  }
+}
+
+int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
+  DiagLog(0x400, "Enter InternalSelect\n");
+  DiagLog(0x400, "WindowsInternalSelect\n");
+  platform::WaitEvent* events[] = {&wakeupEvent_, &sessionEndedEvent_};
+  std::size_t running = 0;
+  for (const auto& record : connections_)
+    if (!record->completed) ++running;
+  DiagLog(0x400, "WindowsInternalSelect calls WSAWaitForMultipleEvents (%ld items)\n",
+          static_cast<long>(2 + running));
+  platform::WaitOutcome outcome =
+      platform::WaitForEventsOrConnection(events, 2, listenSocket_, timeoutSeconds * 1000u);
+  long rv = outcome.kind == platform::WaitOutcome::Event ? (outcome.eventIndex == 0 ? 0 : 2)
+            : outcome.kind == platform::WaitOutcome::Connection ? 1
+                                                                 : -1;
+  DiagLog(0x400, "WFMO gets rv %ld\n", rv);
+  int result = kFailure;
+  switch (outcome.kind) {
+    case platform::WaitOutcome::Timeout:
+      DiagLog(0x80, "Select returns TIMEOUT\n");
+      result = kTimeout;
+      break;
+    case platform::WaitOutcome::Connection:
+      DiagLog(0x80, "Select returns ACCEPT SOCKET CONNECTION\n");
+      result = kAccept;
+      break;
+    case platform::WaitOutcome::Event:
+      if (outcome.eventIndex == 0) {
+        DiagLog(0x80, "Got Event+1\n");
+        if (shutdownRequested_) {
+          DiagLog(0x80, "Got Event+1 (shutdown)\n");
+          result = kShutdown;
+        } else if (reconfigRequested_) {
+          DiagLog(0x80, "Got Event+1 (reconfig)\n");
+          result = kReconfig;
+        } else if (shutdownSuggested_) {
+          DiagLog(0x80, "Got Event+1 (suggestshutdown)\n");
+          shutdownSuggested_ = false;
+          result = kShutdownSuggested;
+        } else {
+          result = kInterrupt;
+        }
+      } else {
+        DiagLog(0x80, "Got Event0+1 (thread completion), return INTERRUPT\n");
+        checkConnectionList();
+        result = kInterrupt;
+      }
+      break;
+    case platform::WaitOutcome::Failure:
+      DiagLog(0x80, "return FAILURE\n");
+      result = kFailure;
+      break;
+  }
+  DiagLog(0x400, "Exit InternalSelect\n");
+  return result;
+}
+
+void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
+  DiagLog(0x40, "MonitorServer::AcceptConnection\n");
+  IOSocket io(socket);
+  URLParse request;
+  if (request.ReadRequest(io) != URLParse::kRequestRead) {
+    DiagLog(0x20, "Accept connection failed to parse URI\n");
+    return;
+  }
+  MonitorPage* page = FindPage(request.Path());
+  if (page == nullptr) {
+    DiagLog(0x20, "Accept connection couldn't find page matching %s\n", request.Path());
+    ++counters_.pagenotfound;
+    return;
+  }
+  DiagLog(0x400, "Accept connection found page; calling forkOnRequest\n");
+  unsigned verb = EqualsNoCase(request.Method(), "GET") ? 1 : EqualsNoCase(request.Method(), "POST") ? 2 : 0;
+  bool fork = page->ForkOnRequest(request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), verb);
+  ++counters_.pagefound;
+  DiagLog(0x400, "ForkOnRequest returns %s\n", fork ? "true" : "false");
+
+  if (fork) {
+    DiagLog(0x80, "Accept connection fork for page %s(request:%s)\n", request.Path(), request.Method());
+    ++counters_.forked;
+    io.SetOwnsSocket(false);
+    std::unique_ptr<SessionRecord> record(new SessionRecord);
+    record->socket = socket;
+    record->request = request;
+    SessionRecord* raw = record.get();
+    try {
+      record->thread = std::thread(&MonitorServer::Session, this, raw);
+    } catch (const std::system_error&) {
+      std::string address;
+      std::uint16_t port = 0;
+      platform::PeerName(socket, &address, &port);
+      DiagLog(0x10, "Unable to create session thread for connection %s:%u\n", address.c_str(), port);
+      platform::ShutdownSocket(socket);
+      platform::CloseSocket(socket);
+      return;
+    }
+    record->threadId = ThreadNumber(record->thread);
+    DiagLog(0x80, "Created thread with id %u\n", record->threadId);
+    CleanConnectionList();
+    connections_.push_back(std::move(record));
+    return;
+  }
+
+  DiagLog(0x40, "Accept connection executes in master process/thread for page %s\n", request.Path());
+  ++counters_.unforked;
+  if (verb == 1)
+    page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
+  else if (verb == 2)
+    page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
+  else
+    DiagLog(0x20, "Accept connection unknown request type %s\n", request.Method());
+  if (!lateInitDone_ && collectorRequestSeen_) {
+    if (LateProviderInitialization() != 0) lateInitFailed_ = true;
+    lateInitDone_ = true;
+  }
+}
+
+void MonitorServer::Session(SessionRecord* record) {
+  DiagLog(0x40, "MonitorServer::Session\n");
+  {
+    IOSocket io(record->socket);
+    DiagLog(0x20, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
+            static_cast<int>(record->socket));
+    ProcessRequests(io, record->request);
+    DiagLog(0x20, "HTTP Session finished for %s\n", io.Name());
+    io.CloseSocket();
+  }
+  record->threadEnded = true;
+  sessionEndedEvent_.Set();
+}
+
+void MonitorServer::CleanConnectionList() {
+  DiagLog(0x400, "CleanConnectionList\n");
+  DiagLog(0x400, "CleanConnectionList size %u\n", static_cast<unsigned>(connections_.size()));
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if ((*it)->completed) {
+      DiagLog(0x400, "CleanConnectionList::Cleaning up connection %d\n", static_cast<int>((*it)->socket));
+      if ((*it)->thread.joinable()) (*it)->thread.join();
+      it = connections_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void MonitorServer::checkConnectionList() {
+  DiagLog(0x400, "checkConnectionList\n");
+  CleanConnectionList();
+  for (auto& record : connections_) {
+    if (record->completed) continue;
+    if (record->threadEnded) {
+      DiagLog(0x400, "checkConnectionList: connection thread completed; mark for deletion\n");
+      record->completed = true;
+    } else {
+      DiagLog(0x400, "Thread not complete %u\n", record->threadId);
+    }
+  }
+}
+
+std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
+  DiagLog(0x200, "MonitorServer::UpdateSchedulers %u elapsed\n", elapsedSeconds);
+  std::uint32_t smallest = 10000;
+  for (auto& entry : pages_) {
+    entry.second->AdvanceSchedule(elapsedSeconds);
+    smallest = std::min(smallest, entry.second->GetSchedulerTimeout());
+  }
+  return smallest;
+}
+
+std::uint32_t MonitorServer::UpdateSchedulersTimeout() {
+  std::uint32_t smallest = 10000;
+  for (auto& entry : pages_) {
+    std::uint32_t t = entry.second->GetSchedulerTimeout();
+    if (t != 10000) DiagLog(0x200, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
+    smallest = std::min(smallest, t);
+  }
+  if (smallest == 10000) smallest = idleTimeout_;
+  DiagLog(0x200, "MonitorServer::UpdateSchedulersTimeout returns %u (idle is %u,%u)\n", smallest,
+          static_cast<unsigned>(idleTimeout_), 10000u);
+  return smallest;
+}
+
+int MonitorServer::LateProviderInitialization() {
+  DiagLog(0x40, "MonitorServer::LateProviderInitialization\n");
+  bool failed = false;
+  for (auto& entry : pages_) {
+    int rv = entry.second->InitializeOnce();
+    DiagLog(0x80, "LateInitialization page %s rv %d\n", entry.first.c_str(), rv);
+    if (rv != 0) {
+      failed = true;
+      break;
+    }
+  }
+  return failed ? 1 : 0;
+}
+
+void MonitorServer::Reconfig() {
+  DiagLog(0x20, "Reconfig request\n");
+  for (auto& entry : pages_) {
+    DiagLog(0x40, "Reconfig for page %s\n", entry.first.c_str());
+    entry.second->Reconfig();
+  }
+  reconfigRequested_ = false;
+}
+
+bool MonitorServer::AllMonitorsIdle() {
+  DiagLog(0x40, "MonitorServer::AllMonitorsIdle\n");
+  for (auto& entry : pages_)
+    if (!entry.second->IsIdle()) return false;
+  DiagLog(0x40, "MonitorServer::AllMonitorsIdle returns true\n");
+  return true;
+}
+
+void MonitorServer::OnProvConShutdownBroadcast() {
+  for (auto& entry : pages_) {
+    DiagLog(0x40, "Sending OnProvConShutdown to page %s\n", entry.first.c_str());
+    entry.second->OnProvConShutdown();
+  }
+}
+
+void MonitorServer::OnShutdownSequence() {
+  for (auto& entry : pages_) {
+    DiagLog(0x40, "Call OnShutdown for page %s\n", entry.first.c_str());
+    entry.second->OnPreShutdown();
+  }
+  for (auto& entry : pages_) {
+    DiagLog(0x40, "Call OnShutdown for page %s\n", entry.first.c_str());
+    entry.second->OnShutdown();
+  }
+  while (!connections_.empty()) {
+    DiagLog(0x40, "Waiting for processes to end\n");
+    checkConnectionList();
+    if (!connections_.empty()) platform::SleepMilliseconds(250);
+  }
+  DiagLog(0x20, "Shutdown request handled by default MonitorServer handler\n");
+}
+
+void MonitorServer::ShutdownListenSocket() {
+  DiagLog(0x40, "MonitorServer::ShutdownListenSocket\n");
+  if (listenSocket_ != platform::kInvalidSocket) {
+    platform::ShutdownSocket(listenSocket_);
+    platform::CloseSocket(listenSocket_);
+    listenSocket_ = platform::kInvalidSocket;
+    DiagLog(0x400, "listen socket closed\n");
+  }
+}

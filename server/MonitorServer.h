@@ -1,0 +1,152 @@
+// The one process-wide server: page registry, serving phases, the wait loop,
+// session threads, schedules, late initialization and shutdown.
+#pragma once
+
+#include "platform/Socket.h"
+#include "platform/WaitEvent.h"
+#include "process/CommandLine.h"
+#include "process/Unicorn.h"
+#include "server/HttpRequest.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class IOBase;
+class MonitorPage;
+
+// Counters of how requests found their pages.
+struct PageSelectionCounters {
+  std::atomic<std::uint64_t> pagenotfound{0};
+  std::atomic<std::uint64_t> pagefound{0};
+  std::atomic<std::uint64_t> forked{0};
+  std::atomic<std::uint64_t> unforked{0};
+};
+
+class MonitorServer {
+ public:
+  enum SignalKind { kSignalShutdown = 0, kSignalReconfig = 1, kSignalSuggestShutdown = 2 };
+  // Results of InternalSelect.
+  enum SelectResult { kAccept = 0, kTimeout = 1, kReconfig = 2, kShutdown = 3, kFailure = 4, kInterrupt = 5,
+                      kShutdownSuggested = 6 };
+
+  // Standard streams the serving phases use and close afterwards.
+  struct Streams {
+    std::FILE* input = stdin;
+    std::FILE* output = stdout;
+    std::FILE* error = stderr;  // closed after the stdio phase when the log is a file
+  };
+
+  explicit MonitorServer(const ServerOptions& options);
+  ~MonitorServer();
+  MonitorServer(const MonitorServer&) = delete;
+  MonitorServer& operator=(const MonitorServer&) = delete;
+
+  // The process-wide server (the one most recently constructed).
+  static MonitorServer& Instance();
+  static bool HasInstance();
+
+  // False when the wake-up event could not be made.
+  bool IsUsable() const;
+  void SetStreams(const Streams& streams) { streams_ = streams; }
+
+  const ServerOptions& Options() const { return options_; }
+  void SetUniqueName(const char* name) { uniqueName_ = name ? name : ""; }
+  const std::string& UniqueName() const { return uniqueName_; }
+  void SetModuleDirectory(const std::string& directory) { moduleDirectory_ = directory; }
+  const std::string& ModuleDirectory() const { return moduleDirectory_; }
+  void SetApplicationName(const std::string& name) { applicationName_ = name; }
+  const std::string& ApplicationName() const { return applicationName_; }
+
+  // Registry.
+  int AddPage(const char* path, MonitorPage* page);
+  MonitorPage* FindPage(const char* path);
+  const std::map<std::string, MonitorPage*>& Pages() const { return pages_; }
+  // Cleans up and deletes every page, in registry order.
+  void DeletePages();
+
+  // Any thread.
+  void Signal(int kind);
+
+  int Run();
+
+  int LateProviderInitialization();
+  bool LateInitDone() const { return lateInitDone_; }
+  void Reconfig();
+  bool AllMonitorsIdle();
+  void OnProvConShutdownBroadcast();
+  std::uint32_t UpdateSchedulers(std::uint32_t elapsedSeconds);
+  std::uint32_t UpdateSchedulersTimeout();
+
+  void SetIdleTimeout(std::uint32_t seconds);
+  std::uint32_t IdleTimeout() const { return idleTimeout_; }
+  bool IdleTimeoutSet() const { return idleTimeoutSet_; }
+  // The bound listen port (the -p value until bound).
+  std::uint16_t Port() const { return port_; }
+
+  // Set by the index page when the collector has fetched it.
+  void SetCollectorRequestSeen() { collectorRequestSeen_ = true; }
+  bool CollectorRequestSeen() const { return collectorRequestSeen_; }
+
+  // Dispatches one parsed request to its page and returns the status.
+  unsigned Request(IOBase& io, const URLParse& request);
+  // Serves the first request and, on standard input, every following one.
+  int ProcessRequests(IOBase& io, URLParse& request);
+
+  PageSelectionCounters& Counters() { return counters_; }
+
+ private:
+  struct SessionRecord {
+    platform::SocketHandle socket = platform::kInvalidSocket;
+    URLParse request;
+    std::thread thread;
+    std::uint32_t threadId = 0;
+    std::atomic<bool> threadEnded{false};
+    bool completed = false;
+  };
+
+  int SetupListenSocket();
+  int ProcessConnections();
+  int InternalSelect(std::uint32_t timeoutSeconds);
+  void AcceptConnection(platform::SocketHandle socket);
+  void Session(SessionRecord* record);
+  void CleanConnectionList();
+  void checkConnectionList();
+  void OnShutdownSequence();
+  void ShutdownListenSocket();
+  void RunOneShotPhase();
+  void CloseStandardStreams();
+
+  ServerOptions options_;
+  Streams streams_;
+  std::string uniqueName_;
+  std::string moduleDirectory_;
+  std::string applicationName_;
+  std::uint16_t port_ = 0;
+
+  std::atomic<bool> shutdownRequested_{false};
+  std::atomic<bool> reconfigRequested_{false};
+  std::atomic<bool> shutdownSuggested_{false};
+  bool lateInitFailed_ = false;
+  bool lateInitDone_ = false;
+  std::atomic<bool> collectorRequestSeen_{false};
+
+  platform::WaitEvent wakeupEvent_;
+  platform::WaitEvent sessionEndedEvent_;
+  ReadySignal readySignal_;
+  platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
+  std::list<std::unique_ptr<SessionRecord>> connections_;
+  std::map<std::string, MonitorPage*> pages_;
+
+  std::atomic<std::uint32_t> idleTimeout_;
+  std::atomic<bool> idleTimeoutSet_{false};
+  std::uint32_t idleSeconds_ = 0;
+
+  PageSelectionCounters counters_;
+};

@@ -1,0 +1,50 @@
+// Dispatching parsed requests to pages, and the access log.
+#include "pages/MonitorPage.h"
+#include "process/DiagLog.h"
+#include "server/HttpResponse.h"
+#include "server/IOChannel.h"
+#include "server/LogDate.h"
+#include "server/MonitorServer.h"
+
+#include "server/TextCompare.h"
+
+unsigned MonitorServer::Request(IOBase& io, const URLParse& request) {
+  DiagLog(0x40, "MonitorServer::Request\n");
+  unsigned verb = 0;
+  if (EqualsNoCase(request.Method(), "GET"))
+    verb = 1;
+  else if (EqualsNoCase(request.Method(), "POST"))
+    verb = 2;
+  if (verb == 0) {
+    DiagLog(0x20, "%s Invalid request type %s\n", io.Name(), request.Method());
+    WriteStandardResponse(io, "405 Method Not Allowed", nullptr, 0);
+    return 405;
+  }
+  MonitorPage* page = FindPage(request.Path());
+  if (page == nullptr) {
+    DiagLog(0x20, "%s path not found %s\n", io.Name(), request.Path());
+    WriteStandardResponse(io, "404 Not Found", nullptr, 0);
+    return 404;
+  }
+  if (verb == 1)
+    return page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
+  return page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
+}
+
+int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {
+  DiagLog(0x40, "MonitorServer::ProcessRequests\n");
+  unsigned long number = 0;
+  for (;;) {
+    unsigned status = Request(io, request);
+    ++number;
+    if ((g_diagLogMask & 0x40) != 0) {
+      char date[64];
+      FormatLogDate(date, sizeof date, 0);
+      DiagLog(0x40, "%s - - %s \"%s %s\" %u %lu [request#%lu]\n", io.Name(), date, request.Method(),
+              request.Path(), status, static_cast<unsigned long>(io.RequestBytesWritten()), number);
+    }
+    if (io.Kind() != IOBase::kStdio) break;
+    if (request.ReadRequest(io) != URLParse::kRequestRead) break;
+  }
+  return 0;
+}

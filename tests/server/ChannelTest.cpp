@@ -1,0 +1,139 @@
+#include "server/IOChannel.h"
+
+#include "TestSupport.h"
+#include "platform/Socket.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// A connected pair of loopback sockets: the client end and the server end.
+struct SocketPair {
+  platform::SocketHandle client = platform::kInvalidSocket;
+  platform::SocketHandle server = platform::kInvalidSocket;
+  std::uint16_t clientPort = 0;
+  SocketPair() {
+    platform::SocketHandle listener = platform::CreateTcpSocket();
+    EXPECT_TRUE(platform::BindLoopback(listener, 0));
+    EXPECT_TRUE(platform::Listen(listener));
+    client = platform::CreateTcpSocket();
+    EXPECT_TRUE(platform::ConnectLoopback(client, platform::BoundPort(listener), 2000));
+    clientPort = platform::BoundPort(client);
+    EXPECT_EQ(platform::WaitReadable(listener, 2000), 1);
+    EXPECT_EQ(platform::Accept(listener, &server), platform::AcceptResult::Accepted);
+    platform::CloseSocket(listener);
+  }
+  ~SocketPair() { platform::CloseSocket(client); }
+  void Send(const std::string& text) { platform::Send(client, text.data(), text.size()); }
+  void CloseClient() {
+    platform::CloseSocket(client);
+    client = platform::kInvalidSocket;
+  }
+};
+
+TEST(IOSocket, LinesPiecesAndPeerClose) {
+  SocketPair pair;
+  IOSocket io(pair.server);
+  char buffer[64];
+  EXPECT_EQ(io.ReadLine(buffer, 1), -1);
+  pair.Send("abcdefghij\nnext line\nrest");
+  // A line longer than the buffer comes in pieces of size - 1.
+  EXPECT_EQ(io.ReadLine(buffer, 5), 4);
+  EXPECT_STREQ(buffer, "abcd");
+  EXPECT_EQ(io.ReadLine(buffer, 5), 4);
+  EXPECT_STREQ(buffer, "efgh");
+  EXPECT_EQ(io.ReadLine(buffer, 5), 3);
+  EXPECT_STREQ(buffer, "ij\n");
+  EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 10);
+  EXPECT_STREQ(buffer, "next line\n");
+  // Nothing past the line was taken from the socket.
+  EXPECT_EQ(io.Read(buffer, 2), 2);
+  EXPECT_EQ(std::string(buffer, 2), "re");
+  EXPECT_EQ(io.Read(buffer, 0), -1);
+  // A partial line when the peer closes is not reported.
+  pair.CloseClient();
+  EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 0);
+}
+
+TEST(IOSocket, NameCountsAndClose) {
+  SocketPair pair;
+  IOSocket io(pair.server);
+  EXPECT_EQ(std::string(io.Name()), "127.0.0.1:" + std::to_string(pair.clientPort));
+  EXPECT_EQ(io.Kind(), IOBase::kSocket);
+  EXPECT_EQ(io.Write("hello", 5), 5);
+  io.ResetRequestBytes();
+  EXPECT_EQ(io.Write("abc", 3), 3);
+  EXPECT_EQ(io.TotalBytesWritten(), 8u);
+  EXPECT_EQ(io.RequestBytesWritten(), 3u);
+  io.CloseSocket();
+  // The name stays known after the socket is gone.
+  EXPECT_EQ(std::string(io.Name()), "127.0.0.1:" + std::to_string(pair.clientPort));
+  char buffer[16];
+  std::string got;
+  long n;
+  while ((n = platform::Receive(pair.client, buffer, sizeof buffer)) > 0) got.append(buffer, n);
+  EXPECT_EQ(got, "helloabc");
+}
+
+TEST(IOSocket, WithoutOwnershipLeavesTheSocketOpen) {
+  SocketPair pair;
+  {
+    IOSocket io(pair.server);
+    io.SetOwnsSocket(false);
+  }
+  IOSocket second(pair.server);
+  EXPECT_EQ(second.Write("x", 1), 1);
+  char c;
+  EXPECT_EQ(platform::Receive(pair.client, &c, 1), 1);
+}
+
+TEST(IOStdio, WritesInPiecesAndReadsLines) {
+  testing_support::TempDir dir;
+  std::FILE* out = std::fopen(dir.File("out").c_str(), "w+b");
+  std::FILE* in = std::fopen(dir.File("in").c_str(), "w+b");
+  std::fputs("first\nsecond", in);
+  std::rewind(in);
+  IOStdio io(in, out);
+  EXPECT_STREQ(io.Name(), "stdio");
+  EXPECT_EQ(io.Kind(), IOBase::kStdio);
+  std::string big(10000, 'z');
+  EXPECT_EQ(io.Write(big.data(), big.size()), 1808);
+  EXPECT_EQ(io.TotalBytesWritten(), 10000u);
+  EXPECT_EQ(testing_support::ReadFile(dir.File("out")).size(), 10000u);
+  char line[32];
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 6);
+  EXPECT_STREQ(line, "first\n");
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 6);
+  EXPECT_STREQ(line, "second");
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 0);
+  EXPECT_EQ(io.Read(line, sizeof line), 0);
+  EXPECT_EQ(io.Read(line, 0), -1);
+  std::fclose(in);
+  std::fclose(out);
+
+  IOStdio discard(nullptr, nullptr);
+  EXPECT_EQ(discard.Write("abc", 3), 0);
+  EXPECT_EQ(discard.TotalBytesWritten(), 0u);
+}
+
+TEST(IOOneShot, CommandThenEmptyLineThenEnd) {
+  IOOneShot io(nullptr, nullptr, "GET /status");
+  char line[64];
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 12);
+  EXPECT_STREQ(line, "GET /status\n");
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 1);
+  EXPECT_STREQ(line, "\n");
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 0);
+  EXPECT_EQ(io.ReadLine(line, sizeof line), 0);
+  EXPECT_STREQ(io.Name(), "stdio");
+  EXPECT_EQ(io.Kind(), IOBase::kStdio);
+  // A small buffer cuts the command rather than overrunning.
+  IOOneShot cut(nullptr, nullptr, "GET /a-long-path");
+  EXPECT_EQ(cut.ReadLine(line, 6), 5);
+  EXPECT_STREQ(line, "GET /");
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "server/HttpRequest.h"
+#include "server/HttpResponse.h"
+
+#include "server/IOChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+// A channel over fixed text that records what is written.
+class TextChannel : public IOBase {
+ public:
+  explicit TextChannel(std::string input, long writeResult = 0)
+      : IOBase(kStdio), input_(std::move(input)), writeResult_(writeResult) {}
+  const char* Name() override { return "text"; }
+  long Write(const char* bytes, std::size_t length) override {
+    if (writeResult_ < 0) return writeResult_;
+    written.append(bytes, length);
+    CountWritten(static_cast<long>(length));
+    return static_cast<long>(length);
+  }
+  long Read(char* buffer, long length) override {
+    std::size_t n = std::min(static_cast<std::size_t>(length), input_.size() - pos_);
+    std::memcpy(buffer, input_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  long ReadLine(char* buffer, long size) override {
+    if (pos_ >= input_.size()) return 0;
+    std::size_t end = input_.find('\n', pos_);
+    std::size_t n = (end == std::string::npos ? input_.size() : end + 1) - pos_;
+    n = std::min(n, static_cast<std::size_t>(size - 1));
+    std::memcpy(buffer, input_.data() + pos_, n);
+    buffer[n] = '\0';
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  std::string written;
+
+ private:
+  std::string input_;
+  std::size_t pos_ = 0;
+  long writeResult_;
+};
+
+int Parse(const std::string& text, URLParse& request) {
+  TextChannel io(text);
+  return request.ReadRequest(io);
+}
+
+TEST(ReadRequest, RequestLineForms) {
+  URLParse r;
+  ASSERT_EQ(Parse("GET /status\n\n", r), 0);
+  EXPECT_STREQ(r.Method(), "GET");
+  EXPECT_STREQ(r.Path(), "/status");
+  EXPECT_EQ(r.Query(), nullptr);
+  EXPECT_EQ(r.HeaderNames()[0], nullptr);
+
+  ASSERT_EQ(Parse("POST /lvl1inventory?command=query&data=%2F%2Fa  HTTP/1.1  \r\n\r\n", r), 0);
+  EXPECT_STREQ(r.Path(), "/lvl1inventory");
+  EXPECT_STREQ(r.Query(), "command=query&data=%2F%2Fa");  // kept undecoded
+
+  ASSERT_EQ(Parse("GET /a%20b+c HTTP/1.1\r\n\r\n", r), 0);
+  EXPECT_STREQ(r.Path(), "/a b c");
+  ASSERT_EQ(Parse("GET /x#frag?q=1 HTTP/1.1\r\n\r\n", r), 0);
+  EXPECT_STREQ(r.Query(), "q=1");
+  ASSERT_EQ(Parse("GET /x;p HTTP/1.1\r\n\r\n", r), 0);
+  EXPECT_EQ(r.Query(), nullptr);
+  ASSERT_EQ(Parse("GET http://127.0.0.1:81/abs?z HTTP/1.1\r\n\r\n", r), 0);
+  EXPECT_STREQ(r.Path(), "/abs");
+
+  EXPECT_EQ(Parse("", r), 1);
+  EXPECT_EQ(Parse("GET /x HTTP/1.1\r\nHost: a\r\n", r), 1);  // input ends in the headers
+  EXPECT_EQ(Parse("GET http://h:99999/ HTTP/1.1\r\n\r\n", r), 2);
+  EXPECT_EQ(Parse(std::string(100, 'M') + " / HTTP/1.1\r\n\r\n", r), 2);
+  EXPECT_EQ(Parse(std::string(99, 'M') + " / HTTP/1.1\r\n\r\n", r), 0);
+}
+
+TEST(ReadRequest, HeadersContinuationsAndLimits) {
+  URLParse r;
+  ASSERT_EQ(Parse("GET / HTTP/1.1\r\nHost :  here \r\nX:\r\n\tmore\r\nContent-Length: 3\r\n\r\n", r), 0);
+  EXPECT_EQ(r.HeaderCount(), 3u);
+  EXPECT_STREQ(r.HeaderNames()[0], "Host");
+  EXPECT_STREQ(r.HeaderValues()[0], "here");
+  EXPECT_STREQ(r.HeaderValues()[1], " more");
+  EXPECT_STREQ(FindHeader(r.HeaderNames(), r.HeaderValues(), "content-LENGTH"), "3");
+  EXPECT_EQ(r.HeaderNames()[3], nullptr);
+  EXPECT_EQ(r.HeaderValues()[3], nullptr);
+
+  EXPECT_EQ(Parse("GET / HTTP/1.1\r\n continued\r\n\r\n", r), 2);
+  EXPECT_EQ(Parse("GET / HTTP/1.1\r\nno colon here\r\n\r\n", r), 2);
+  EXPECT_EQ(Parse("GET / HTTP/1.1\r\n : value\r\n\r\n", r), 2);
+  EXPECT_EQ(Parse("GET / HTTP/1.1\r\n: value\r\n\r\n", r), 2);
+
+  std::string fifteen = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 15; ++i) fifteen += "H" + std::to_string(i) + ": v\r\n";
+  ASSERT_EQ(Parse(fifteen + "\r\n", r), 0);
+  EXPECT_EQ(r.HeaderCount(), 15u);
+  EXPECT_EQ(Parse(fifteen + "H15: v\r\n\r\n", r), 2);
+
+  // The 4096-byte store: a header that would reach its end is refused.
+  std::string big = "GET / HTTP/1.1\r\nA: " + std::string(4000, 'a') + "\r\nB: " + std::string(90, 'b') + "\r\n\r\n";
+  EXPECT_EQ(Parse(big, r), 2);
+  std::string fits = "GET / HTTP/1.1\r\nA: " + std::string(4000, 'a') + "\r\nB: " + std::string(80, 'b') + "\r\n\r\n";
+  EXPECT_EQ(Parse(fits, r), 0);
+  std::string longContinuation = "GET / HTTP/1.1\r\nA: x\r\n " + std::string(4100, 'c') + "\r\n\r\n";
+  EXPECT_EQ(Parse(longContinuation, r), 2);
+}
+
+TEST(ReadRequest, CopiesPointIntoTheirOwnStore) {
+  URLParse* original = new URLParse;
+  ASSERT_EQ(Parse("GET /p?q HTTP/1.1\r\nName: Value\r\nOther: 2\r\n\r\n", *original), 0);
+  URLParse copy(*original);
+  URLParse assigned;
+  assigned = *original;
+  delete original;  // the copies must not point into freed memory
+  for (const URLParse* r : {&copy, &assigned}) {
+    EXPECT_STREQ(r->Path(), "/p");
+    EXPECT_STREQ(r->Query(), "q");
+    EXPECT_STREQ(r->HeaderNames()[1], "Other");
+    EXPECT_STREQ(r->HeaderValues()[0], "Value");
+    EXPECT_EQ(r->HeaderNames()[2], nullptr);
+  }
+}
+
+TEST(ReadRequest, ResetsTheRequestByteCount) {
+  TextChannel io("GET / HTTP/1.1\r\n\r\n");
+  io.Write("earlier", 7);
+  URLParse r;
+  ASSERT_EQ(r.ReadRequest(io), 0);
+  EXPECT_EQ(io.RequestBytesWritten(), 0u);
+  EXPECT_EQ(io.TotalBytesWritten(), 7u);
+}
+
+TEST(ReadBody, LengthRules) {
+  const char* names[] = {"content-length", nullptr};
+  std::string body = "x";
+  const char* zero[] = {"0", nullptr};
+  TextChannel a("abc");
+  EXPECT_FALSE(ReadBody(a, names, zero, body));
+  const char* none[] = {"Host", nullptr};
+  EXPECT_FALSE(ReadBody(a, none, zero, body));
+
+  const char* ten[] = {"10", nullptr};
+  TextChannel shortBody("abcd");
+  EXPECT_TRUE(ReadBody(shortBody, names, ten, body));
+  EXPECT_EQ(body, "abcd");
+
+  std::string long2000(2000, 'q');
+  const char* len[] = {"2000", nullptr};
+  TextChannel exact(long2000 + "trailing");
+  EXPECT_TRUE(ReadBody(exact, names, len, body));
+  EXPECT_EQ(body, long2000);
+
+  // A huge announced length reads what arrives, never more.
+  const char* huge[] = {"2147483648", nullptr};
+  TextChannel little("tiny");
+  EXPECT_TRUE(ReadBody(little, names, huge, body));
+  EXPECT_EQ(body, "tiny");
+}
+
+TEST(WriteStandardResponse, HeaderBlockForms) {
+  TextChannel io("");
+  EXPECT_EQ(WriteStandardResponse(io, "404 Not Found", nullptr, 0), 0);
+  EXPECT_EQ(io.written, "HTTP/1.1 404 Not Found\r\n\r\n");
+
+  TextChannel withBody("");
+  const char* names[] = {"X-One", "X-Two", nullptr};
+  const char* values[] = {"1", "2", nullptr};
+  EXPECT_EQ(WriteStandardResponse(withBody, "200 OK", "hello", 5, names, values), 0);
+  EXPECT_EQ(withBody.written, "HTTP/1.1 200 OK\r\nContent-Length:5\r\nX-One:1\r\nX-Two:2\r\n\r\nhello");
+
+  TextChannel empty("");
+  EXPECT_EQ(WriteStandardResponse(empty, "200 OK", "", 0), 0);
+  EXPECT_EQ(empty.written, "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+
+  TextChannel failing("", -1);
+  EXPECT_EQ(WriteStandardResponse(failing, "200 OK", "x", 1), -1);
+
+  // Headers that do not fit the block are refused; nothing is written.
+  std::string huge(5000, 'v');
+  const char* bigValues[] = {huge.c_str(), nullptr};
+  const char* bigNames[] = {"Big", nullptr};
+  TextChannel refused("");
+  EXPECT_EQ(WriteStandardResponse(refused, "200 OK", "x", 1, bigNames, bigValues), -1);
+  EXPECT_EQ(refused.written, "");
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#include "HttpClient.h"
+
+#include "platform/Process.h"
+#include "platform/Socket.h"
+#include "platform/Time.h"
+
+namespace testing_support {
+
+std::string Exchange(std::uint16_t port, const std::string& request, unsigned timeoutMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  platform::SocketHandle socket = platform::kInvalidSocket;
+  while (platform::MonotonicMilliseconds() < deadline) {
+    socket = platform::CreateTcpSocket();
+    if (platform::ConnectLoopback(socket, port, 1000)) break;
+    platform::CloseSocket(socket);
+    socket = platform::kInvalidSocket;
+    platform::SleepMilliseconds(20);
+  }
+  if (socket == platform::kInvalidSocket) return std::string();
+  platform::Send(socket, request.data(), request.size());
+  std::string reply;
+  char buffer[8192];
+  while (platform::MonotonicMilliseconds() < deadline) {
+    std::uint64_t now = platform::MonotonicMilliseconds();
+    if (platform::WaitReadable(socket, static_cast<unsigned>(deadline - now)) <= 0) break;
+    long n = platform::Receive(socket, buffer, sizeof buffer);
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  platform::CloseSocket(socket);
+  return reply;
+}
+
+std::string Get(std::uint16_t port, const std::string& target) {
+  return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+}
+
+bool WaitForListener(std::uint16_t port, unsigned timeoutMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  while (platform::MonotonicMilliseconds() < deadline) {
+    platform::SocketHandle socket = platform::CreateTcpSocket();
+    bool ok = platform::ConnectLoopback(socket, port, 500);
+    platform::CloseSocket(socket);
+    if (ok) return true;
+    platform::SleepMilliseconds(20);
+  }
+  return false;
+}
+
+std::uint16_t FreePort() {
+  platform::SocketHandle socket = platform::CreateTcpSocket();
+  platform::BindLoopback(socket, 0);
+  std::uint16_t port = platform::BoundPort(socket);
+  platform::CloseSocket(socket);
+  return port;
+}
+
+}  // namespace testing_support
