@@ -161,12 +161,12 @@ int MonitorServer::SetupListenSocket() {
   if (!platform::SetReuseAddress(socket)) DiagLog(0x10, "setsockopt SO_REUSEADDR failed!\n");
   DiagLog(0x400, "MonitorServer::SetupListenSocket calls bind\n");
   if (!platform::BindLoopback(socket, port_)) {
-    DiagLog(0x10, "Unable to bind to 127.0.0.1:%d\n", port_);
+    DiagLog(0x10, "Unable to bind to 127.0.0.1:%d\n", static_cast<int>(port_));
     platform::CloseSocket(socket);
     return 1;
   }
   port_ = platform::BoundPort(socket);
-  DiagLog(0x400, "Listen port bound to %d\n", port_);
+  DiagLog(0x400, "Listen port bound to %d\n", static_cast<int>(port_));
   listenSocket_ = socket;
   return 0;
 }

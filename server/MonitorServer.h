@@ -128,7 +128,7 @@ class MonitorServer {
   std::string uniqueName_;
   std::string moduleDirectory_;
   std::string applicationName_;
-  std::uint16_t port_ = 0;
+  std::atomic<std::uint16_t> port_{0};
 
   std::atomic<bool> shutdownRequested_{false};
   std::atomic<bool> reconfigRequested_{false};

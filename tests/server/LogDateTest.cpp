@@ -7,13 +7,13 @@
 namespace {
 
 using testing_support::HelperBinary;
-using testing_support::Run;
+using testing_support::RunProgram;
 
 // 2012-11-07 09:55:21 UTC
 const char kMoment[] = "1352282121";
 
 std::string DateIn(const std::string& tz, const char* moment = kMoment) {
-  auto result = Run({HelperBinary("format-log-date"), moment}, "", {{"TZ", tz}});
+  auto result = RunProgram({HelperBinary("format-log-date"), moment}, "", {{"TZ", tz}});
   EXPECT_EQ(result.exitCode, 0);
   return result.output;
 }

@@ -48,7 +48,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-RunResult Run(const std::vector<std::string>& argv, const std::string& input,
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
               const std::vector<std::pair<std::string, std::string>>& env, int timeoutMs) {
   platform::ChildProcess child;
   platform::ChildProcessOptions options;

@@ -35,7 +35,7 @@ struct RunResult {
 };
 
 // Runs a program to its end (killed after timeoutMs), feeding input.
-RunResult Run(const std::vector<std::string>& argv, const std::string& input = std::string(),
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = std::string(),
               const std::vector<std::pair<std::string, std::string>>& env = {}, int timeoutMs = 30000);
 
 }  // namespace testing_support

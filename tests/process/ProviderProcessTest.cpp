@@ -1,0 +1,166 @@
+// The provider binary as a user starts it: options, standard input, one-shot
+// mode, the ready signal and the single-instance guard.
+#include "HttpClient.h"
+#include "TestSupport.h"
+#include "platform/ChildProcess.h"
+#include "platform/Process.h"
+#include "platform/Time.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+namespace {
+
+using testing_support::ProviderBinary;
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+bool WaitForText(const std::string& file, const std::string& text, unsigned ms = 20000) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+  while (platform::MonotonicMilliseconds() < deadline) {
+    if (ReadFile(file).find(text) != std::string::npos) return true;
+    platform::SleepMilliseconds(20);
+  }
+  return false;
+}
+
+// A provider running in the background; killed when the test ends.
+std::unique_ptr<platform::ChildProcess> Background(const std::vector<std::string>& args, const Env& env) {
+  std::unique_ptr<platform::ChildProcess> child(new platform::ChildProcess);
+  platform::ChildProcessOptions options;
+  options.input = platform::ChildProcessOptions::Stream::Null;
+  options.output = platform::ChildProcessOptions::Stream::Null;
+  options.error = platform::ChildProcessOptions::Stream::Null;
+  options.environment = env;
+  std::vector<std::string> argv{ProviderBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  EXPECT_TRUE(child->Start(argv, options));
+  return child;
+}
+
+TEST(ProviderCommandLine, UsageVersionAndErrors) {
+  auto help = RunProgram({ProviderBinary(), "-h"});
+  EXPECT_EQ(help.exitCode, 1);
+  EXPECT_EQ(help.output.rfind("usage: " + ProviderBinary() + " [options]\n  -p [port]", 0), 0u);
+  EXPECT_EQ(RunProgram({ProviderBinary(), "-d", "x"}).output, help.output);
+
+  auto version = RunProgram({ProviderBinary(), "-v"});
+  EXPECT_EQ(version.exitCode, 1);
+  EXPECT_EQ(std::count(version.output.begin(), version.output.end(), '\n'), 3);
+  EXPECT_EQ(RunProgram({ProviderBinary(), "-v1"}).output, "186679297\n");
+  EXPECT_EQ(RunProgram({ProviderBinary(), "-v", "2"}).output, "9.50.0.1\n");
+
+  auto missing = RunProgram({ProviderBinary(), "-u", "-b"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.error, "ERROR: expected an argument after parameter 'b'\n");
+  EXPECT_EQ(missing.output, help.output);
+}
+
+TEST(ProviderStdio, AnswersEachRequestAndNumbersThem) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  auto one = RunProgram({ProviderBinary(), "-u", "-V", "0x40"}, "GET /nothing HTTP/1.1\r\n\r\n", env);
+  EXPECT_EQ(one.exitCode, 0);
+  EXPECT_EQ(one.output, "HTTP/1.1 404 Not Found\r\n\r\n");
+  EXPECT_TRUE(std::regex_search(one.error, std::regex(R"(stdio - - \[\d\d/\w{3}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /nothing" 404 26 \[request#1\])")))
+      << one.error;
+
+  auto three = RunProgram({ProviderBinary(), "-u", "-V", "0x40"},
+                   "GET /a HTTP/1.1\r\nHost: x\r\n\r\nGET /b\n\nPOST /c HTTP/1.1\r\nContent-Length: 0\r\n\r\n", env);
+  EXPECT_EQ(three.output, std::string("HTTP/1.1 404 Not Found\r\n\r\n") + "HTTP/1.1 404 Not Found\r\n\r\n" +
+                              "HTTP/1.1 404 Not Found\r\n\r\n");
+  EXPECT_NE(three.error.find("\"GET /a\" 404 26 [request#1]"), std::string::npos);
+  EXPECT_NE(three.error.find("\"GET /b\" 404 26 [request#2]"), std::string::npos);
+  EXPECT_NE(three.error.find("\"POST /c\" 404 26 [request#3]"), std::string::npos);
+
+  // A malformed request ends the stdio phase.
+  auto bad = RunProgram({ProviderBinary(), "-u"}, "GET /a\r\nno colon\r\n\r\nGET /b\r\n\r\n", env);
+  EXPECT_EQ(bad.output, "");
+  EXPECT_EQ(bad.exitCode, 0);
+}
+
+TEST(ProviderOneShot, ServesExactlyOneRequest) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  auto shot = RunProgram({ProviderBinary(), "-u", "-o", "GET /x"}, "GET /y HTTP/1.1\r\n\r\n", env);
+  EXPECT_EQ(shot.exitCode, 0);
+  EXPECT_EQ(shot.output, "HTTP/1.1 404 Not Found\r\n\r\n");
+
+  std::string file = dir.File("reply.txt");
+  auto toFile = RunProgram({ProviderBinary(), "-u", "-o", "PUT /x", "-O" + file}, "", env);
+  EXPECT_EQ(toFile.exitCode, 0);
+  EXPECT_EQ(toFile.output, "");
+  EXPECT_EQ(ReadFile(file), "HTTP/1.1 405 Method Not Allowed\r\n\r\n");
+}
+
+TEST(ProviderReadySignal, PostedForTheBoundPortOnlyWhenRequested) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  std::uint16_t port = testing_support::FreePort();
+  std::string log = dir.File("ready.log");
+  auto ready = RunProgram({testing_support::HelperBinary("provider-launcher"), std::to_string(port), "30000", ProviderBinary(),
+                    "-u", "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", std::to_string(port)},
+                   "", env);
+  EXPECT_EQ(ready.output, "ready\n");
+  EXPECT_NE(ReadFile(log).find("Sync Signal sent"), std::string::npos);
+  EXPECT_NE(ReadFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + std::to_string(port) + "]"),
+            std::string::npos);
+
+  // Without -s the launcher's event is left alone.
+  std::string quiet = dir.File("quiet.log");
+  port = testing_support::FreePort();
+  auto none = RunProgram({testing_support::HelperBinary("provider-launcher"), std::to_string(port), "1500", ProviderBinary(),
+                   "-u", "-c", "-z", "-V", "0xc0", "-l" + quiet, "-p", std::to_string(port)},
+                  "", env);
+  EXPECT_EQ(none.output, "timeout\n");
+  EXPECT_NE(ReadFile(quiet).find("Signal not requested"), std::string::npos);
+}
+
+TEST(ProviderReadySignal, PortZeroNamesTheSystemChosenPort) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  std::string log = dir.File("zero.log");
+  auto provider = Background({"-u", "-p", "-c", "-s", "-z", "-V", "0x4c0", "-l" + log}, env);
+  ASSERT_TRUE(WaitForText(log, "Trying to OpenEvent"));
+  std::smatch bound;
+  std::string text = ReadFile(log);
+  ASSERT_TRUE(std::regex_search(text, bound, std::regex(R"(Listen port bound to (\d+))")));
+  EXPECT_NE(bound[1], "0");
+  EXPECT_NE(text.find("[corvane.provider.accept.event." + bound[1].str() + "]"), std::string::npos);
+  EXPECT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
+}
+
+TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  std::string firstLog = dir.File("first.log");
+  auto first = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + firstLog}, env);
+  ASSERT_TRUE(WaitForText(firstLog, "Listen port bound"));
+  EXPECT_NE(ReadFile(firstLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+
+  auto second = RunProgram({ProviderBinary(), "-c", "-p", "-z"}, "", env);
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.error.find(
+                "Unicorn::TheOne opened unique event; another [Corvane inventory provider] is already running!"),
+            std::string::npos)
+      << second.error;
+
+  std::string otherLog = dir.File("other.log");
+  auto other = Background({"-u", "-c", "-p", "-z", "-V", "0x460", "-l" + otherLog}, env);
+  EXPECT_TRUE(WaitForText(otherLog, "Listen port bound"));
+  EXPECT_NE(ReadFile(otherLog).find("Uniqueness not requested"), std::string::npos);
+
+  first->Kill();
+  first->Wait(-1, nullptr);
+  std::string thirdLog = dir.File("third.log");
+  auto third = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + thirdLog}, env);
+  EXPECT_TRUE(WaitForText(thirdLog, "Listen port bound"));
+  EXPECT_NE(ReadFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+}
+
+}  // namespace
