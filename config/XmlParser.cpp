@@ -1,0 +1,300 @@
+#include "config/XmlParser.h"
+
+#include <cstring>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+// What may follow the name in the end-tag search: white space, "/" or ">".
+bool IsTagDelimiter(char c) { return IsSpace(c) || c == '/' || c == '>'; }
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+struct ParseError {
+  const char* text;
+  std::size_t position;
+};
+
+// Every search is bounded by the end of the content being parsed (the start
+// of its element's end tag), as if the text were cut there.
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  // Throws ParseError, or std::bad_alloc when memory runs out.
+  void Run(XmlNode* document);
+  std::size_t Current() const { return current_; }
+
+ private:
+  struct Frame {
+    XmlNode* parent;
+    std::size_t limit;   // end of this content
+    std::size_t resume;  // where parsing goes on once the content is done
+  };
+
+  std::size_t Find(char c, std::size_t from, std::size_t limit) const;
+  std::size_t Find(std::string_view what, std::size_t from, std::size_t limit) const;
+  bool StartsWith(std::size_t pos, std::string_view what, std::size_t limit) const;
+  bool NameAt(std::size_t pos, std::string_view name, std::size_t limit) const;
+  std::size_t NameEnd(std::size_t from, std::size_t end) const;
+  std::size_t ParseConstruct(std::size_t lt, std::vector<Frame>& frames);
+  std::size_t ParseElement(std::size_t lt, std::vector<Frame>& frames);
+  void ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end);
+  std::size_t FindEndTag(std::string_view name, std::size_t from, std::size_t limit);
+
+  std::string_view text_;
+  std::size_t current_ = 0;  // start of the construct being parsed
+  // End tags of nested same-name elements met while searching for an outer
+  // end tag, by the position of their start tag; keeps deep same-name
+  // nesting linear.
+  std::unordered_map<std::size_t, std::size_t> endTags_;
+};
+
+std::size_t Parser::Find(char c, std::size_t from, std::size_t limit) const {
+  if (from >= limit) return npos;
+  const void* hit = std::memchr(text_.data() + from, c, limit - from);
+  return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+}
+
+std::size_t Parser::Find(std::string_view what, std::size_t from, std::size_t limit) const {
+  if (from > limit) return npos;
+  return text_.substr(0, limit).find(what, from);
+}
+
+bool Parser::StartsWith(std::size_t pos, std::string_view what, std::size_t limit) const {
+  return pos <= limit && limit - pos >= what.size() && text_.compare(pos, what.size(), what) == 0;
+}
+
+// The name at pos, ignoring case, followed by a delimiter inside the limit.
+bool Parser::NameAt(std::size_t pos, std::string_view name, std::size_t limit) const {
+  if (pos > limit || limit - pos <= name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (UpperAscii(text_[pos + i]) != UpperAscii(name[i])) return false;
+  return IsTagDelimiter(text_[pos + name.size()]);
+}
+
+std::size_t Parser::NameEnd(std::size_t from, std::size_t end) const {
+  while (from < end && !IsSpace(text_[from])) ++from;
+  return from;
+}
+
+void Parser::Run(XmlNode* document) {
+  std::vector<Frame> frames{{document, text_.size(), text_.size()}};
+  std::size_t pos = 0;
+  while (true) {
+    const Frame frame = frames.back();
+    if (pos >= frame.limit) {
+      if (frames.size() == 1) break;
+      frames.pop_back();
+      pos = frame.resume;
+      continue;
+    }
+    const std::size_t lt = Find('<', pos, frame.limit);
+    const std::size_t textEnd = lt == npos ? frame.limit : lt;
+    if (textEnd > pos) frame.parent->AppendText(text_.substr(pos, textEnd - pos));
+    pos = lt == npos ? frame.limit : ParseConstruct(lt, frames);
+  }
+}
+
+// Parses the markup at lt into the innermost content and returns where
+// parsing goes on.
+std::size_t Parser::ParseConstruct(std::size_t lt, std::vector<Frame>& frames) {
+  XmlNode* parent = frames.back().parent;
+  const std::size_t limit = frames.back().limit;
+  current_ = lt;
+
+  if (StartsWith(lt, "<!--", limit)) {
+    const std::size_t end = Find("-->", lt + 4, limit);
+    if (end == npos) throw ParseError{"End of comment not found", lt};
+    AddChild(parent, new XmlNode(XmlKind::Comment, std::string(), std::string(text_.substr(lt + 4, end - lt - 4))));
+    return end + 3;
+  }
+
+  if (StartsWith(lt, "<?", limit)) {
+    const std::size_t end = Find("?>", lt + 2, limit);
+    if (end == npos) throw ParseError{"End of processing instructions not found", lt};
+    const std::size_t nameEnd = NameEnd(lt + 2, end);
+    if (nameEnd == lt + 2) throw ParseError{"Empty Name", lt};
+    XmlNode* node = new XmlNode(XmlKind::ProcessingInstruction, std::string(text_.substr(lt + 2, nameEnd - lt - 2)));
+    AddChild(parent, node);
+    ParseAttributes(node, nameEnd, end);
+    return end + 2;
+  }
+
+  if (StartsWith(lt, "<![CDATA[", limit)) {
+    const std::size_t end = Find("]]>", lt + 9, limit);
+    if (end == npos) throw ParseError{"End of CDATA block not found", lt};
+    std::string value = parent->Value();
+    value.append(text_.substr(lt + 9, end - lt - 9));
+    parent->SetValue(std::move(value));
+    parent->Text();  // re-encodes the text from the value
+    parent->SetCdata(true);
+    return end + 3;
+  }
+
+  if (StartsWith(lt, "<!", limit)) {
+    int depth = 1;
+    std::size_t i = lt + 2;
+    for (; i < limit; ++i) {
+      if (text_[i] == '<') ++depth;
+      if (text_[i] == '>' && --depth == 0) break;
+    }
+    if (i >= limit) throw ParseError{"End of DTD not found", lt};
+    AddChild(parent, new XmlNode(XmlKind::RawMarkup, std::string(), std::string(text_.substr(lt, i + 1 - lt))));
+    return i + 1;
+  }
+
+  return ParseElement(lt, frames);
+}
+
+std::size_t Parser::ParseElement(std::size_t lt, std::vector<Frame>& frames) {
+  XmlNode* parent = frames.back().parent;
+  const std::size_t limit = frames.back().limit;
+
+  const std::size_t gt = Find('>', lt + 1, limit);
+  if (gt == npos) throw ParseError{"End of element tag not found", lt};
+  const bool empty = gt > lt + 1 && text_[gt - 1] == '/';
+  const std::size_t tagEnd = empty ? gt - 1 : gt;
+  const std::size_t nameEnd = NameEnd(lt + 1, tagEnd);
+  if (nameEnd == lt + 1) throw ParseError{"Empty Name", lt};
+  const std::string_view name = text_.substr(lt + 1, nameEnd - lt - 1);
+
+  XmlNode* element = new XmlNode(XmlKind::Element, std::string(name));
+  AddChild(parent, element);
+  ParseAttributes(element, nameEnd, tagEnd);
+  if (empty) return gt + 1;
+
+  current_ = lt;
+  std::size_t endTag = npos;
+  const auto known = endTags_.find(lt);
+  // A result found under a wider limit holds when the whole "</name" and its
+  // delimiter lie inside this one.
+  if (known != endTags_.end() && known->second + 2 + name.size() < limit)
+    endTag = known->second;
+  else
+    endTag = FindEndTag(name, gt + 1, limit);
+  if (endTag == npos) throw ParseError{"End tag not found", lt};
+  const std::size_t endGt = Find('>', endTag, limit);
+  if (endGt == npos) throw ParseError{"End tag malformed", endTag};
+  frames.push_back({element, endTag, endGt + 1});
+  return gt + 1;
+}
+
+void Parser::ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end) {
+  while (true) {
+    while (pos < end && IsSpace(text_[pos])) ++pos;
+    if (pos >= end) return;
+    if (text_[pos] == '=') throw ParseError{"Empty attribute name", pos};
+    const std::size_t nameStart = pos;
+    while (pos < end && text_[pos] != '=' && !IsSpace(text_[pos])) ++pos;
+    const std::string_view name = text_.substr(nameStart, pos - nameStart);
+    while (pos < end && IsSpace(text_[pos])) ++pos;
+    if (pos >= end || text_[pos] != '=') throw ParseError{"Attibute missing value (no '=')", nameStart};
+    ++pos;
+    while (pos < end && IsSpace(text_[pos])) ++pos;
+
+    std::string_view value;
+    if (pos < end && (text_[pos] == '"' || text_[pos] == '\'')) {
+      const std::size_t close = Find(text_[pos], pos + 1, end);
+      if (close == npos) throw ParseError{"Attribute value not terminated", pos};
+      value = text_.substr(pos + 1, close - pos - 1);
+      pos = close + 1;
+    } else {
+      const std::size_t valueStart = pos;
+      while (pos < end && !IsSpace(text_[pos])) ++pos;
+      value = text_.substr(valueStart, pos - valueStart);
+    }
+
+    XmlNode* attribute = nullptr;
+    try {
+      attribute = new XmlNode(XmlKind::Attribute, std::string(name));
+      attribute->SetText(std::string(value));
+      AddChild(node, attribute);
+    } catch (const std::bad_alloc&) {
+      delete attribute;
+      throw ParseError{"Out of memory for attribute", nameStart};
+    }
+  }
+}
+
+// The start of the end tag of an element named name whose content begins at
+// from: the first "</name" that no nested "<name" (one not closed by "/>")
+// claims. Nested same-name elements nest like brackets, so a depth count
+// does what a search per nested element would.
+std::size_t Parser::FindEndTag(std::string_view name, std::size_t from, std::size_t limit) {
+  std::vector<std::size_t> open;  // nested start tags, npos when not worth remembering
+  std::size_t pos = from;
+  while (true) {
+    const std::size_t lt = Find('<', pos, limit);
+    if (lt == npos) return npos;
+    if (lt + 1 < limit && text_[lt + 1] == '/' && NameAt(lt + 2, name, limit)) {
+      if (open.empty()) return lt;
+      if (open.back() != npos) endTags_[open.back()] = lt;
+      open.pop_back();
+      pos = lt + 2 + name.size();
+      continue;
+    }
+    if (NameAt(lt + 1, name, limit)) {
+      const std::size_t gt = Find('>', lt + 1 + name.size(), limit);
+      if (gt == npos) return npos;
+      pos = gt + 1;
+      if (text_[gt - 1] == '/') continue;  // an empty element
+      // After "/" the nested element's own name is longer, so its end tag
+      // follows another rule: do not remember it.
+      const char delimiter = text_[lt + 1 + name.size()];
+      open.push_back(delimiter == '/' ? npos : lt);
+      continue;
+    }
+    pos = lt + 1;
+  }
+}
+
+// Fills in the decoded values, so that a parsed tree is only read from now on.
+void DecodeAll(const XmlNode* root) {
+  std::vector<const XmlNode*> pending{root};
+  while (!pending.empty()) {
+    const XmlNode* node = pending.back();
+    pending.pop_back();
+    node->Value();
+    for (const XmlNode* attribute : node->Attributes()) attribute->Value();
+    pending.insert(pending.end(), node->Children().begin(), node->Children().end());
+  }
+}
+
+}  // namespace
+
+int ParseXml(std::string_view text, XmlNode** document, std::string* error, std::size_t* position) {
+  XmlNode* local = nullptr;
+  XmlNode*& target = document != nullptr ? *document : local;
+  Parser parser(text);
+  const char* failure = nullptr;
+  std::size_t failedAt = 0;
+  try {
+    if (target == nullptr) target = new XmlNode(XmlKind::Document);
+    parser.Run(target);
+    DecodeAll(target);
+  } catch (const ParseError& e) {
+    failure = e.text;
+    failedAt = e.position;
+  } catch (const std::bad_alloc&) {
+    failure = "Out of memory";
+    failedAt = parser.Current();
+  }
+  if (failure == nullptr) {
+    if (document == nullptr) delete local;
+    return 0;
+  }
+  delete target;
+  target = nullptr;
+  if (error != nullptr) *error = failure;
+  if (position != nullptr) *position = failedAt;
+  return 1;
+}
+
+int ParseXml(const char* text, XmlNode** document, std::string* error, std::size_t* position) {
+  return ParseXml(text == nullptr ? std::string_view() : std::string_view(text), document, error, position);
+}

@@ -1,0 +1,25 @@
+// Writing a node tree as text, compact or tab-indented.
+#pragma once
+
+#include "config/XmlNode.h"
+
+#include <cstddef>
+#include <string>
+
+// The UTF-8 byte-order mark; a document whose value is this writes it first.
+extern const char kXmlByteOrderMark[4];
+
+// Appends the text form of node (and everything below it) to out. A negative
+// indent writes compact (no white space added); an indent n >= 0 writes the
+// tab-indented layout, children at n + 1. byteOrderMark writes EF BB BF first
+// when node is a document. The output is reserved once, from a measurement
+// of the tree. A null node appends nothing.
+//
+// Two repairs keep written text readable by ParseXml: a double quote in an
+// attribute's text is written as "&quot;", and "]]>" inside a CDATA value
+// splits the section in two.
+void SerializeXml(const XmlNode* node, std::string& out, int indent, bool byteOrderMark);
+std::string SerializeXml(const XmlNode* node, int indent, bool byteOrderMark = false);
+
+// The exact length SerializeXml appends.
+std::size_t MeasureXml(const XmlNode* node, int indent, bool byteOrderMark);
