@@ -4,6 +4,8 @@
 #include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
 #include "server/MonitorServer.h"
+#include "server/ProviderCon.h"
+#include "server/UrlParsing.h"
 #include "server/TextCompare.h"
 
 
@@ -68,15 +70,15 @@ void MonitorPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
   for (unsigned i = 0; i < count; ++i) DiagLog(0x200, "Time to monitor item %s\n", itemNames[i]);
 }
 
-bool MonitorPage::TimersTriggerHeartbeat() { return false; }
+bool MonitorPage::TimersTriggerHeartbeat() { return !schedule_.IsEmpty(); }
 
 void MonitorPage::ExternalWakeupRecieved(const char* itemId) {
   DiagLog(0x800, "MonitorPage::ExternalWakeupRecieved itemID is %s\n", itemId);
 }
 
-std::uint32_t MonitorPage::GetSchedulerTimeout() { return 10000; }
+std::uint32_t MonitorPage::GetSchedulerTimeout() { return schedule_.NextTimeout(); }
 
-bool MonitorPage::IsIdle() { return true; }
+bool MonitorPage::IsIdle() { return schedule_.IsIdle(); }
 
 void MonitorPage::InitializeLock() { pageLock_.reset(new std::recursive_mutex); }
 
@@ -94,7 +96,87 @@ void MonitorPage::OnPreShutdown() {
   DiagLog(0x80, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
 }
 
-void MonitorPage::AdvanceSchedule(std::uint32_t) {}
+namespace {
+void ReevaluateHeartbeat() {
+  MonitorServer& server = MonitorServer::Instance();
+  if (server.HeartbeatRequested()) server.UpdateHeartbeat();
+}
+}  // namespace
+
+void MonitorPage::AdvanceSchedule(std::uint32_t elapsedSeconds) {
+  std::vector<MonitoredItem> due = schedule_.Settle(elapsedSeconds);
+  if (due.empty()) return;
+  std::vector<const char*> names;
+  for (const auto& item : due) names.push_back(item.ID.c_str());
+  TimeToMonitor(static_cast<unsigned>(names.size()), names.data());
+  MonitorServer::Instance().Counters().timerserviced += names.size();
+  if (schedule_.IsEmpty()) ReevaluateHeartbeat();
+}
+
+void MonitorPage::AddMonitoredItem(const char* name, const char* description, std::uint32_t interval, bool renews,
+                                   bool initial, int* result) {
+  DiagLog(0x200, "MonitorPage::AddMonitoredItem [%s,%u]\n", name, interval);
+  bool wasEmpty = schedule_.IsEmpty();
+  int r = schedule_.Add(name, description ? description : "", interval, renews, initial);
+  if (result != nullptr) *result = r;
+  if (wasEmpty) ReevaluateHeartbeat();
+}
+
+bool MonitorPage::RemoveMonitoredItem(const char* name, int* found) {
+  int r = schedule_.Remove(name);
+  if (found != nullptr) *found = r;
+  if (r != 0 && schedule_.IsEmpty()) ReevaluateHeartbeat();
+  return r != 0;
+}
+
+bool MonitorPage::ModifyMonitoredItem(const char* name, std::uint32_t interval, int* result) {
+  bool wasEmpty = schedule_.IsEmpty();
+  int r = schedule_.Modify(name, interval);
+  if (result != nullptr) *result = r;
+  if (wasEmpty) ReevaluateHeartbeat();
+  return r == kScheduleModified;
+}
+
+bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint32_t interval, int* result) {
+  DiagLog(0x800, "MonitorPage::SendESCommand command %s cookie %s interval %u\n", command, item, interval);
+  std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, 1023) +
+                       "&cookie=" + UrlEncode(item ? item : "", 1023) + "&delay=" + std::to_string(interval);
+  DiagLog(0x800, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
+  CProviderCon connection(CProviderCon::CollectorPort(), "post");
+  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  if (status != 200) {
+    DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
+    return false;
+  }
+  DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response HTTP_OK\n");
+  if (result != nullptr) {
+    *result = kScheduleCommError;
+    if (connection.BodyLength() != 0) {
+      DiagLog(0x800, "MonitorPage::SendESCommand reply body %s\n", connection.Body().c_str());
+      *result = ScheduleResultFromName(connection.Body());
+    }
+  }
+  return true;
+}
+
+bool MonitorPage::SendESAdd(const char* item, std::uint32_t interval, int* result) {
+  return SendESCommand("add", item, interval, result);
+}
+bool MonitorPage::SendESAddRenew(const char* item, std::uint32_t interval, int* result) {
+  return SendESCommand("addrenew", item, interval, result);
+}
+bool MonitorPage::SendESModify(const char* item, std::uint32_t interval, int* result) {
+  return SendESCommand("mod", item, interval, result);
+}
+bool MonitorPage::SendESDelete(const char* item, int* result) { return SendESCommand("del", item, 0, result); }
+
+int MonitorPage::InternalRequestPost(const char* target, const char* body, std::string* reply) {
+  return MonitorServer::Instance().InternalRequest("post", target, body, reply);
+}
+
+int MonitorPage::InternalRequestGet(const char* target, std::string* reply) {
+  return MonitorServer::Instance().InternalRequest("get", target, nullptr, reply);
+}
 
 bool MonitorPage::IsTimerStatusRequest(const char* query) {
   DiagLog(0x200, "MonitorPage::IsTimerStatusRequest\n");

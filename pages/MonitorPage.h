@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "pages/Schedule.h"
+
 class IOBase;
 class XMLAccumulator;
 class MonitorMetadata;
@@ -57,6 +59,21 @@ class MonitorPage {
   // Settles elapsed seconds into the page's schedule.
   void AdvanceSchedule(std::uint32_t elapsedSeconds);
 
+  // Schedule of monitored items.
+  void AddMonitoredItem(const char* name, const char* description, std::uint32_t interval, bool renews, bool initial,
+                        int* result = nullptr);
+  bool RemoveMonitoredItem(const char* name, int* found = nullptr);
+  bool ModifyMonitoredItem(const char* name, std::uint32_t interval, int* result = nullptr);
+  void SetScheduleActive(bool active) { schedule_.SetActive(active); }
+  PageSchedule& Schedule() { return schedule_; }
+
+  // External timers kept by the collector: "add", "addrenew", "mod", "del".
+  bool SendESCommand(const char* command, const char* item, std::uint32_t interval, int* result = nullptr);
+  bool SendESAdd(const char* item, std::uint32_t interval, int* result = nullptr);
+  bool SendESAddRenew(const char* item, std::uint32_t interval, int* result = nullptr);
+  bool SendESModify(const char* item, std::uint32_t interval, int* result = nullptr);
+  bool SendESDelete(const char* item, int* result = nullptr);
+
   static bool IsTimerStatusRequest(const char* query);
   static bool IsAsyncStatusRequest(const char* query);
   static bool IsWorkerStatusRequest(const char* query);
@@ -70,6 +87,9 @@ class MonitorPage {
   static void SetProviderUniqueName(const char* name);
   static int StandardResponse(IOBase* io, const char* status, const char* body, std::size_t length,
                               const char* const* headerNames = nullptr, const char* const* headerValues = nullptr);
+  // Requests to the provider's own port; reply gets the body of a 200.
+  static int InternalRequestPost(const char* target, const char* body, std::string* reply = nullptr);
+  static int InternalRequestGet(const char* target, std::string* reply = nullptr);
   static bool ReadRequestBody(IOBase* io, const char* const* headerNames, const char* const* headerValues,
                               std::string& body);
 
@@ -80,6 +100,7 @@ class MonitorPage {
  private:
   const char* path_;
   std::unique_ptr<std::recursive_mutex> pageLock_;
+  PageSchedule schedule_;
   bool frameworkPage_;
   bool initialized_ = false;
 };

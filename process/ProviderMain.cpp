@@ -77,6 +77,9 @@ int ProviderMain(int argc, char** argv) {
     std::remove((args[0] + ".stats").c_str());
   }
 
+  server->SetHeartbeatRequested(true);
+  server->UpdateHeartbeat();
+
   if (applicationPagesRegistered) server->Run();
 
   server->DeletePages();

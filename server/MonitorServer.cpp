@@ -441,6 +441,7 @@ int MonitorServer::LateProviderInitialization() {
       break;
     }
   }
+  if (options_.firstRun) TellCollectorAboutLateInitialization(failed);
   return failed ? 1 : 0;
 }
 

@@ -21,12 +21,13 @@
 class IOBase;
 class MonitorPage;
 
-// Counters of how requests found their pages.
-struct PageSelectionCounters {
+// Process-wide counters: how requests found their pages, timers serviced.
+struct ProviderCounters {
   std::atomic<std::uint64_t> pagenotfound{0};
   std::atomic<std::uint64_t> pagefound{0};
   std::atomic<std::uint64_t> forked{0};
   std::atomic<std::uint64_t> unforked{0};
+  std::atomic<std::uint64_t> timerserviced{0};
 };
 
 class MonitorServer {
@@ -99,7 +100,19 @@ class MonitorServer {
   // Serves the first request and, on standard input, every following one.
   int ProcessRequests(IOBase& io, URLParse& request);
 
-  PageSelectionCounters& Counters() { return counters_; }
+  ProviderCounters& Counters() { return counters_; }
+
+  // Messages to the collector and to the provider's own port.
+  bool SendHeartbeatCommand(bool cancel);
+  // Asks for heartbeats while some application page's timers want them.
+  void UpdateHeartbeat();
+  void SetHeartbeatRequested(bool requested) { heartbeatRequested_ = requested; }
+  bool HeartbeatRequested() const { return heartbeatRequested_; }
+  bool Heartbeating() const { return heartbeating_; }
+  void TellCollectorAboutLateInitialization(bool failure);
+  // verb "post" or "get"; reply (optional) gets the body of a 200 reply.
+  int InternalRequest(const char* verb, const char* target, const char* body, std::string* reply);
+  void ForwardESWakeup(const char* pagePath, const char* item);
 
  private:
   struct SessionRecord {
@@ -148,5 +161,9 @@ class MonitorServer {
   std::atomic<bool> idleTimeoutSet_{false};
   std::uint32_t idleSeconds_ = 0;
 
-  PageSelectionCounters counters_;
+  ProviderCounters counters_;
+
+  std::atomic<bool> heartbeatRequested_{false};
+  bool heartbeating_ = false;
+  std::mutex heartbeatLock_;
 };

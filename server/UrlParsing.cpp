@@ -173,6 +173,24 @@ std::size_t UrlDecode(char* output, std::size_t size, const char* source) {
   return i + 1;
 }
 
+std::string UrlEncode(const std::string& text, std::size_t maxLength) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    std::string piece;
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      piece = static_cast<char>(c);
+    } else {
+      piece = "%";
+      piece += kHex[c >> 4];
+      piece += kHex[c & 15];
+    }
+    if (out.size() + piece.size() > maxLength) break;
+    out += piece;
+  }
+  return out;
+}
+
 QueryStringMap::QueryStringMap(const char* query) {
   if (query == nullptr || *query == '\0') return;
   std::string text(query);

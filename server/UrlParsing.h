@@ -33,6 +33,10 @@ int SplitUrl(const char* url, const SplitUrlOutputs& outputs);
 // consumed plus 1.
 std::size_t UrlDecode(char* output, std::size_t size, const char* source);
 
+// Percent-encodes every byte but letters, digits and "-_.~", then cuts the
+// result to at most maxLength characters (never inside an escape).
+std::string UrlEncode(const std::string& text, std::size_t maxLength = std::string::npos);
+
 class QueryStringMap {
  public:
   explicit QueryStringMap(const char* query);

@@ -98,27 +98,47 @@ TEST(ProviderOneShot, ServesExactlyOneRequest) {
   EXPECT_EQ(ReadFile(file), "HTTP/1.1 405 Method Not Allowed\r\n\r\n");
 }
 
+// Runs the launcher helper; its first output line says whether the event
+// was set. The launcher stops the provider when its input is closed.
+struct Launch {
+  platform::ChildProcess launcher;
+  std::string firstLine;
+  Launch(std::uint16_t port, const char* timeoutMs, const std::vector<std::string>& args, const Env& env) {
+    platform::ChildProcessOptions options;
+    options.input = platform::ChildProcessOptions::Stream::Pipe;
+    options.output = platform::ChildProcessOptions::Stream::Pipe;
+    options.environment = env;
+    std::vector<std::string> argv{testing_support::HelperBinary("provider-launcher"), std::to_string(port), timeoutMs,
+                                  ProviderBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_TRUE(launcher.Start(argv, options));
+    char c;
+    while (launcher.ReadOutput(&c, 1) == 1 && c != '\n') firstLine += c;
+  }
+  ~Launch() {
+    launcher.CloseInput();
+    launcher.Wait(-1, nullptr);
+  }
+};
+
 TEST(ProviderReadySignal, PostedForTheBoundPortOnlyWhenRequested) {
   TempDir dir;
   Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
   std::uint16_t port = testing_support::FreePort();
   std::string log = dir.File("ready.log");
-  auto ready = RunProgram({testing_support::HelperBinary("provider-launcher"), std::to_string(port), "30000", ProviderBinary(),
-                    "-u", "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", std::to_string(port)},
-                   "", env);
-  EXPECT_EQ(ready.output, "ready\n");
-  EXPECT_NE(ReadFile(log).find("Sync Signal sent"), std::string::npos);
-  EXPECT_NE(ReadFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + std::to_string(port) + "]"),
-            std::string::npos);
-
+  {
+    Launch ready(port, "30000", {"-u", "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", std::to_string(port)}, env);
+    EXPECT_EQ(ready.firstLine, "ready");
+    EXPECT_TRUE(WaitForText(log, "Sync Signal sent"));
+    EXPECT_NE(ReadFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + std::to_string(port) + "]"),
+              std::string::npos);
+  }
   // Without -s the launcher's event is left alone.
   std::string quiet = dir.File("quiet.log");
   port = testing_support::FreePort();
-  auto none = RunProgram({testing_support::HelperBinary("provider-launcher"), std::to_string(port), "1500", ProviderBinary(),
-                   "-u", "-c", "-z", "-V", "0xc0", "-l" + quiet, "-p", std::to_string(port)},
-                  "", env);
-  EXPECT_EQ(none.output, "timeout\n");
-  EXPECT_NE(ReadFile(quiet).find("Signal not requested"), std::string::npos);
+  Launch none(port, "1500", {"-u", "-c", "-z", "-V", "0xc0", "-l" + quiet, "-p", std::to_string(port)}, env);
+  EXPECT_EQ(none.firstLine, "timeout");
+  EXPECT_TRUE(WaitForText(quiet, "Signal not requested"));
 }
 
 TEST(ProviderReadySignal, PortZeroNamesTheSystemChosenPort) {

@@ -1,0 +1,72 @@
+// The server's own messages: heartbeat registration, the late-initialization
+// notice, internal requests and forwarded wake-ups.
+#include "pages/MonitorPage.h"
+#include "process/DiagLog.h"
+#include "server/MonitorServer.h"
+#include "server/ProviderCon.h"
+
+#include <string>
+
+bool MonitorServer::SendHeartbeatCommand(bool cancel) {
+  DiagLog(0x100, "MonitorServer::SendHeartbeatCommand\n");
+  std::string target = "/heartbeat/monitor?port=" + std::to_string(static_cast<unsigned>(port_));
+  if (cancel) target += "&cancel=1";
+  DiagLog(0x100, "MonitorServer::SendHeartbeatCommand Requesting document: %s\n", target.c_str());
+  CProviderCon connection(CProviderCon::CollectorPort(), "post");
+  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  if (status == 200) {
+    DiagLog(0x100, "MonitorServer::SendHeartbeatCommand gets collector response HTTP_OK\n");
+    return true;
+  }
+  DiagLog(0x20, "MonitorServer::SendHeartbeatCommand gets collector response %d (not ok)\n", status);
+  return false;
+}
+
+void MonitorServer::UpdateHeartbeat() {
+  // Evaluations from different threads each see the state the last one left.
+  std::lock_guard<std::mutex> guard(heartbeatLock_);
+  DiagLog(0x100, "MonitorServer::UpdateHeartbeat\n");
+  bool wanted = false;
+  for (auto& entry : pages_) {
+    if (entry.second->IsFrameworkPage()) continue;
+    if (entry.second->TimersTriggerHeartbeat()) {
+      DiagLog(0x100, "timers on page %s trigger heartbeating\n", entry.first.c_str());
+      wanted = true;
+      break;
+    }
+  }
+  if (wanted == heartbeating_) return;
+  SendHeartbeatCommand(!wanted);
+  heartbeating_ = wanted;
+}
+
+void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
+  DiagLog(0x40, "MonitorServer::TellCollectorAboutLateInitialization zeroSuccessCode %d\n", failure ? 1 : 0);
+  std::string target = "/inventory?file=" + applicationName_ + "&provstatus=" + (failure ? "0" : "1");
+  DiagLog(0x80, "MonitorServer::TellCollectorAboutLateInitialization Requesting document: %s\n", target.c_str());
+  CProviderCon connection(CProviderCon::CollectorPort(), "post");
+  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  if (status == 200)
+    DiagLog(0x80, "TellCollectorAboutLateInitialization gets collector response HTTP_OK\n");
+  else
+    DiagLog(0x80, "TellCollectorAboutLateInitialization gets collector response %d (not ok)\n", status);
+}
+
+int MonitorServer::InternalRequest(const char* verb, const char* target, const char* body, std::string* reply) {
+  DiagLog(0x40, "MonitorServer::InternalRequest Requesting document: %s %s.\n", verb, target);
+  CProviderCon connection(port_, verb);
+  int status = connection.requestDocument(target, body, true, 10);
+  if (reply != nullptr && status == 200 && connection.BodyLength() != 0) *reply = connection.Body();
+  return status;
+}
+
+void MonitorServer::ForwardESWakeup(const char* pagePath, const char* item) {
+  DiagLog(0x40, "MonitorServer::ForwardESWakeup (%s,%s)\n", pagePath, item);
+  MonitorPage* page = FindPage(pagePath);
+  if (page == nullptr) {
+    DiagLog(0x20, "MonitorServer::ForwardESWakeup can't find page (%s)\n", pagePath);
+    return;
+  }
+  DiagLog(0x80, "MonitorServer::ForwardESWakeup found matching page, forwarding\n");
+  page->ExternalWakeupRecieved(item);
+}

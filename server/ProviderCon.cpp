@@ -1,0 +1,214 @@
+#include "server/ProviderCon.h"
+
+#include "platform/Process.h"
+#include "process/DiagLog.h"
+#include "server/TextCompare.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const unsigned kConnectWaitMs = 200;
+const unsigned kLineWaitSeconds = 120;
+const std::size_t kLineLimit = 2048;
+const std::size_t kBodyPiece = 65536;
+const std::size_t kRequestHeadLimit = 65536;
+
+void TrimRight(std::string& text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+}
+std::string Trim(const std::string& text) {
+  std::size_t begin = 0;
+  while (begin < text.size() && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  std::string result = text.substr(begin);
+  TrimRight(result);
+  return result;
+}
+}  // namespace
+
+CProviderCon::CProviderCon(std::uint32_t port, const char* verb) : port_(port) {
+  platform::StartSocketLibrary();
+  std::snprintf(verb_, sizeof verb_, "%s", verb ? verb : "post");
+}
+
+CProviderCon::~CProviderCon() {
+  disconnect(true);
+  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
+  platform::StopSocketLibrary();
+}
+
+std::uint32_t CProviderCon::CollectorPort() {
+  std::string configured = platform::EnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", "");
+  if (!configured.empty()) {
+    unsigned long port = std::strtoul(configured.c_str(), nullptr, 10);
+    if (port > 0 && port < 65536) return static_cast<std::uint32_t>(port);
+  }
+  return 21584;
+}
+
+const char* CProviderCon::Header(const char* name) const {
+  for (const auto& header : headers_)
+    if (EqualsNoCase(header.first.c_str(), name)) return header.second.c_str();
+  return nullptr;
+}
+
+void CProviderCon::ProviderStartStep() {
+  if (platform::SystemShutdownPending()) {
+    DiagLog(0x80, "Provider %s start blocked due to pending system shutdown\n", executableName_);
+    return;
+  }
+  DiagLog(0x400, "Attempting to start provider: %s (%d)\n", executableName_, static_cast<int>(port_));
+  // Connections of this program name no executable: nothing is started.
+}
+
+int CProviderCon::connect(bool startIfDown) {
+  if (connected_) return 1;
+  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
+  socket_ = platform::CreateTcpSocket();
+  if (socket_ == platform::kInvalidSocket) {
+    DiagLog(0x10, "Unable to create socket\n");
+    return -1;
+  }
+  for (int tries = 0;;) {
+    DiagLog(0x400, "Call ::connect\n");
+    bool ok = platform::ConnectLoopback(socket_, static_cast<std::uint16_t>(port_), kConnectWaitMs);
+    DiagLog(0x400, "Return from::connect\n");
+    if (ok) {
+      connected_ = true;
+      DiagLog(0x400, "Connected: %d\n", static_cast<int>(port_));
+      DiagLog(0x400, "Connected: After setsockopt\n");
+      return 1;
+    }
+    int error = platform::LastSocketError();
+    DiagLog(0x400, "closesocket on failed to connect\n");
+    platform::CloseSocket(socket_);
+    socket_ = platform::CreateTcpSocket();
+    if (socket_ == platform::kInvalidSocket) {
+      DiagLog(0x10, "Unable to create socket\n");
+      return -1;
+    }
+    DiagLog(0x400, "Unable to connect %s:%d try %d: (%d) %s\n", executableName_, static_cast<int>(port_), tries, error,
+            "");
+    if (tries == 3) {
+      disconnect(true);
+      return 0;
+    }
+    if (tries != 0) {
+      platform::SleepMilliseconds(10);
+    } else if (startIfDown) {
+      ProviderStartStep();
+    } else {
+      tries = 2;
+    }
+    ++tries;
+  }
+}
+
+void CProviderCon::disconnect(bool abortive) {
+  if (!connected_) return;
+  if (abortive) platform::SetZeroLinger(socket_);
+  DiagLog(0x400, "CProviderCon::disconnect calls shutdown(%s)\n", executableName_);
+  platform::ShutdownSocket(socket_);
+  DiagLog(0x400, "CProviderCon::disconnect calls closesocket(%s)\n", executableName_);
+  platform::CloseSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+  connected_ = false;
+}
+
+std::string CProviderCon::ReadReplyLine() {
+  std::string line;
+  while (line.size() < kLineLimit - 1) {
+    int ready = platform::WaitReadable(socket_, kLineWaitSeconds * 1000);
+    if (ready == 0) {
+      DiagLog(0x10, "ERROR(1): timed out [%d] waiting for collector %s to respond\n", static_cast<int>(kLineWaitSeconds),
+              executableName_);
+      return line;
+    }
+    char c;
+    long n = ready < 0 ? -1 : platform::Receive(socket_, &c, 1);
+    if (n < 0) return std::string();
+    if (n == 0) {
+      DiagLog(0x10, "ERROR: The other end of the socket closed\n");
+      disconnect(true);
+      return line;
+    }
+    if (c == '\n') return line;
+    line += c;
+  }
+  return line;
+}
+
+std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, unsigned timeoutSeconds) {
+  if (platform::WaitReadable(socket_, timeoutSeconds * 1000) <= 0) {
+    DiagLog(0x10, "ERROR(2): timed out waiting for collector %s to respond\n", executableName_);
+    return 0;
+  }
+  std::size_t received = 0;
+  while (received < count) {
+    long n = platform::Receive(socket_, buffer + received, count - received);
+    if (n <= 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  return received;
+}
+
+int CProviderCon::requestDocument(const char* target, const char* body, bool startIfDown,
+                                  unsigned bodyTimeoutSeconds) {
+  status_ = 500;
+  headers_.clear();
+  body_.clear();
+  DiagLog(0x400, "requestDocument attempting to connect\n");
+  if (connect(startIfDown) != 1) {
+    DiagLog(0x20, "requestDocument fails to connect\n");
+    return 0;
+  }
+  DiagLog(0x400, "requestDocument successfully connected\n");
+  std::size_t bodyLength = body ? std::strlen(body) : 0;
+  std::string head = (EqualsNoCase(verb_, "post") ? "POST " : "GET ") + std::string(target ? target : "") +
+                     "\nContent-Length: " + std::to_string(bodyLength) + "\n\n";
+  if (head.size() > kRequestHeadLimit - 1) head.resize(kRequestHeadLimit - 1);
+  DiagLog(0x400, "RequestDocument tempbuff is [%s]\n", head.c_str());
+  platform::Send(socket_, head.data(), head.size());
+  if (bodyLength != 0) {
+    long sent = platform::Send(socket_, body, bodyLength);
+    DiagLog(0x400, "requestDocument() wrote %d bytes of content\n", static_cast<int>(sent));
+  }
+
+  while (connected_) {
+    std::string line = ReadReplyLine();
+    TrimRight(line);
+    if (line.empty()) break;
+    if (line.size() >= 8 && StartsWithNoCase(line.c_str(), "HTTP/1.1", 8)) {
+      status_ = line.size() > 9 ? std::atoi(line.c_str() + 9) : 0;
+      DiagLog(0x400, "ProviderCon HTTP STATUS from line(%s)\n", line.c_str());
+    } else {
+      std::size_t colon = line.find(':');
+      if (colon == std::string::npos)
+        headers_.emplace_back(Trim(line), std::string());
+      else
+        headers_.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+    }
+  }
+  DiagLog(0x400, "Gets reads end of headers\n");
+  const char* lengthHeader = Header("Content-Length");
+  unsigned long length = lengthHeader ? std::strtoul(lengthHeader, nullptr, 10) : 0;
+  DiagLog(0x400, "Header content length is %u\n", static_cast<unsigned>(length));
+  std::string piece;
+  while (connected_) {
+    DiagLog(0x400, "Expect Body length %u, Have %u so far\n", static_cast<unsigned>(length),
+            static_cast<unsigned>(body_.size()));
+    if (body_.size() >= length) break;
+    std::size_t want = std::min<std::size_t>(length - body_.size(), kBodyPiece);
+    DiagLog(0x400, "Body read requests %u bytes\n", static_cast<unsigned>(want));
+    piece.resize(want);
+    std::size_t got = ReadBodyBytes(&piece[0], want, bodyTimeoutSeconds);
+    if (got == 0) break;
+    body_.append(piece.data(), got);
+  }
+  DiagLog(0x400, "Gets reads end of body ( %d bytes left )\n", static_cast<int>(length - std::min<std::size_t>(length, body_.size())));
+  DiagLog(0x400, "Disconnect from provider\n");
+  disconnect(true);
+  DiagLog(0x80, "ProviderCon HTTP STATUS is (%d)\n", status_);
+  return status_;
+}

@@ -1,0 +1,51 @@
+// One HTTP exchange with a port on 127.0.0.1: the collector, or the
+// provider's own listen port.
+#pragma once
+
+#include "platform/Socket.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CProviderCon {
+ public:
+  static constexpr std::uint32_t kConnectionTypeSocket = 2;
+
+  explicit CProviderCon(std::uint32_t port, const char* verb = "post");
+  ~CProviderCon();
+  CProviderCon(const CProviderCon&) = delete;
+  CProviderCon& operator=(const CProviderCon&) = delete;
+
+  // The collector's port: 21584, or INVENTORY_PROVIDER_COLLECTOR_PORT.
+  static std::uint32_t CollectorPort();
+
+  // 1 connected, 0 gave up, -1 no socket could be created.
+  int connect(bool startIfDown);
+  // The reply's status, or 0 when no connection could be made.
+  int requestDocument(const char* target, const char* body, bool startIfDown, unsigned bodyTimeoutSeconds);
+  void disconnect(bool abortive);
+
+  int Status() const { return status_; }
+  const std::string& Body() const { return body_; }
+  std::size_t BodyLength() const { return body_.size(); }
+  const std::vector<std::pair<std::string, std::string>>& Headers() const { return headers_; }
+  // Reply header value by name, without regard to case; null when absent.
+  const char* Header(const char* name) const;
+
+ private:
+  std::string ReadReplyLine();
+  std::size_t ReadBodyBytes(char* buffer, std::size_t count, unsigned timeoutSeconds);
+  void ProviderStartStep();
+
+  std::uint32_t port_;
+  std::int32_t status_ = 500;
+  std::uint32_t connectionType_ = kConnectionTypeSocket;
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  bool connected_ = false;
+  char executableName_[260] = "";
+  char verb_[20] = "";
+  std::vector<std::pair<std::string, std::string>> headers_;
+  std::string body_;
+};

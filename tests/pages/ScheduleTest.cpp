@@ -1,0 +1,120 @@
+#include "pages/Schedule.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<MonitoredItem>& items) {
+  std::vector<std::string> names;
+  for (const auto& item : items) names.push_back(item.ID);
+  return names;
+}
+
+TEST(PageSchedule, OrderTiesAndInitialItems) {
+  PageSchedule s;
+  EXPECT_EQ(s.NextTimeout(), kNothingDue);
+  EXPECT_TRUE(s.IsIdle());
+  EXPECT_EQ(s.Add("a", "", 50, true, false), kScheduleAdded);
+  EXPECT_EQ(s.Add("b", "", 50, true, false), kScheduleAdded);
+  EXPECT_EQ(s.Add("c", "", 10, false, false), kScheduleAdded);
+  EXPECT_EQ(Names(s.Items()), (std::vector<std::string>{"c", "b", "a"}));  // later ties first
+  EXPECT_EQ(s.NextTimeout(), 10u);
+  EXPECT_EQ(s.Add("a", "again", 5, true, false), kScheduleReplaced);
+  EXPECT_EQ(Names(s.Items()), (std::vector<std::string>{"a", "c", "b"}));
+
+  PageSchedule now;
+  now.Add("later", "", 30, true, false);
+  now.Add("first", "", 30, false, true);
+  EXPECT_EQ(now.NextTimeout(), 0u);
+  EXPECT_EQ(Names(now.Settle(0)), (std::vector<std::string>{"first"}));
+  EXPECT_EQ(Names(now.Items()), (std::vector<std::string>{"later"}));  // did not renew
+  EXPECT_EQ(now.NextTimeout(), 30u);
+}
+
+TEST(PageSchedule, SettlementAccumulatesUntilDue) {
+  PageSchedule s;
+  s.Add("r", "", 100, true, false);
+  EXPECT_TRUE(s.Settle(30).empty());
+  EXPECT_EQ(s.NextTimeout(), 70u);
+  EXPECT_TRUE(s.Settle(30).empty());
+  EXPECT_EQ(s.NextTimeout(), 40u);
+  EXPECT_TRUE(s.Settle(30).empty());  // 90 passed is not below the stored 40
+  EXPECT_EQ(s.NextTimeout(), 40u);
+  EXPECT_EQ(s.SecondsPassed(), 90u);
+  std::vector<MonitoredItem> due = s.Settle(10);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(s.SecondsPassed(), 0u);
+  ASSERT_EQ(s.Items().size(), 1u);
+  EXPECT_EQ(s.Items()[0].remains, 100u);
+  EXPECT_EQ(s.NextTimeout(), 100u);
+}
+
+TEST(PageSchedule, SettlementSubtractsFromTheRestAndDropsOneShots) {
+  PageSchedule s;
+  s.Add("five", "", 5, false, false);
+  s.Add("seven", "", 7, true, false);
+  s.Add("twenty", "", 20, true, false);
+  EXPECT_EQ(Names(s.Settle(8)), (std::vector<std::string>{"five", "seven"}));
+  std::vector<MonitoredItem> left = s.Items();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].ID, "seven");
+  EXPECT_EQ(left[0].remains, 7u);
+  EXPECT_EQ(left[1].ID, "twenty");
+  EXPECT_EQ(left[1].remains, 12u);
+
+  s.SetActive(false);
+  EXPECT_TRUE(s.Settle(1000).empty());
+  EXPECT_TRUE(s.IsIdle());
+  s.SetActive(true);
+  EXPECT_FALSE(s.IsIdle());
+}
+
+TEST(PageSchedule, ModifyRulesAndRemove) {
+  struct Case {
+    std::uint32_t newInterval, remains;
+  } cases[] = {{30, 0}, {120, 80}, {50, 10}, {60, 20}};
+  for (const Case& c : cases) {
+    PageSchedule s;
+    s.Add("m", "", 60, true, false);
+    s.Settle(40);  // 20 seconds left
+    s.Settle(0);
+    EXPECT_EQ(s.Modify("m", c.newInterval), kScheduleModified);
+    ASSERT_EQ(s.Items().size(), 1u);
+    // Remains are counted from the last settlement; 40 have passed since.
+    EXPECT_EQ(s.Items()[0].remains > 40 ? s.Items()[0].remains - 40 : 0, c.remains) << c.newInterval;
+    EXPECT_EQ(s.Items()[0].interval, c.newInterval);
+  }
+  PageSchedule fresh;
+  EXPECT_EQ(fresh.Modify("new", 15), kScheduleAdded);
+  ASSERT_EQ(fresh.Items().size(), 1u);
+  EXPECT_EQ(fresh.Items()[0].description, "created by call to modify");
+  EXPECT_TRUE(fresh.Items()[0].renews);
+  EXPECT_FALSE(fresh.Items()[0].initial);
+  EXPECT_EQ(fresh.Remove("missing"), 0);
+  EXPECT_EQ(fresh.Items().size(), 1u);
+  EXPECT_EQ(fresh.Remove("new"), 1);
+  EXPECT_EQ(fresh.NextTimeout(), kNothingDue);
+}
+
+TEST(PageSchedule, ImportAndResultNames) {
+  PageSchedule s;
+  s.Add("x", "", 9, true, false);
+  s.Import({{"a", "desc", "30", "12"}, {"bad", "d", "0", "1"}, {"short", "d", "3"}, {"x", "dup", "5", "7"}}, false);
+  std::vector<MonitoredItem> items = s.Items();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].Text(), "x;dup;5;7");
+  EXPECT_EQ(items[1].Text(), "x;;9;9");
+  EXPECT_EQ(items[2].Text(), "a;desc;30;12");
+  EXPECT_FALSE(items[2].renews);
+  PageSchedule due;
+  due.Import({{"a", "d", "30", "12"}}, true);
+  EXPECT_EQ(due.NextTimeout(), 0u);
+
+  EXPECT_EQ(ScheduleResultFromName("replaced"), kScheduleReplaced);
+  EXPECT_EQ(ScheduleResultFromName("none"), kScheduleNone);
+  EXPECT_EQ(ScheduleResultFromName("Replaced"), kScheduleUnknown);
+  EXPECT_EQ(ScheduleResultFromName("unknown"), kScheduleUnknown);
+  EXPECT_STREQ(ScheduleResultName(kScheduleCommError), "commerror");
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "FakeCollector.h"
+
+#include "platform/Process.h"
+#include "platform/Time.h"
+
+#include <cstdlib>
+
+namespace testing_support {
+
+FakeCollector::FakeCollector(std::string reply) : reply_(std::move(reply)) {
+  listener_ = platform::CreateTcpSocket();
+  platform::SetReuseAddress(listener_);
+  platform::BindLoopback(listener_, 0);
+  port_ = platform::BoundPort(listener_);
+  platform::Listen(listener_);
+  thread_ = std::thread(&FakeCollector::Serve, this);
+}
+
+FakeCollector::~FakeCollector() {
+  stop_ = true;
+  thread_.join();
+  platform::CloseSocket(listener_);
+}
+
+void FakeCollector::SetReply(const std::string& reply) {
+  std::lock_guard<std::mutex> guard(lock_);
+  reply_ = reply;
+}
+
+std::vector<FakeCollector::Received> FakeCollector::Requests() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return requests_;
+}
+
+bool FakeCollector::WaitForRequests(std::size_t count, unsigned timeoutMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  while (platform::MonotonicMilliseconds() < deadline) {
+    if (Requests().size() >= count) return true;
+    platform::SleepMilliseconds(10);
+  }
+  return false;
+}
+
+void FakeCollector::Serve() {
+  while (!stop_) {
+    if (platform::WaitReadable(listener_, 50) <= 0) continue;
+    platform::SocketHandle client;
+    if (platform::Accept(listener_, &client) != platform::AcceptResult::Accepted) continue;
+    Received received;
+    std::string data;
+    char buffer[4096];
+    std::size_t headEnd = std::string::npos;
+    std::size_t bodyLength = 0;
+    // The client ends its lines with LF only; accept CR LF too.
+    while (platform::WaitReadable(client, 5000) > 0) {
+      long n = platform::Receive(client, buffer, sizeof buffer);
+      if (n <= 0) break;
+      data.append(buffer, static_cast<std::size_t>(n));
+      if (headEnd == std::string::npos) {
+        std::size_t lf = data.find("\n\n");
+        std::size_t crlf = data.find("\r\n\r\n");
+        if (lf != std::string::npos) headEnd = lf + 2;
+        if (crlf != std::string::npos && (headEnd == std::string::npos || crlf + 4 < headEnd)) headEnd = crlf + 4;
+        if (headEnd != std::string::npos) {
+          std::size_t at = data.find("Content-Length:");
+          if (at != std::string::npos && at < headEnd) bodyLength = std::strtoul(data.c_str() + at + 15, nullptr, 10);
+        }
+      }
+      if (headEnd != std::string::npos && data.size() >= headEnd + bodyLength) break;
+    }
+    if (headEnd != std::string::npos) {
+      received.head = data.substr(0, headEnd);
+      received.body = data.substr(headEnd, bodyLength);
+      std::size_t space = received.head.find(' ');
+      std::size_t end = received.head.find_first_of(" \r\n", space + 1);
+      if (space != std::string::npos) received.target = received.head.substr(space + 1, end - space - 1);
+    }
+    std::string reply;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      requests_.push_back(received);
+      reply = reply_;
+    }
+    platform::Send(client, reply.data(), reply.size());
+    platform::ShutdownSocket(client);
+    platform::CloseSocket(client);
+  }
+}
+
+}  // namespace testing_support

@@ -1,0 +1,45 @@
+// A stand-in for the collector: accepts connections on a free loopback port,
+// records each request (head and body) and answers with a fixed reply.
+#pragma once
+
+#include "platform/Socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+class FakeCollector {
+ public:
+  struct Received {
+    std::string head;  // request line and headers as sent
+    std::string target;
+    std::string body;
+  };
+
+  explicit FakeCollector(std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  ~FakeCollector();
+
+  std::uint16_t Port() const { return port_; }
+  void SetReply(const std::string& reply);
+  std::vector<Received> Requests();
+  // Waits until at least count requests came in.
+  bool WaitForRequests(std::size_t count, unsigned timeoutMs = 20000);
+
+ private:
+  void Serve();
+
+  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::string reply_;
+  std::vector<Received> requests_;
+  std::thread thread_;
+};
+
+}  // namespace testing_support
