@@ -1,5 +1,6 @@
 #include "config/XmlParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <unordered_map>
@@ -13,6 +14,22 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 // What may follow the name in the end-tag search: white space, "/" or ">".
 bool IsTagDelimiter(char c) { return IsSpace(c) || c == '/' || c == '>'; }
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+struct NoCaseHash {
+  std::size_t operator()(std::string_view s) const {
+    std::size_t h = 1469598103934665603ull;
+    for (char c : s) h = (h ^ static_cast<unsigned char>(UpperAscii(c))) * 1099511628211ull;
+    return h;
+  }
+};
+struct NoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+    return true;
+  }
+};
 
 struct ParseError {
   const char* text;
@@ -45,6 +62,8 @@ class Parser {
   std::size_t ParseElement(std::size_t lt, std::vector<Frame>& frames);
   void ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end);
   std::size_t FindEndTag(std::string_view name, std::size_t from, std::size_t limit);
+  std::string_view Segment(std::size_t pos) const;
+  const std::vector<std::size_t>* TagsNamed(std::string_view segment);
 
   std::string_view text_;
   std::size_t current_ = 0;  // start of the construct being parsed
@@ -52,7 +71,32 @@ class Parser {
   // end tag, by the position of their start tag; keeps deep same-name
   // nesting linear.
   std::unordered_map<std::size_t, std::size_t> endTags_;
+  // Every "<" of the text by the first part of the name that follows it
+  // (after "</" for end tags), up to white space, "/" or ">". An end-tag
+  // search visits only the tags that can match, which keeps deep nesting of
+  // different names from turning quadratic. Built on first use.
+  bool indexed_ = false;
+  std::unordered_map<std::string_view, std::vector<std::size_t>, NoCaseHash, NoCaseEqual> tags_;
 };
+
+std::string_view Parser::Segment(std::size_t pos) const {
+  std::size_t end = pos;
+  while (end < text_.size() && !IsTagDelimiter(text_[end])) ++end;
+  return text_.substr(pos, end - pos);
+}
+
+const std::vector<std::size_t>* Parser::TagsNamed(std::string_view segment) {
+  if (!indexed_) {
+    indexed_ = true;
+    for (std::size_t lt = Find('<', 0, text_.size()); lt != npos; lt = Find('<', lt + 1, text_.size())) {
+      const std::size_t nameStart = lt + 1 < text_.size() && text_[lt + 1] == '/' ? lt + 2 : lt + 1;
+      const std::string_view key = Segment(nameStart);
+      if (!key.empty()) tags_[key].push_back(lt);
+    }
+  }
+  const auto found = tags_.find(segment);
+  return found == tags_.end() ? nullptr : &found->second;
+}
 
 std::size_t Parser::Find(char c, std::size_t from, std::size_t limit) const {
   if (from >= limit) return npos;
@@ -226,10 +270,23 @@ void Parser::ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end) {
 // claims. Nested same-name elements nest like brackets, so a depth count
 // does what a search per nested element would.
 std::size_t Parser::FindEndTag(std::string_view name, std::size_t from, std::size_t limit) {
+  // Names starting with "/" have no index entry; they scan the text.
+  const std::string_view segment = Segment(static_cast<std::size_t>(name.data() - text_.data()));
+  const std::vector<std::size_t>* tags = segment.empty() ? nullptr : TagsNamed(segment);
+  if (!segment.empty() && tags == nullptr) return npos;
+  std::size_t next = 0;
+  if (tags != nullptr) next = static_cast<std::size_t>(std::lower_bound(tags->begin(), tags->end(), from) - tags->begin());
+
   std::vector<std::size_t> open;  // nested start tags, npos when not worth remembering
   std::size_t pos = from;
   while (true) {
-    const std::size_t lt = Find('<', pos, limit);
+    std::size_t lt = npos;
+    if (tags == nullptr) {
+      lt = Find('<', pos, limit);
+    } else {
+      while (next < tags->size() && (*tags)[next] < pos) ++next;
+      if (next < tags->size() && (*tags)[next] < limit) lt = (*tags)[next++];
+    }
     if (lt == npos) return npos;
     if (lt + 1 < limit && text_[lt + 1] == '/' && NameAt(lt + 2, name, limit)) {
       if (open.empty()) return lt;
