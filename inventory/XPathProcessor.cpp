@@ -1,0 +1,421 @@
+#include "inventory/XPathProcessor.h"
+
+#include <tinyxml.h>
+
+#include <new>
+
+namespace XPath {
+
+xpath_processor::xpath_processor(TiXmlNode* base, const char* expression)
+    : xpath_stream(expression), base_(base) {
+  result_.Nodes().SetDocumentOrder(&order_);
+}
+
+xpath_processor::~xpath_processor() = default;
+
+std::string xpath_processor::ComputeString() {
+  Evaluate(Target::String);
+  return stringValue_;
+}
+
+std::int32_t xpath_processor::ComputeInteger() {
+  Evaluate(Target::Integer);
+  return integerValue_;
+}
+
+bool xpath_processor::ComputeBoolean() {
+  Evaluate(Target::Boolean);
+  return booleanValue_;
+}
+
+double xpath_processor::ComputeNumber() {
+  Evaluate(Target::Number);
+  return numberValue_;
+}
+
+unsigned xpath_processor::ComputeNodeSet() {
+  Evaluate(Target::NodeSet);
+  return result_.Kind() == ResultKind::NodeSet ? result_.Nodes().Count() : 0;
+}
+
+TiXmlNode* xpath_processor::GetNode(unsigned index) const {
+  return result_.Kind() == ResultKind::NodeSet ? result_.Nodes().GetNode(index) : nullptr;
+}
+
+TiXmlAttribute* xpath_processor::GetAttribute(unsigned index) const {
+  return result_.Kind() == ResultKind::NodeSet ? result_.Nodes().GetAttribute(index) : nullptr;
+}
+
+void xpath_processor::action(int rule, int sub_rule, int number, const std::string& text) {
+  actions_.push_back(Action{rule, sub_rule, number, text});
+}
+
+unsigned xpath_processor::get_action_counter() const { return static_cast<unsigned>(actions_.size()); }
+
+void xpath_processor::Evaluate(Target target) {
+  errorKind_ = ErrorKind::None;
+  executionCode_ = 0;
+  errorText_.clear();
+  result_.Reset();
+  if (base_ == nullptr || !HasBytes()) {
+    errorKind_ = ErrorKind::Execution;
+    executionCode_ = ExecutionCode::NoBase;
+    Convert(target);
+    return;
+  }
+  try {
+    // Restores the base node's links when it goes out of scope, also when
+    // an exception leaves the block.
+    SyntheticRoot root(base_);
+    root_ = root.Element();
+    order_.Reset(root_);
+    siblings_.Reset();
+    actions_.clear();
+    decode();
+    Prepare();
+    depth_ = 0;
+    pathContext_ = base_;
+    contextElement_ = IsElement(base_) ? base_ : nullptr;
+    byName_ = false;
+    contextPosition_ = 0;
+    Run(0, program_.size());
+    if (depth_ != 1) {
+      errorKind_ = ErrorKind::Stack;
+    } else {
+      result_.Swap(*stack_[0]);
+      if (result_.Kind() == ResultKind::NodeSet) {
+        // The synthetic element dies with this scope; no result may keep it.
+        result_.Nodes().Remove(root_);
+        if (result_.Nodes().GetOrder() == NodeSet::Order::Pending) result_.Nodes().Sort();
+      }
+      result_.Materialize();
+      Convert(target);
+    }
+  } catch (const syntax_error& error) {
+    errorKind_ = ErrorKind::Syntax;
+    errorText_ = error.Text();
+  } catch (const syntax_overflow&) {
+    errorKind_ = ErrorKind::Overflow;
+  } catch (const execution_error& error) {
+    errorKind_ = ErrorKind::Execution;
+    executionCode_ = error.Code();
+  } catch (const std::exception&) {
+    errorKind_ = ErrorKind::Execution;
+    executionCode_ = ExecutionCode::InternalFailure;
+  }
+  root_ = nullptr;
+  pathContext_ = nullptr;
+  ClearContext();
+  order_.Reset(nullptr);
+  siblings_.Reset();
+  for (std::size_t i = 0; i < stack_.size(); ++i) stack_[i]->Reset();
+  depth_ = 0;
+  if (errorKind_ != ErrorKind::None) {
+    result_.Reset();
+    Convert(target);
+  }
+}
+
+void xpath_processor::Convert(Target target) {
+  stringValue_.clear();
+  integerValue_ = 0;
+  booleanValue_ = false;
+  numberValue_ = 0;
+  switch (target) {
+    case Target::String: stringValue_ = result_.ToString(); break;
+    case Target::Integer: integerValue_ = result_.ToInteger(); break;
+    case Target::Boolean: booleanValue_ = result_.ToBoolean(); break;
+    case Target::Number: numberValue_ = result_.ToNumber(); break;
+    case Target::NodeSet: break;
+  }
+}
+
+namespace {
+// A number literal without a point is an integer when it fits one.
+bool ReadIntegerLiteral(const std::string& text, std::int32_t& value) {
+  if (text.empty() || text.find('.') != std::string::npos || text.size() > 10) return false;
+  std::int64_t number = 0;
+  for (char c : text) number = number * 10 + (c - '0');
+  if (number > 2147483647) return false;
+  value = static_cast<std::int32_t>(number);
+  return true;
+}
+}  // namespace
+
+void xpath_processor::Prepare() {
+  program_.clear();
+  program_.reserve(actions_.size());
+  struct Open {
+    std::size_t instruction;
+    std::size_t action;
+  };
+  std::vector<Open> open;
+  auto close = [&](Op begin, int recordedBegin) {
+    if (open.empty() || program_[open.back().instruction].op != begin) {
+      throw execution_error(ExecutionCode::UnbalancedBlock);
+    }
+    if (recordedBegin >= 0 && static_cast<std::size_t>(recordedBegin) != open.back().action) {
+      throw execution_error(ExecutionCode::UnbalancedBlock);
+    }
+    std::size_t beginIndex = open.back().instruction;
+    open.pop_back();
+    program_[beginIndex].match = program_.size();
+    return beginIndex;
+  };
+  for (std::size_t i = 0; i < actions_.size(); ++i) {
+    const Action& a = actions_[i];
+    Instruction ins;
+    switch (a.rule) {
+      case xr_location_path: ins.op = Op::Context; break;
+      case xr_absolute_location_path: ins.op = Op::Root; break;
+      case xr_step:
+        if (a.subRule == xs_begin) {
+          if (i + 1 >= actions_.size() || actions_[i + 1].rule != xr_node_test) {
+            throw execution_error(ExecutionCode::MisplacedAction);
+          }
+          ins.op = Op::StepBegin;
+          ins.axis = a.number;
+          ins.test = actions_[i + 1].subRule;
+          ins.text = actions_[i + 1].text;
+          open.push_back(Open{program_.size(), i});
+          ++i;
+        } else {
+          ins.op = Op::StepEnd;
+          ins.match = close(Op::StepBegin, a.number);
+        }
+        break;
+      case xr_predicate:
+        if (a.subRule == xs_begin) {
+          ins.op = Op::PredicateBegin;
+          open.push_back(Open{program_.size(), i});
+        } else {
+          ins.op = Op::PredicateEnd;
+          ins.match = close(Op::PredicateBegin, a.number);
+        }
+        break;
+      case xr_primary_expr:
+        ins.text = a.text;
+        if (a.subRule == 1) {
+          ins.op = Op::Variable;
+        } else if (a.subRule == 2) {
+          ins.op = Op::Literal;
+        } else if (ReadIntegerLiteral(a.text, ins.integer)) {
+          ins.op = Op::Integer;
+        } else {
+          ins.op = Op::Number;
+          ins.number = LeadingNumber(a.text);
+        }
+        break;
+      case xr_function_call:
+        if (a.subRule == xs_begin) {
+          ins.op = Op::FunctionBegin;
+          ins.text = a.text;
+          ins.function = FunctionId(a.text);
+          open.push_back(Open{program_.size(), i});
+        } else {
+          ins.op = Op::FunctionEnd;
+          ins.arguments = a.number;
+          ins.match = close(Op::FunctionBegin, -1);
+          program_[ins.match].arguments = a.number;
+        }
+        break;
+      case xr_union_expr: ins.op = Op::Union; break;
+      case xr_or_expr: ins.op = Op::Or; break;
+      case xr_and_expr: ins.op = Op::And; break;
+      case xr_equality_expr: ins.op = a.subRule == 1 ? Op::Equal : Op::NotEqual; break;
+      case xr_relational_expr: {
+        static const Op kRelational[] = {Op::Less, Op::Greater, Op::LessEqual, Op::GreaterEqual};
+        if (a.subRule < 1 || a.subRule > 4) throw execution_error(ExecutionCode::UnknownAction);
+        ins.op = kRelational[a.subRule - 1];
+        break;
+      }
+      case xr_additive_expr: ins.op = a.subRule == 1 ? Op::Add : Op::Subtract; break;
+      case xr_multiplicative_expr:
+        ins.op = a.subRule == 1 ? Op::Multiply : a.subRule == 2 ? Op::Divide : Op::Modulo;
+        break;
+      case xr_unary_expr: ins.op = Op::Negate; break;
+      default: throw execution_error(ExecutionCode::UnknownAction);
+    }
+    program_.push_back(std::move(ins));
+  }
+  if (!open.empty()) throw execution_error(ExecutionCode::UnbalancedBlock);
+  for (std::size_t i = 0; i < program_.size(); ++i) {
+    Instruction& predicate = program_[i];
+    if (predicate.op != Op::PredicateBegin || predicate.match != i + 2) continue;
+    const Instruction& value = program_[i + 1];
+    if (value.op == Op::Integer) {
+      predicate.constant = true;
+      predicate.constantValue = value.integer;
+    } else if (value.op == Op::Number) {
+      predicate.constant = true;
+      predicate.constantValue = NumberToInteger(value.number);
+    }
+  }
+}
+
+ExpressionResult& xpath_processor::Push() {
+  if (depth_ == stack_.size()) {
+    stack_.push_back(std::make_unique<ExpressionResult>());
+    stack_.back()->Nodes().SetDocumentOrder(&order_);
+  }
+  ExpressionResult& slot = *stack_[depth_++];
+  slot.Reset();
+  return slot;
+}
+
+ExpressionResult& xpath_processor::Top(std::size_t below) {
+  if (depth_ <= below) throw execution_error(ExecutionCode::StackUnderflow);
+  return *stack_[depth_ - 1 - below];
+}
+
+void xpath_processor::Pop(std::size_t count) {
+  if (depth_ < count) throw execution_error(ExecutionCode::StackUnderflow);
+  depth_ -= count;
+}
+
+void xpath_processor::ClearContext() {
+  contextElement_ = nullptr;
+  byName_ = false;
+  contextPosition_ = 0;
+}
+
+void xpath_processor::Run(std::size_t begin, std::size_t end) {
+  std::size_t i = begin;
+  while (i < end) {
+    const Instruction& ins = program_[i];
+    switch (ins.op) {
+      case Op::Context: {
+        NodeSet& nodes = Push().SetNodeSet();
+        if (pathContext_ != nullptr) nodes.AddUnique(pathContext_);
+        ++i;
+        break;
+      }
+      case Op::Root:
+        Push().SetNodeSet().AddUnique(root_);
+        ++i;
+        break;
+      case Op::StepBegin: i = ExecuteStep(i); break;
+      case Op::PredicateBegin: i = ExecuteFilter(i); break;
+      case Op::StepEnd:
+      case Op::PredicateEnd: throw execution_error(ExecutionCode::MisplacedAction);
+      case Op::Variable: throw error_not_yet(ExecutionCode::VariableReference);
+      case Op::Literal:
+        Push().BorrowString(ins.text);
+        ++i;
+        break;
+      case Op::Integer:
+        Push().SetInteger(ins.integer);
+        ++i;
+        break;
+      case Op::Number:
+        Push().SetNumber(ins.number);
+        ++i;
+        break;
+      case Op::FunctionBegin:
+        CheckFunction(ins);
+        ++i;
+        break;
+      case Op::FunctionEnd:
+        CallFunction(program_[ins.match]);
+        ++i;
+        break;
+      case Op::Union:
+        Union();
+        ++i;
+        break;
+      default:
+        Binary(ins.op);
+        ++i;
+        break;
+    }
+  }
+}
+
+std::size_t xpath_processor::ExecuteStep(std::size_t index) {
+  const Instruction& step = program_[index];
+  if (step.axis == axis_namespace) throw error_not_yet(ExecutionCode::NamespaceAxis);
+  if (step.test == test_processing_instruction) throw error_not_yet(ExecutionCode::ProcessingInstruction);
+  ExpressionResult& input = Top();
+  if (input.Kind() != ResultKind::NodeSet) throw execution_error(ExecutionCode::NotANodeSet);
+
+  std::size_t next = index + 1;
+  const Instruction* first = program_[next].op == Op::PredicateBegin ? &program_[next] : nullptr;
+  StepPlan plan;
+  plan.byName = step.test == test_name;
+  plan.positions = first != nullptr;
+  plan.constant = first != nullptr && first->constant;
+  plan.wanted = plan.constant ? first->constantValue : 0;
+
+  NodeSet& out = Push().SetNodeSet();
+  if (Produce(step, input.Nodes(), out, plan)) {
+    // The candidates went through the first predicate as they were found;
+    // like an evaluated predicate it leaves no context element behind.
+    if (plan.anyCandidate) ClearContext();
+    next = first->match + 1;
+  }
+  while (program_[next].op == Op::PredicateBegin) {
+    ApplyPredicate(next, out, plan.byName, true);
+    next = program_[next].match + 1;
+  }
+  if (program_[next].op != Op::StepEnd) throw execution_error(ExecutionCode::MisplacedAction);
+  std::swap(stack_[depth_ - 2], stack_[depth_ - 1]);
+  Pop();
+  return next + 1;
+}
+
+std::size_t xpath_processor::ExecuteFilter(std::size_t index) {
+  ExpressionResult& input = Top();
+  if (input.Kind() != ResultKind::NodeSet) throw execution_error(ExecutionCode::NotANodeSet);
+  std::size_t next = index;
+  while (next < program_.size() && program_[next].op == Op::PredicateBegin) {
+    ApplyPredicate(next, input.Nodes(), false, false);
+    next = program_[next].match + 1;
+  }
+  return next;
+}
+
+std::uint32_t xpath_processor::PlaceOf(const NodeSet::Entry& entry, bool byName, bool stepPositions) {
+  if (stepPositions && entry.position != 0) return entry.position;
+  return siblings_.Position(static_cast<TiXmlNode*>(entry.item), byName);
+}
+
+// Each candidate in turn becomes the context element; a number keeps it
+// when it equals the candidate's place among its siblings, anything else
+// by its boolean value.
+void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byName, bool stepPositions) {
+  const Instruction& predicate = program_[index];
+  std::vector<NodeSet::Entry>& entries = set.MutableEntries();
+  TiXmlNode* savedPathContext = pathContext_;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const NodeSet::Entry entry = entries[i];
+    TiXmlNode* node = entry.Node();
+    if (!IsElement(node)) continue;
+    contextElement_ = node;
+    byName_ = byName;
+    contextPosition_ = stepPositions ? entry.position : 0;
+    bool keep;
+    if (predicate.constant) {
+      keep = static_cast<std::int64_t>(PlaceOf(entry, byName, stepPositions)) == predicate.constantValue;
+    } else {
+      pathContext_ = node;
+      std::size_t before = depth_;
+      Run(index + 1, predicate.match);
+      if (depth_ != before + 1) throw execution_error(ExecutionCode::PredicateValueCount);
+      const ExpressionResult& value = Top();
+      if (value.Kind() == ResultKind::Integer || value.Kind() == ResultKind::Number) {
+        keep = static_cast<std::int64_t>(PlaceOf(entry, byName, stepPositions)) == value.ToInteger();
+      } else {
+        keep = value.ToBoolean();
+      }
+      Pop();
+    }
+    ClearContext();
+    if (keep) entries[kept++] = entry;
+  }
+  entries.resize(kept);
+  set.EntriesChanged();
+  pathContext_ = savedPathContext;
+}
+
+}  // namespace XPath

@@ -1,0 +1,206 @@
+// XPath 1.0 evaluator over TinyXML trees, as the inventory page uses it.
+//
+//   XPath::xpath_processor processor(document.RootElement(), expression);
+//   std::string text = processor.ComputeString();       // expressions not starting with "/"
+//   unsigned total = processor.ComputeNodeSet();         // expressions starting with "/"
+//   for (unsigned i = 0; i < total; ++i) {
+//     if (TiXmlNode* node = processor.GetNode(i)) ...    // null for attribute entries
+//   }
+//
+// Every computation evaluates the whole expression afresh over the tree as
+// it is then. While it runs, the base node is borrowed into a synthetic
+// element named "root" (so "/" plus the root element's name selects the
+// root element); afterwards the base node is linked to its parent and
+// siblings as before, whatever happened. Document-order numbers are left
+// in the user-data slots of the nodes. No exception leaves the processor: a
+// failed computation yields the invalid value ("false", 0, 0.0, false, an
+// empty node set) and GetErrorKind() says why.
+//
+// Where this evaluator differs from the W3C recommendation (on purpose):
+// an element's string value is its name; "//" is the descendant-or-self
+// axis of the next step; a numeric predicate keeps the nodes whose place
+// among their parent's element children (of the same name when the step
+// tests a name) equals the number; last() counts all element children of
+// the candidate's parent; position() and last() work only inside a
+// predicate (and on the base node before the first predicate ran);
+// operators on two operands of integer kinds (anything but a number with
+// fraction) use integer arithmetic; "!=" is the negation of "=".
+#pragma once
+
+#include "inventory/XPathErrors.h"
+#include "inventory/XPathResult.h"
+#include "inventory/XPathStream.h"
+#include "inventory/XPathTree.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TiXmlNode;
+class TiXmlAttribute;
+class TiXmlElement;
+
+namespace XPath {
+
+// Why the last computation failed.
+enum class ErrorKind {
+  None,
+  Syntax,     // the expression does not decode (GetErrorText says where)
+  Overflow,   // decoding tried more than 10000 rules
+  Execution,  // an execution check failed (GetExecutionCode names it)
+  Stack,      // the actions did not leave exactly one value
+};
+
+class xpath_processor : public xpath_stream {
+ public:
+  // `base` is the node the expression is evaluated on (the page passes its
+  // document's root element); the tree must stay alive and unchanged by
+  // others while a computation runs. With no base or no expression every
+  // computation fails with execution code 1.
+  xpath_processor(TiXmlNode* base, const char* expression);
+  ~xpath_processor() override;
+  xpath_processor(const xpath_processor&) = delete;
+  xpath_processor& operator=(const xpath_processor&) = delete;
+
+  // The value converted to a string: numbers without trailing zeros ("2.5",
+  // "3"), NaN and infinities as "NaN", "Infinity", "-Infinity".
+  std::string ComputeString();
+  std::int32_t ComputeInteger();
+  bool ComputeBoolean();
+  double ComputeNumber();
+  // The number of entries when the value is a node set, else 0. The set
+  // stays available to GetNode and GetAttribute until the next computation.
+  unsigned ComputeNodeSet();
+  // Entry `index` of the last node set when it exists and is a node (an
+  // element, text or comment), else null.
+  TiXmlNode* GetNode(unsigned index) const;
+  // Entry `index` of the last node set when it exists and is an attribute.
+  TiXmlAttribute* GetAttribute(unsigned index) const;
+
+  ErrorKind GetErrorKind() const { return errorKind_; }
+  // The failed check of an execution error (ExecutionCode), else 0.
+  int GetExecutionCode() const { return executionCode_; }
+  // Where decoding failed, for a syntax error.
+  const std::string& GetErrorText() const { return errorText_; }
+  // The value of the last computation (invalid after a failure).
+  const ExpressionResult& GetResult() const { return result_; }
+
+  // The decoder's two operations, on the action list.
+  void action(int rule, int sub_rule, int number, const std::string& text) override;
+  unsigned get_action_counter() const override;
+
+ private:
+  enum class Target { String, Integer, Boolean, Number, NodeSet };
+
+  enum class Op : std::uint8_t {
+    Context, Root, StepBegin, StepEnd, PredicateBegin, PredicateEnd,
+    Variable, Literal, Integer, Number, FunctionBegin, FunctionEnd,
+    Or, And, Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual,
+    Add, Subtract, Multiply, Divide, Modulo, Negate, Union,
+  };
+
+  struct Action {
+    int rule;
+    int subRule;
+    int number;
+    std::string text;
+  };
+
+  struct Instruction {
+    Op op = Op::Context;
+    int axis = 0;
+    int test = 0;
+    std::string text;          // name test, literal, variable or function name
+    std::int32_t integer = 0;  // Integer
+    double number = 0;         // Number
+    std::size_t match = 0;     // begin: index of its end; end: index of its begin
+    int function = 0;
+    int arguments = 0;
+    bool constant = false;     // a predicate that is one number literal
+    std::int32_t constantValue = 0;
+  };
+
+  // How a step's first predicate can be handled while the nodes are produced.
+  struct StepPlan {
+    bool byName = false;     // the step tests a name: places count same-named siblings
+    bool positions = false;  // predicates follow: note each candidate's place
+    bool constant = false;   // the first predicate is a number literal
+    std::int32_t wanted = 0;
+    bool anyCandidate = false;
+  };
+
+  void Evaluate(Target target);
+  void Convert(Target target);
+  void Prepare();
+  void Run(std::size_t begin, std::size_t end);
+  std::size_t ExecuteStep(std::size_t index);
+  std::size_t ExecuteFilter(std::size_t index);
+  void ApplyPredicate(std::size_t index, NodeSet& set, bool byName, bool stepPositions);
+  std::uint32_t PlaceOf(const NodeSet::Entry& entry, bool byName, bool stepPositions);
+  void ClearContext();
+
+  // Axes (XPathSteps.cpp). Those returning true applied a constant first
+  // predicate themselves.
+  bool Produce(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan);
+  bool ChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan);
+  bool DescendantAxis(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan, bool orSelf);
+  void AttributeAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
+  void SelfAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
+  void ParentAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
+  void AncestorAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool orSelf);
+  void SiblingAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool following);
+  void FollowingAxis(const Instruction& step, NodeSet& in, NodeSet& out);
+  void PrecedingAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
+
+  // Operators and functions (XPathFunctions.cpp).
+  void Binary(Op op);
+  bool Equal(const ExpressionResult& left, const ExpressionResult& right);
+  void Union();
+  static int FunctionId(const std::string& name);
+  void CheckFunction(const Instruction& call) const;
+  void CallFunction(const Instruction& call);
+
+  // The value stack. Slots are kept, with their buffers, across pushes.
+  ExpressionResult& Push();
+  ExpressionResult& Top(std::size_t below = 0);
+  void Pop(std::size_t count = 1);
+
+  TiXmlNode* base_;
+  std::vector<Action> actions_;
+  std::vector<Instruction> program_;
+  std::vector<std::unique_ptr<ExpressionResult>> stack_;
+  std::size_t depth_ = 0;
+  ExpressionResult result_;
+  ErrorKind errorKind_ = ErrorKind::None;
+  int executionCode_ = 0;
+  std::string errorText_;
+
+  // Converted results of the last computation.
+  std::string stringValue_;
+  std::int32_t integerValue_ = 0;
+  bool booleanValue_ = false;
+  double numberValue_ = 0;
+
+  // State of one evaluation.
+  TiXmlElement* root_ = nullptr;        // the synthetic root
+  TiXmlNode* pathContext_ = nullptr;    // where relative paths start
+  TiXmlNode* contextElement_ = nullptr;  // for position(), last(), text()
+  bool byName_ = false;
+  std::uint32_t contextPosition_ = 0;   // the context element's place when known
+  DocumentOrder order_;
+  SiblingIndex siblings_;
+
+  // Scratch space kept between uses.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> counters_;
+  PointerSet visited_;
+  PointerSet parents_;
+  PointerSet contextNodes_;
+  std::string scratchA_;
+  std::string scratchB_;
+  std::string functionText_;
+};
+
+}  // namespace XPath

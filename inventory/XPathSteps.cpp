@@ -1,0 +1,297 @@
+// Location steps: the nodes each axis produces from a context node set.
+#include "inventory/XPathProcessor.h"
+
+#include <tinyxml.h>
+
+namespace XPath {
+
+namespace {
+
+inline bool HasPrefix(const std::string& name, const std::string& prefix) {
+  return name.size() > prefix.size() && name[prefix.size()] == ':' && name.compare(0, prefix.size(), prefix) == 0;
+}
+
+inline bool Matches(const TiXmlNode* node, int test, const std::string& name) {
+  switch (test) {
+    case test_name: return node->Type() == TiXmlNode::TINYXML_ELEMENT && node->ValueStr() == name;
+    case test_star: return node->Type() == TiXmlNode::TINYXML_ELEMENT;
+    case test_prefix_star: return node->Type() == TiXmlNode::TINYXML_ELEMENT && HasPrefix(node->ValueStr(), name);
+    case test_node: return true;
+    case test_text: return node->Type() == TiXmlNode::TINYXML_TEXT;
+    case test_comment: return node->Type() == TiXmlNode::TINYXML_COMMENT;
+    default: return false;
+  }
+}
+
+// The axes of following and preceding nodes produce elements only.
+inline bool ElementMatches(const TiXmlNode* node, int test, const std::string& name) {
+  return node->Type() == TiXmlNode::TINYXML_ELEMENT && Matches(node, test, name);
+}
+
+inline bool AttributeMatches(const TiXmlAttribute* attribute, int test, const std::string& name) {
+  switch (test) {
+    case test_name: return attribute->NameTStr() == name;
+    case test_star:
+    case test_node: return true;
+    case test_prefix_star: return HasPrefix(attribute->NameTStr(), name);
+    default: return false;
+  }
+}
+
+inline bool IsElementEntry(const NodeSet::Entry& entry) {
+  return !entry.isAttribute && static_cast<const TiXmlNode*>(entry.item)->Type() == TiXmlNode::TINYXML_ELEMENT;
+}
+
+}  // namespace
+
+bool xpath_processor::Produce(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan) {
+  switch (step.axis) {
+    case axis_child: return ChildAxis(step, in, out, plan);
+    case axis_descendant: return DescendantAxis(step, in, out, plan, false);
+    case axis_descendant_or_self: return DescendantAxis(step, in, out, plan, true);
+    case axis_attribute: AttributeAxis(step, in, out); return false;
+    case axis_self: SelfAxis(step, in, out); return false;
+    case axis_parent: ParentAxis(step, in, out); return false;
+    case axis_ancestor: AncestorAxis(step, in, out, false); return false;
+    case axis_ancestor_or_self: AncestorAxis(step, in, out, true); return false;
+    case axis_following_sibling: SiblingAxis(step, in, out, true); return false;
+    case axis_preceding_sibling: SiblingAxis(step, in, out, false); return false;
+    case axis_following: FollowingAxis(step, in, out); return false;
+    case axis_preceding: PrecedingAxis(step, in, out); return false;
+    default: throw execution_error(ExecutionCode::UnknownAction);
+  }
+}
+
+// Children of distinct parents are distinct, so nothing repeats; they come
+// in document order when the parents did and none contains another.
+bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan) {
+  const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item);
+    std::uint32_t all = 0;
+    std::uint32_t named = 0;
+    for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
+      const bool element = child->Type() == TiXmlNode::TINYXML_ELEMENT;
+      if (element) ++all;
+      if (!Matches(child, step.test, step.text)) continue;
+      std::uint32_t place = element ? (plan.byName ? ++named : all) : 0;
+      if (plan.constant) {
+        // Only the wanted place can pass, so the walk may stop there.
+        if (!element) continue;
+        plan.anyCandidate = true;
+        if (static_cast<std::int64_t>(place) == plan.wanted) {
+          out.AddUnique(child, place);
+          break;
+        }
+        if (plan.wanted < 1) break;
+        continue;
+      }
+      out.AddUnique(child, plan.positions ? place : 0);
+    }
+  }
+  out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
+  out.SetFlat(in.IsFlat());
+  return plan.constant;
+}
+
+// One pre-order walk per context node; context nodes inside a subtree
+// already walked are passed over, so every node is visited at most once.
+bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan,
+                                     bool orSelf) {
+  in.Sort();
+  const std::vector<NodeSet::Entry>& context = in.MutableEntries();
+  const std::size_t count = context.size();
+  auto offer = [&](TiXmlNode* node, bool element, std::uint32_t place) {
+    if (plan.constant) {
+      if (!element) return;
+      plan.anyCandidate = true;
+      if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(node, place);
+      return;
+    }
+    out.AddUnique(node, plan.positions ? place : 0);
+  };
+  std::size_t next = 0;
+  while (next < count) {
+    const NodeSet::Entry& entry = context[next++];
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* top = static_cast<TiXmlNode*>(entry.item);
+    if (orSelf && top != root_ && Matches(top, step.test, step.text)) {
+      std::uint32_t place = (plan.positions || plan.constant) ? siblings_.Position(top, plan.byName) : 0;
+      offer(top, true, place);
+    }
+    TiXmlNode* node = top->FirstChild();
+    if (node == nullptr) continue;
+    counters_.clear();
+    counters_.emplace_back(0, 0);
+    for (;;) {
+      while (next < count && context[next].isAttribute) ++next;
+      if (next < count && context[next].item == node) ++next;
+      const bool element = node->Type() == TiXmlNode::TINYXML_ELEMENT;
+      auto& level = counters_.back();
+      if (element) ++level.first;
+      if (Matches(node, step.test, step.text)) {
+        std::uint32_t place = element ? (plan.byName ? ++level.second : level.first) : 0;
+        offer(node, element, place);
+      }
+      if (node->FirstChild() != nullptr) {
+        counters_.emplace_back(0, 0);
+        node = node->FirstChild();
+        continue;
+      }
+      while (node != top && node->NextSibling() == nullptr) {
+        node = node->Parent();
+        counters_.pop_back();
+      }
+      if (node == top) break;
+      node = node->NextSibling();
+    }
+  }
+  out.SetOrder(NodeSet::Order::Document);
+  out.SetFlat(false);
+  return plan.constant;
+}
+
+void xpath_processor::AttributeAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlElement* element = static_cast<TiXmlElement*>(static_cast<TiXmlNode*>(entry.item));
+    std::uint32_t index = 0;
+    for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next(), ++index) {
+      if (AttributeMatches(a, step.test, step.text)) out.AddUnique(a, element, index);
+    }
+  }
+  out.SetOrder(in.GetOrder() == NodeSet::Order::Document ? NodeSet::Order::Document : NodeSet::Order::Pending);
+  out.SetFlat(true);
+}
+
+void xpath_processor::SelfAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry) || entry.item == root_) continue;
+    if (Matches(static_cast<TiXmlNode*>(entry.item), step.test, step.text)) out.AddUnique(entry);
+  }
+  out.SetOrder(in.GetOrder());
+  out.SetFlat(in.IsFlat());
+}
+
+void xpath_processor::ParentAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
+    if (parent != nullptr && Matches(parent, step.test, step.text)) out.Add(parent);
+  }
+  out.SetOrder(NodeSet::Order::Pending);
+  out.SetFlat(false);
+}
+
+// A climb stops at the first ancestor an earlier climb went through, as
+// everything above it is done already.
+void xpath_processor::AncestorAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool orSelf) {
+  visited_.Clear();
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
+    if (orSelf && node != root_ && Matches(node, step.test, step.text)) out.Add(node);
+    for (TiXmlNode* up = node->Parent(); up != nullptr && up != root_; up = up->Parent()) {
+      if (!visited_.Insert(up)) break;
+      if (Matches(up, step.test, step.text)) out.Add(up);
+    }
+  }
+  out.SetOrder(NodeSet::Order::Pending);
+  out.SetFlat(false);
+}
+
+// Per parent, the first context child (following) or the last one
+// (preceding) sees every sibling the others see, so each parent's children
+// are walked once.
+void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool following) {
+  contextNodes_.Clear();
+  parents_.Clear();
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    if (IsElementEntry(in.At(e))) contextNodes_.Insert(in.At(e).item);
+  }
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
+    if (parent == nullptr || !parents_.Insert(parent)) continue;
+    bool passed = false;
+    if (following) {
+      for (TiXmlNode* s = parent->FirstChild(); s != nullptr; s = s->NextSibling()) {
+        if (passed && ElementMatches(s, step.test, step.text)) out.AddUnique(s);
+        if (!passed && contextNodes_.Contains(s)) passed = true;
+      }
+    } else {
+      for (TiXmlNode* s = parent->LastChild(); s != nullptr; s = s->PreviousSibling()) {
+        if (passed && ElementMatches(s, step.test, step.text)) out.AddUnique(s);
+        if (!passed && contextNodes_.Contains(s)) passed = true;
+      }
+    }
+  }
+  out.SetOrder(following && parents_.Size() <= 1 ? NodeSet::Order::Document : NodeSet::Order::Pending);
+  out.SetFlat(false);
+}
+
+// Following sibling elements that match, each with its matching children
+// (one level), then the same from the parent and each further ancestor.
+// Context nodes come in document order, so a climb that reaches a parent
+// an earlier climb went through has nothing new to add.
+void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSet& out) {
+  in.Sort();
+  parents_.Clear();
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    for (TiXmlNode* x = static_cast<TiXmlNode*>(entry.item);;) {
+      TiXmlNode* parent = x->Parent();
+      if (parent == nullptr || !parents_.Insert(parent)) break;
+      for (TiXmlNode* s = x->NextSibling(); s != nullptr; s = s->NextSibling()) {
+        if (!ElementMatches(s, step.test, step.text)) continue;
+        out.Add(s);
+        for (TiXmlNode* child = s->FirstChild(); child != nullptr; child = child->NextSibling()) {
+          if (ElementMatches(child, step.test, step.text)) out.Add(child);
+        }
+      }
+      x = parent;
+    }
+  }
+  out.SetOrder(NodeSet::Order::Pending);
+  out.SetFlat(false);
+}
+
+// Preceding sibling elements that match, each with its matching children
+// (one level); ancestors are not visited.
+void xpath_processor::PrecedingAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
+  contextNodes_.Clear();
+  parents_.Clear();
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    if (IsElementEntry(in.At(e))) contextNodes_.Insert(in.At(e).item);
+  }
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
+    if (parent == nullptr || !parents_.Insert(parent)) continue;
+    bool passed = false;
+    for (TiXmlNode* s = parent->LastChild(); s != nullptr; s = s->PreviousSibling()) {
+      if (!passed) {
+        passed = contextNodes_.Contains(s);
+        continue;
+      }
+      if (!ElementMatches(s, step.test, step.text)) continue;
+      out.Add(s);
+      for (TiXmlNode* child = s->FirstChild(); child != nullptr; child = child->NextSibling()) {
+        if (ElementMatches(child, step.test, step.text)) out.Add(child);
+      }
+    }
+  }
+  out.SetOrder(NodeSet::Order::Pending);
+  out.SetFlat(false);
+}
+
+}  // namespace XPath

@@ -1,0 +1,123 @@
+#include "inventory/XPathTree.h"
+
+#include <tinyxml.h>
+
+namespace XPath {
+
+namespace {
+// TinyXML offers no way to move a node without copying or deleting it, so
+// the links are reached through pointers to its protected members.
+class NodeLinks : public TiXmlNode {
+ public:
+  static TiXmlNode*& Parent(TiXmlNode* node) { return node->*(&NodeLinks::parent); }
+  static TiXmlNode*& Previous(TiXmlNode* node) { return node->*(&NodeLinks::prev); }
+  static TiXmlNode*& Next(TiXmlNode* node) { return node->*(&NodeLinks::next); }
+  static TiXmlNode*& FirstChild(TiXmlNode* node) { return node->*(&NodeLinks::firstChild); }
+  static TiXmlNode*& LastChild(TiXmlNode* node) { return node->*(&NodeLinks::lastChild); }
+};
+}  // namespace
+
+bool IsElement(const TiXmlNode* node) { return node != nullptr && node->Type() == TiXmlNode::TINYXML_ELEMENT; }
+
+SyntheticRoot::SyntheticRoot(TiXmlNode* base)
+    : element_(new TiXmlElement("root")),
+      base_(base),
+      parent_(NodeLinks::Parent(base)),
+      previous_(NodeLinks::Previous(base)),
+      next_(NodeLinks::Next(base)) {
+  NodeLinks::Parent(base) = element_.get();
+  NodeLinks::Previous(base) = nullptr;
+  NodeLinks::Next(base) = nullptr;
+  NodeLinks::FirstChild(element_.get()) = base;
+  NodeLinks::LastChild(element_.get()) = base;
+}
+
+SyntheticRoot::~SyntheticRoot() {
+  NodeLinks::Parent(base_) = parent_;
+  NodeLinks::Previous(base_) = previous_;
+  NodeLinks::Next(base_) = next_;
+  NodeLinks::FirstChild(element_.get()) = nullptr;
+  NodeLinks::LastChild(element_.get()) = nullptr;
+}
+
+void DocumentOrder::Reset(TiXmlNode* root) {
+  root_ = root;
+  numbered_ = false;
+}
+
+void DocumentOrder::Ensure() {
+  if (numbered_ || root_ == nullptr) return;
+  numbered_ = true;
+  std::uintptr_t number = 1;
+  TiXmlNode* node = root_;
+  for (;;) {
+    node->SetUserData(reinterpret_cast<void*>(number++));
+    if (node->FirstChild() != nullptr) {
+      node = node->FirstChild();
+      continue;
+    }
+    while (node != root_ && node->NextSibling() == nullptr) node = node->Parent();
+    if (node == root_) return;
+    node = node->NextSibling();
+  }
+}
+
+std::uint32_t DocumentOrder::NumberOf(const TiXmlNode* node) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(node->GetUserData()));
+}
+
+std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) {
+  if (entry.isAttribute) {
+    return (static_cast<std::uint64_t>(NumberOf(entry.owner)) << 32) | (entry.attributeIndex + 1ULL);
+  }
+  return static_cast<std::uint64_t>(NumberOf(static_cast<const TiXmlNode*>(entry.item))) << 32;
+}
+
+void SiblingIndex::Reset() {
+  places_.clear();
+  indexedParents_.Clear();
+  childCounts_.clear();
+  lastParent_ = nullptr;
+  lastCount_ = 0;
+}
+
+void SiblingIndex::IndexChildren(TiXmlNode* parent) {
+  nameCounts_.clear();
+  std::uint32_t all = 0;
+  for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
+    if (!IsElement(child)) continue;
+    std::uint32_t named = ++nameCounts_[child->ValueStr()];
+    places_[child] = std::make_pair(++all, named);
+  }
+  childCounts_[parent] = all;
+  indexedParents_.Insert(parent);
+}
+
+std::uint32_t SiblingIndex::Position(TiXmlNode* element, bool byName) {
+  TiXmlNode* parent = element->Parent();
+  if (parent == nullptr) return 1;
+  if (!indexedParents_.Contains(parent)) IndexChildren(parent);
+  auto found = places_.find(element);
+  if (found == places_.end()) return 0;
+  return byName ? found->second.second : found->second.first;
+}
+
+std::uint32_t SiblingIndex::ElementChildren(TiXmlNode* parent) {
+  if (parent == nullptr) return 1;
+  if (parent == lastParent_) return lastCount_;
+  auto found = childCounts_.find(parent);
+  std::uint32_t count = 0;
+  if (found != childCounts_.end()) {
+    count = found->second;
+  } else {
+    for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
+      if (IsElement(child)) ++count;
+    }
+    childCounts_[parent] = count;
+  }
+  lastParent_ = parent;
+  lastCount_ = count;
+  return count;
+}
+
+}  // namespace XPath

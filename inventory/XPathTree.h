@@ -1,0 +1,81 @@
+// What the evaluator does to the TinyXML tree: the synthetic root that an
+// evaluation borrows the base node into, document-order numbers kept in the
+// nodes' user-data slots, and sibling places for predicates.
+#pragma once
+
+#include "inventory/XPathNodeSet.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class TiXmlElement;
+
+namespace XPath {
+
+// For the life of one evaluation: a new element "root" whose only child is
+// the base node. The base node's parent and sibling links are remembered
+// and put back by the destructor (after success and after every error);
+// the synthetic element is then deleted without its child.
+class SyntheticRoot {
+ public:
+  explicit SyntheticRoot(TiXmlNode* base);
+  ~SyntheticRoot();
+  SyntheticRoot(const SyntheticRoot&) = delete;
+  SyntheticRoot& operator=(const SyntheticRoot&) = delete;
+
+  TiXmlElement* Element() const { return element_.get(); }
+
+ private:
+  std::unique_ptr<TiXmlElement> element_;
+  TiXmlNode* base_;
+  TiXmlNode* parent_;
+  TiXmlNode* previous_;
+  TiXmlNode* next_;
+};
+
+// Numbers every node under the synthetic root in pre-order (the root 1,
+// its first child 2, ...) in the nodes' user-data slots. Numbering costs a
+// walk of the whole tree, so it is done the first time an evaluation needs
+// document order, and at most once per evaluation.
+class DocumentOrder {
+ public:
+  void Reset(TiXmlNode* root);
+  void Ensure();
+  bool Numbered() const { return numbered_; }
+  // Sort key of an entry: its node's number, attributes just after their element.
+  static std::uint64_t Key(const NodeSet::Entry& entry);
+  static std::uint32_t NumberOf(const TiXmlNode* node);
+
+ private:
+  TiXmlNode* root_ = nullptr;
+  bool numbered_ = false;
+};
+
+// Places of elements among their parent's element children, for
+// predicates, position() and last(). Each parent's children are walked
+// once per evaluation, whatever the number of questions.
+class SiblingIndex {
+ public:
+  void Reset();
+  // 1-based place among the element children of the parent, or among those
+  // with the element's own name when `byName`.
+  std::uint32_t Position(TiXmlNode* element, bool byName);
+  std::uint32_t ElementChildren(TiXmlNode* parent);
+
+ private:
+  void IndexChildren(TiXmlNode* parent);
+  std::unordered_map<const TiXmlNode*, std::pair<std::uint32_t, std::uint32_t>> places_;
+  PointerSet indexedParents_;
+  std::unordered_map<std::string_view, std::uint32_t> nameCounts_;
+  std::unordered_map<const TiXmlNode*, std::uint32_t> childCounts_;
+  const TiXmlNode* lastParent_ = nullptr;
+  std::uint32_t lastCount_ = 0;
+};
+
+bool IsElement(const TiXmlNode* node);
+
+}  // namespace XPath
