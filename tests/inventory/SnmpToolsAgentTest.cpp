@@ -89,6 +89,7 @@ TEST_F(SnmpToolsAgent, SetsReachTheAgent) {
   EXPECT_EQ(Read(kState), "12");
   EXPECT_TRUE(SnmpSet(kLabel, "s", "rack-7"));
   EXPECT_EQ(Read(kLabel), "rack-7");
+  EXPECT_EQ(agent_.ReadValue(kLabel), "\"rack-7\"");
 }
 
 TEST_F(SnmpToolsAgent, RefusedSetsStillAnswerTrue) {
@@ -113,7 +114,10 @@ TEST(SnmpAgentFixture, ToolsReachOnlyTheirOwnAgentAndItStops) {
   ASSERT_EQ(walked.size(), 2u);
   EXPECT_EQ(walked[0].GetValue(), "3");
   EXPECT_EQ(walked[1].GetValue(), "4");
+  EXPECT_EQ(first.ReadValue(kState), "3");
+  EXPECT_EQ(first.ReadValue(kFixed), "");
   second.Stop();
+  EXPECT_EQ(second.ReadValue(kState), "");
   EXPECT_FALSE(second.IsRunning());
   first.Stop();
   EXPECT_FALSE(first.IsRunning());

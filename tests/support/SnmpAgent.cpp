@@ -149,6 +149,16 @@ void SnmpAgent::SteerThisProcess() {
     platform::SetEnvironmentValue(variable.first.c_str(), variable.second.c_str());
 }
 
+std::string SnmpAgent::ReadValue(const std::string& oid) const {
+  if (!IsRunning()) return std::string();
+  RunResult result = RunProgram({"snmpget", "-v", "1", "-c", "kestra", "-O", "qv", "-r", "1", "-t", "5", "localhost", oid},
+                         std::string(), ClientEnvironment());
+  if (result.exitCode != 0) return std::string();
+  std::string value = result.output;
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+  return value;
+}
+
 std::string SnmpAgent::AgentLog() const {
   std::lock_guard<std::mutex> guard(lock_);
   return log_;

@@ -41,6 +41,11 @@ class SnmpAgent {
   // every child it starts reaches the agent), until Stop.
   void SteerThisProcess();
 
+  // The agent's current value of oid as snmpget prints it alone (strings
+  // in double quotes); empty when it has none or does not answer. Reads
+  // with the "kestra" community, without touching this process's environment.
+  std::string ReadValue(const std::string& oid) const;
+
   // Everything the agent has printed so far.
   std::string AgentLog() const;
 
