@@ -1,5 +1,8 @@
 #include "pages/MonitorPage.h"
 
+#include "config/HtmlTable.h"
+#include "config/ProviderError.h"
+#include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
 #include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
@@ -39,7 +42,76 @@ unsigned MonitorPage::Get(IOBase* io, const char* path, const char*, const char*
   return 200;
 }
 
-int MonitorPage::DescribePage(XMLAccumulator&, const char*) { return 0; }
+int MonitorPage::DescribePage(XMLAccumulator& xml, const char* path) {
+  WritePageElement(xml, path, nullptr, false, nullptr, nullptr, nullptr);
+  return 0;
+}
+
+void MonitorPage::WritePageElement(XMLAccumulator& xml, const char* path, const char* description, bool metadata,
+                                   const char* linkID, const char* iconID, const char* provider) {
+  xml.OpenElement("page");
+  xml.AddAttribute("path", path);
+  auto optional = [&xml](const char* name, const char* value) {
+    if (value != nullptr && *value != '\0') xml.AddAttribute(name, value);
+  };
+  optional("description", description);
+  optional("provider", provider);
+  optional("linkID", linkID);
+  optional("iconID", iconID);
+  xml.AddAttribute("metadata", metadata ? "y" : "n");
+  xml.CloseElement();
+}
+
+void MonitorPage::WriteTimerXml(XMLAccumulator& xml) {
+  xml.OpenElement("TIMERS");
+  xml.AddAttribute("secondspassed", schedule_.SecondsPassed());
+  for (const MonitoredItem& item : schedule_.Items()) {
+    xml.OpenElement("TIMER", item.description);
+    xml.AddAttribute("ID", item.ID);
+    xml.AddAttribute("interval", item.interval);
+    xml.AddAttribute("remains", item.remains);
+    xml.AddAttribute("renews", item.renews ? "1" : "0");
+    xml.AddAttribute("initial", item.initial ? "1" : "0");
+    xml.CloseElement();
+  }
+  xml.CloseElement();
+}
+
+std::string MonitorPage::ExportTimerXml() {
+  XMLAccumulator xml;
+  WriteTimerXml(xml);
+  std::string text;
+  xml.GetXml(text, 0);
+  return text;
+}
+
+std::string MonitorPage::ExportTimerTable() {
+  HtmlTable table;
+  table.BeginTable("monitorexport");
+  for (const MonitoredItem& item : schedule_.Items()) {
+    table.BeginRow();
+    table.AddCell(item.ID);
+    table.AddCell(item.description);
+    table.AddCell(item.interval);
+    table.AddCell(item.remains);
+    table.EndRow();
+  }
+  table.EndTable();
+  return table.GetText();
+}
+
+void MonitorPage::ImportTimerTable(const std::string& text, bool dueNow) {
+  schedule_.Import(ReadHtmlTable(text, "tr", "td"), dueNow);
+}
+
+unsigned MonitorPage::ReplyWithTimerStatus(IOBase* io) {
+  DiagLog(0x200, "MonitorPage::ReplyWithTimerStatus\n");
+  XMLAccumulator xml;
+  WriteTimerXml(xml);
+  ProviderErrorList noErrors;
+  XmlResponse(io, "200 OK", &noErrors, &xml);
+  return 200;
+}
 
 unsigned MonitorPage::PostEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
                              std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
@@ -62,7 +134,7 @@ bool MonitorPage::ForkOnRequest(const char*, const char*, const char* const*, co
 
 void MonitorPage::Reconfig() {}
 
-void MonitorPage::OnShutdown() {}
+void MonitorPage::OnShutdown() { workers_.WaitForAll(); }
 
 void MonitorPage::OnProvConShutdown() {}
 
@@ -78,7 +150,12 @@ void MonitorPage::ExternalWakeupRecieved(const char* itemId) {
 
 std::uint32_t MonitorPage::GetSchedulerTimeout() { return schedule_.NextTimeout(); }
 
-bool MonitorPage::IsIdle() { return schedule_.IsIdle(); }
+bool MonitorPage::IsIdle() {
+  if (!schedule_.IsIdle()) return false;
+  if (workers_.Empty()) return true;
+  workersMaintenance();
+  return workers_.Empty();
+}
 
 void MonitorPage::InitializeLock() { pageLock_.reset(new std::recursive_mutex); }
 
@@ -92,9 +169,25 @@ int MonitorPage::InitializeOnce() {
   return Initialize();
 }
 
+void MonitorPage::MaintainRecords() {}
+
 void MonitorPage::OnPreShutdown() {
   DiagLog(0x80, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
+  workers_.RequestExitAll();
 }
+
+bool MonitorPage::isWorkerMessage(const char* query) { return IsWorkerMessageQuery(query); }
+
+std::shared_ptr<WorkerControlObject> MonitorPage::CreateWorkerFunction(WorkerFunction function,
+                                                                       const char* description,
+                                                                       const char* parameters, const char* cookieId,
+                                                                       std::uint32_t userValue) {
+  return workers_.Create(path_, std::move(function), description, parameters, cookieId, userValue);
+}
+
+void MonitorPage::workersMaintenance() { workers_.Maintenance(); }
+
+unsigned MonitorPage::ReplyWithWorkerStatus(IOBase* io) { return workers_.ReplyWithStatus(io); }
 
 namespace {
 void ReevaluateHeartbeat() {
@@ -218,6 +311,12 @@ void MonitorPage::SetProviderUniqueName(const char* name) { MonitorServer::Insta
 int MonitorPage::StandardResponse(IOBase* io, const char* status, const char* body, std::size_t length,
                                   const char* const* headerNames, const char* const* headerValues) {
   return WriteStandardResponse(*io, status, body, length, headerNames, headerValues);
+}
+
+int MonitorPage::XmlResponse(IOBase* io, const char* status, const ProviderErrorList* errors,
+                             const XMLAccumulator* xml, const char* const* headerNames,
+                             const char* const* headerValues) {
+  return WriteXmlResponse(*io, status, errors, xml, headerNames, headerValues);
 }
 
 bool MonitorPage::ReadRequestBody(IOBase* io, const char* const* headerNames, const char* const* headerValues,

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "pages/Schedule.h"
+#include "pages/WorkerControl.h"
 
 class IOBase;
 class XMLAccumulator;
 class MonitorMetadata;
+class ProviderErrorList;
 
 class MonitorPage {
  public:
@@ -54,6 +56,9 @@ class MonitorPage {
   // Runs Initialize the first time only; later calls succeed at once.
   int InitializeOnce();
 
+  // Ages the page's asynchronous records and drops finished workers.
+  void MaintainRecords();
+
   // Called on every page before any page's OnShutdown.
   void OnPreShutdown();
   // Settles elapsed seconds into the page's schedule.
@@ -74,9 +79,29 @@ class MonitorPage {
   bool SendESModify(const char* item, std::uint32_t interval, int* result = nullptr);
   bool SendESDelete(const char* item, int* result = nullptr);
 
+  // The schedule as the timer XML document, and as "monitorexport" table.
+  void WriteTimerXml(XMLAccumulator& xml);
+  std::string ExportTimerXml();
+  std::string ExportTimerTable();
+  void ImportTimerTable(const std::string& text, bool dueNow);
+  unsigned ReplyWithTimerStatus(IOBase* io);
+
+  // The page element of the index; empty or null texts are left out.
+  static void WritePageElement(XMLAccumulator& xml, const char* path, const char* description, bool metadata,
+                               const char* linkID, const char* iconID, const char* provider);
+
   static bool IsTimerStatusRequest(const char* query);
   static bool IsAsyncStatusRequest(const char* query);
   static bool IsWorkerStatusRequest(const char* query);
+
+  // Workers: a prepared worker that the caller starts with Start.
+  static bool isWorkerMessage(const char* query);
+  std::shared_ptr<WorkerControlObject> CreateWorkerFunction(WorkerFunction function, const char* description,
+                                                            const char* parameters, const char* cookieId,
+                                                            std::uint32_t userValue);
+  void workersMaintenance();
+  unsigned ReplyWithWorkerStatus(IOBase* io);
+  WorkerList& Workers() { return workers_; }
 
   // Services of the server, for pages.
   static void SetIdleTimeout(std::uint32_t seconds);
@@ -90,6 +115,8 @@ class MonitorPage {
   // Requests to the provider's own port; reply gets the body of a 200.
   static int InternalRequestPost(const char* target, const char* body, std::string* reply = nullptr);
   static int InternalRequestGet(const char* target, std::string* reply = nullptr);
+  static int XmlResponse(IOBase* io, const char* status, const ProviderErrorList* errors, const XMLAccumulator* xml,
+                         const char* const* headerNames = nullptr, const char* const* headerValues = nullptr);
   static bool ReadRequestBody(IOBase* io, const char* const* headerNames, const char* const* headerValues,
                               std::string& body);
 
@@ -103,4 +130,5 @@ class MonitorPage {
   PageSchedule schedule_;
   bool frameworkPage_;
   bool initialized_ = false;
+  WorkerList workers_;
 };

@@ -4,6 +4,8 @@
 #include "process/CommandLine.h"
 #include "process/DiagLog.h"
 #include "process/Unicorn.h"
+#include "pages/IndexPage.h"
+#include "pages/StandardPages.h"
 #include "server/MonitorServer.h"
 
 #include <cstdio>
@@ -12,7 +14,22 @@
 
 namespace {
 const char kUniqueName[] = "Corvane inventory provider";
+
+// Framework pages are initialized at once, then registered.
+bool SetUpFrameworkPage(MonitorPage* page) {
+  if (page->InitializeOnce() != 0) {
+    delete page;
+    return false;
+  }
+  if (page->Register() != 0) {
+    page->Cleanup();
+    delete page;
+    return false;
+  }
+  return true;
 }
+
+}  // namespace
 
 int ProviderMain(int argc, char** argv) {
   platform::WatchSystemShutdown();
@@ -54,6 +71,15 @@ int ProviderMain(int argc, char** argv) {
   }
   server->SetModuleDirectory(moduleDirectory);
   server->SetApplicationName(appName);
+
+  MonitorPage* frameworkPages[] = {new IndexPage,    new StatusPage,    new SchedulePage,
+                                   new ShutdownPage, new HeartbeatPage, new CookieMaintenancePage};
+  for (std::size_t i = 0; i < sizeof frameworkPages / sizeof frameworkPages[0]; ++i) {
+    if (!SetUpFrameworkPage(frameworkPages[i])) {
+      for (std::size_t j = i + 1; j < sizeof frameworkPages / sizeof frameworkPages[0]; ++j) delete frameworkPages[j];
+      return 1;
+    }
+  }
 
   server->SetUniqueName(kUniqueName);
   bool guardHeld = false;

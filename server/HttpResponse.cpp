@@ -2,6 +2,10 @@
 
 #include "process/DiagLog.h"
 #include "server/IOChannel.h"
+#include "config/ProviderError.h"
+#include "config/XMLAccumulator.h"
+
+#include <string>
 
 #include <cstdio>
 #include <cstring>
@@ -50,4 +54,12 @@ int WriteStandardResponse(IOBase& io, const char* status, const char* body, std:
     }
   }
   return 0;
+}
+
+int WriteXmlResponse(IOBase& io, const char* status, const ProviderErrorList* errors, const XMLAccumulator* xml,
+                     const char* const* headerNames, const char* const* headerValues) {
+  std::string body;
+  if (errors != nullptr) errors->AppendXml(body);
+  if (xml != nullptr) xml->AppendXml(body, 0);
+  return WriteStandardResponse(io, status, body.data(), body.size(), headerNames, headerValues);
 }

@@ -1,0 +1,124 @@
+#include "pages/StandardPages.h"
+
+#include "config/HtmlTable.h"
+#include "platform/Process.h"
+#include "process/DiagLog.h"
+#include "server/MonitorServer.h"
+#include "server/ProviderCon.h"
+#include "server/UrlParsing.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+namespace {
+unsigned ReplyWithTable(IOBase* io, const HtmlTable& table) {
+  MonitorPage::StandardResponse(io, "200 OK", table.GetText().data(), table.GetLength());
+  return 200;
+}
+}  // namespace
+
+int StatusPage::Initialize() {
+  SetScheduleActive(true);
+  AddMonitoredItem("pid_timer", "pid_timer", 1, false, true);
+  return 0;
+}
+
+unsigned StatusPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
+                         unsigned) {
+  HtmlTable table;
+  table.BeginTable("status");
+  table.BeginRow();
+  table.BeginCell();
+  table.AddCellAttribute("port", std::to_string(MonitorServer::Instance().Port()));
+  table.EndCell();
+  table.EndRow();
+  table.EndTable();
+  return ReplyWithTable(io, table);
+}
+
+unsigned StatusPage::Post(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
+                          unsigned) {
+  StandardResponse(io, "405 Method Not Allowed", "", 0);
+  return 405;
+}
+
+void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
+  for (unsigned i = 0; i < count; ++i) {
+    if (std::strcmp(itemNames[i], "pid_timer") != 0) continue;
+    try {
+      std::thread(&StatusPage::SendPIDMessage).detach();
+    } catch (const std::system_error&) {
+      DiagLog(0x01, "Unable to create %s thread\n", "SendPIDMessage");
+    }
+  }
+}
+
+void StatusPage::SendPIDMessage() {
+  DiagLog(0x80, "StatusPage::SendPIDMessage\n");
+  std::string target = "/inventory?file=" + MonitorServer::Instance().Options().moduleName +
+                       "&pid=" + std::to_string(platform::CurrentProcessId());
+  DiagLog(0x80, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
+  CProviderCon connection(CProviderCon::CollectorPort(), "post");
+  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  if (status == 200)
+    DiagLog(0x80, "SendPIDMessage gets collector response HTTP_OK\n");
+  else
+    DiagLog(0x80, "SendPIDMessage gets collector response %d (not ok)\n", status);
+}
+
+unsigned SchedulePage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
+                           unsigned) {
+  int state = 0;
+  std::uint32_t delay = 0;
+  for (const auto& entry : MonitorServer::Instance().Pages()) {
+    std::uint32_t pageDelay = 0;
+    int answer = entry.second->GetScheduleState(pageDelay);
+    if (answer > state) state = answer;
+    if (state == 1 && pageDelay > delay) delay = pageDelay;
+  }
+  HtmlTable table;
+  table.BeginTable("schedule");
+  table.BeginRow();
+  table.AddCell(state == 1 ? "wakeme" : state == 2 ? "resident" : "inactive");
+  table.AddCell(static_cast<unsigned>(delay));
+  table.EndRow();
+  table.EndTable();
+  return ReplyWithTable(io, table);
+}
+
+unsigned ShutdownPage::Post(IOBase* io, const char* path, const char* query, const char* const*, const char* const*,
+                            unsigned, unsigned) {
+  // The collector puts "provcon" in the query; a path holding the pairs is
+  // still understood.
+  const char* text = query != nullptr ? query : path;
+  DiagLog(0x04, "ShutdownPage::Post %s.\n", text);
+  QueryStringMap pairs(text);
+  if (std::atoi(pairs.Value("provcon").c_str()) > 0) MonitorServer::Instance().OnProvConShutdownBroadcast();
+  SignalShutdown();
+  StandardResponse(io, "200 OK", "", 0);
+  return 200;
+}
+
+unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
+                            unsigned) {
+  DiagLog(0x04, "HeartbeatPage::Get\n");
+  StandardResponse(io, "200 OK", "", 0);
+  DiagLog(0x08, "Heartbeat acknowledged\n");
+  return 200;
+}
+
+int CookieMaintenancePage::Initialize() {
+  DiagLog(0x100, "Cookie maintenance internal timer set for %d seconds\n", 60);
+  AddMonitoredItem("cookie-maintenance", "cookie-maintenance", 60, true, false);
+  return 0;
+}
+
+void CookieMaintenancePage::TimeToMonitor(unsigned count, const char* const* itemNames) {
+  for (unsigned i = 0; i < count; ++i) {
+    if (std::strcmp(itemNames[i], "cookie-maintenance") != 0) continue;
+    DiagLog(0x100, "DoCookieMaintenance\n");
+    for (const auto& entry : MonitorServer::Instance().Pages()) entry.second->MaintainRecords();
+  }
+}

@@ -1,0 +1,98 @@
+// The framework pages of a running provider, over real loopback sockets.
+#include "FakeCollector.h"
+#include "HttpClient.h"
+#include "ProviderProcess.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+using testing_support::Environment;
+using testing_support::FakeCollector;
+using testing_support::Get;
+using testing_support::ProviderProcess;
+using testing_support::TempDir;
+
+std::string Body(const std::string& reply) {
+  std::size_t end = reply.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+class FrameworkPages : public ::testing::Test {
+ protected:
+  Environment Env() {
+    return {{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
+            {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port())},
+            {"INVENTORY_PROVIDER_REGISTRY", dir_.File("none.reg")}};
+  }
+  TempDir dir_;
+  FakeCollector collector_;
+};
+
+TEST_F(FrameworkPages, StatusScheduleHeartbeatAnswers) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
+  ASSERT_TRUE(provider.Started()) << provider.Log();
+  std::string port = std::to_string(provider.Port());
+  std::string status = Get(provider.Port(), "/status");
+  std::string table = "<table type=\"status\" >\n\t<tr>\t<td  port=\"" + port + "\"  />\n</tr>\n</table>\n";
+  EXPECT_EQ(status, "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(table.size()) + "\r\n\r\n" + table);
+  EXPECT_EQ(Body(Get(provider.Port(), "/status/extra?x")), Body(status));
+  EXPECT_EQ(testing_support::Exchange(provider.Port(), "POST /status HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
+            "HTTP/1.1 405 Method Not Allowed\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(Body(Get(provider.Port(), "/schedule")),
+            "<table type=\"schedule\" >\n\t<tr><td>inactive</td><td>0</td></tr>\n</table>\n");
+  EXPECT_EQ(Get(provider.Port(), "/heartbeat?anything=1"), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+  EXPECT_TRUE(testing_support::WaitForText(provider.LogFile(), "Heartbeat acknowledged"));
+  EXPECT_EQ(Get(provider.Port(), "/cookiemaintenance"), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+
+  // The process id goes to the collector once, shortly after the start.
+  ASSERT_TRUE(collector_.WaitForRequests(1));
+  std::string target = collector_.Requests()[0].target;
+  EXPECT_TRUE(std::regex_match(target, std::regex(R"(/inventory\?file=inventory-provider&pid=\d+)"))) << target;
+  EXPECT_EQ(target, "/inventory?file=inventory-provider&pid=" + std::to_string(provider.Process().Id()));
+}
+
+TEST_F(FrameworkPages, IndexListsApplicationPagesAndTriggersLateInitialization) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-f", "-V", "0x4ff"}, Env());
+  ASSERT_TRUE(provider.Started());
+  EXPECT_EQ(Body(Get(provider.Port(), "/index")), "<table date=\"9 Feb 2007\" version=\"1.2.0.1\"/>\n");
+  EXPECT_EQ(Body(Get(provider.Port(), "/index?collectorrequest=10")), "<table date=\"9 Feb 2007\" version=\"1.2.0.1\"/>\n");
+  EXPECT_EQ(Body(Get(provider.Port(), "/index?COLLECTORREQUEST=1")), "<table date=\"9 Feb 2007\" version=\"1.2.0.1\"/>\n");
+  // The request that sets the flag is served before late initialization.
+  EXPECT_EQ(Body(Get(provider.Port(), "/index?collectorrequest=1")), "<table date=\"9 Feb 2007\" version=\"1.2.0.1\"/>\n");
+  EXPECT_EQ(Body(Get(provider.Port(), "/index")),
+            "<table date=\"9 Feb 2007\" version=\"1.2.0.1\" lateinitdone=\"1\"/>\n");
+  std::string log = provider.Log();
+  EXPECT_EQ(log.find("IndexPage::Initial index page request from collector"),
+            log.rfind("IndexPage::Initial index page request from collector"));
+  // With -f the collector hears how late initialization went.
+  ASSERT_TRUE(collector_.WaitForRequests(2));
+  bool told = false;
+  for (const auto& r : collector_.Requests()) told = told || r.target == "/inventory?file=inventory-provider&provstatus=1";
+  EXPECT_TRUE(told);
+}
+
+TEST_F(FrameworkPages, ShutdownStopsTheProvider) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
+  ASSERT_TRUE(provider.Started());
+  EXPECT_EQ(testing_support::Exchange(provider.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
+            "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+  int code = -1;
+  EXPECT_TRUE(provider.WaitForExit(20000, &code));
+  EXPECT_EQ(code, 0);
+  std::string log = provider.Log();
+  EXPECT_EQ(log.find("Sending OnProvConShutdown"), std::string::npos);
+  EXPECT_NE(log.find("Shutdown..."), std::string::npos);
+  EXPECT_NE(log.find("Call Cleaning up for page /status"), std::string::npos);
+
+  ProviderProcess second(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
+  ASSERT_TRUE(second.Started());
+  testing_support::Exchange(second.Port(), "POST /shutdown?provcon=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(second.WaitForExit(20000, &code));
+  EXPECT_NE(second.Log().find("Sending OnProvConShutdown to page /index"), std::string::npos);
+}
+
+}  // namespace

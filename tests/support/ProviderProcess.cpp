@@ -1,0 +1,66 @@
+#include "ProviderProcess.h"
+
+#include "TestSupport.h"
+#include "platform/Process.h"
+#include "platform/Time.h"
+
+#include <atomic>
+#include <regex>
+
+namespace testing_support {
+
+bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  while (platform::MonotonicMilliseconds() < deadline) {
+    if (ReadFile(file).find(text) != std::string::npos) return true;
+    platform::SleepMilliseconds(20);
+  }
+  return false;
+}
+
+ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<std::string>& args,
+                                 const Environment& env, bool listen)
+    : listen_(listen) {
+  static std::atomic<int> counter{0};
+  log_ = folder + "/provider-" + std::to_string(counter++) + ".log";
+  std::vector<std::string> argv{ProviderBinary()};
+  if (listen) {
+    argv.push_back("-c");
+    argv.push_back("-p");
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back("-l" + log_);
+  platform::ChildProcessOptions options;
+  options.input = platform::ChildProcessOptions::Stream::Null;
+  options.output = platform::ChildProcessOptions::Stream::Null;
+  options.error = platform::ChildProcessOptions::Stream::Null;
+  options.environment = env;
+  options.workingDirectory = folder;
+  if (!process_.Start(argv, options) || !listen) return;
+  // The bound port is logged at 0x400; the caller's -V must include it.
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
+  std::regex bound(R"(Listen port bound to (\d+))");
+  while (platform::MonotonicMilliseconds() < deadline && process_.IsRunning()) {
+    std::smatch match;
+    std::string text = ReadFile(log_);
+    if (std::regex_search(text, match, bound)) {
+      port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
+      break;
+    }
+    if (process_.Wait(0, nullptr)) break;
+    platform::SleepMilliseconds(10);
+  }
+}
+
+ProviderProcess::~ProviderProcess() {
+  process_.Kill();
+  process_.Wait(-1, nullptr);
+}
+
+std::string ProviderProcess::Log() const { return ReadFile(log_); }
+
+bool ProviderProcess::WaitForExit(unsigned timeoutMs, int* code) {
+  return process_.Wait(static_cast<int>(timeoutMs), code);
+}
+
+}  // namespace testing_support

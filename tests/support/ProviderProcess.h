@@ -1,0 +1,43 @@
+// The provider binary running in the background for a test, listening on a
+// port the system chose; killed when the object goes away.
+#pragma once
+
+#include "platform/ChildProcess.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Polls a file until it holds the text.
+bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs = 20000);
+
+class ProviderProcess {
+ public:
+  // Starts inventory-provider with the arguments plus a log file (-l) in
+  // folder; with listen, "-c -p" is added and Start waits for the port.
+  ProviderProcess(const std::string& folder, const std::vector<std::string>& args, const Environment& env,
+                  bool listen = true);
+  ~ProviderProcess();
+
+  bool Started() const { return port_ != 0 || !listen_; }
+  std::uint16_t Port() const { return port_; }
+  const std::string& LogFile() const { return log_; }
+  std::string Log() const;
+  // Waits for the exit; true with the code when it ended in time.
+  bool WaitForExit(unsigned timeoutMs, int* code);
+  platform::ChildProcess& Process() { return process_; }
+
+ private:
+  platform::ChildProcess process_;
+  std::string log_;
+  std::uint16_t port_ = 0;
+  bool listen_;
+};
+
+}  // namespace testing_support
