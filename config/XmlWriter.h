@@ -15,9 +15,14 @@ extern const char kXmlByteOrderMark[4];
 // when node is a document. The output is reserved once, from a measurement
 // of the tree. A null node appends nothing.
 //
-// Two repairs keep written text readable by ParseXml: a double quote in an
-// attribute's text is written as "&quot;", and "]]>" inside a CDATA value
-// splits the section in two.
+// ParseXml reads the compact form back into the same tree. Two repairs make
+// sure of that: a double quote in an attribute's text (from a single-quoted
+// value) is written as "&quot;", and "]]>" inside a CDATA value splits the
+// section in two. What cannot be kept: the document's own character data
+// (never written), the CDATA mark of an empty value, and documents in which
+// comments, CDATA, processing instructions or attribute values hold text
+// shaped like a tag of an enclosing element; the end-tag search sees such
+// text, and the writer puts an element's text after its children.
 void SerializeXml(const XmlNode* node, std::string& out, int indent, bool byteOrderMark);
 std::string SerializeXml(const XmlNode* node, int indent, bool byteOrderMark = false);
 
