@@ -263,6 +263,10 @@ bool MonitorPage::SendESModify(const char* item, std::uint32_t interval, int* re
 }
 bool MonitorPage::SendESDelete(const char* item, int* result) { return SendESCommand("del", item, 0, result); }
 
+Configuration* MonitorPage::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+  return MonitorServer::Instance().LoadMasterConfig(forUpdate, bypassCache);
+}
+
 int MonitorPage::InternalRequestPost(const char* target, const char* body, std::string* reply) {
   return MonitorServer::Instance().InternalRequest("post", target, body, reply);
 }

@@ -432,6 +432,7 @@ std::uint32_t MonitorServer::UpdateSchedulersTimeout() {
 
 int MonitorServer::LateProviderInitialization() {
   DiagLog(0x40, "MonitorServer::LateProviderInitialization\n");
+  SetMasterConfigSharing(true);
   bool failed = false;
   for (auto& entry : pages_) {
     int rv = entry.second->InitializeOnce();
@@ -441,16 +442,19 @@ int MonitorServer::LateProviderInitialization() {
       break;
     }
   }
+  SetMasterConfigSharing(false);
   if (options_.firstRun) TellCollectorAboutLateInitialization(failed);
   return failed ? 1 : 0;
 }
 
 void MonitorServer::Reconfig() {
   DiagLog(0x20, "Reconfig request\n");
+  SetMasterConfigSharing(true);
   for (auto& entry : pages_) {
     DiagLog(0x40, "Reconfig for page %s\n", entry.first.c_str());
     entry.second->Reconfig();
   }
+  SetMasterConfigSharing(false);
   reconfigRequested_ = false;
 }
 

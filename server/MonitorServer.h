@@ -28,6 +28,7 @@ struct ProviderCounters {
   std::atomic<std::uint64_t> forked{0};
   std::atomic<std::uint64_t> unforked{0};
   std::atomic<std::uint64_t> timerserviced{0};
+  std::atomic<std::uint64_t> externalwakeups{0};
 };
 
 class MonitorServer {
@@ -166,4 +167,25 @@ class MonitorServer {
   std::atomic<bool> heartbeatRequested_{false};
   bool heartbeating_ = false;
   std::mutex heartbeatLock_;
+
+  // Master configuration cache, shared by the pages during a sweep
+  // (server/MasterConfigCache.cpp). Server thread only.
+ public:
+  // A read-only view of the cached copy (loaded on the first request of a
+  // sweep), or null outside a sweep. The caller deletes it.
+  class Configuration* GetCachedMasterConfig();
+  // The cached copy when neither flag is set and one is available; else the
+  // file, read afresh (for update: the cache is dropped first). The caller
+  // deletes what it gets.
+  class Configuration* LoadMasterConfig(bool forUpdate, bool bypassCache);
+  void LoadMasterConfigCache();
+  void ReleaseMasterConfigCache();
+  // Sharing on at the start of a sweep; off (and the cache released) at its end.
+  void SetMasterConfigSharing(bool on);
+  bool masterConfigCacheAllowed = false;
+
+ private:
+  // Views handed out keep the copy alive; a shared pointer also needs no
+  // full type here.
+  std::shared_ptr<class ConfigurationFile> masterConfigCache_;
 };

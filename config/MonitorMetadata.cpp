@@ -1,0 +1,3 @@
+#include "config/MonitorMetadata.h"
+
+MonitorMetadata::~MonitorMetadata() = default;

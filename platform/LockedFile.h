@@ -1,0 +1,49 @@
+// A file opened for reading and writing that no other opener may share: the
+// cross-process (and cross-thread) lock of the configuration files.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+class LockedFile {
+ public:
+  enum class OpenResult { Opened, Busy, Failed };
+
+  LockedFile() = default;
+  // Closes the file when still open; its content stays as it is.
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  // Opens the path for reading and writing, creating it when missing (read
+  // and write permission for everyone, less the process's mask), not
+  // inherited by child processes, and shared with nobody: until Close, every
+  // other LockedFile open of the same file fails with Busy, in this process
+  // (another object, another thread) as in any other. Does not wait. Both
+  // "\\" and "/" separate directories in the path. An object that is open
+  // already is closed first.
+  OpenResult Open(const std::string& path);
+  bool IsOpen() const { return handle_ >= 0; }
+
+  // The whole content, read from the start of the file.
+  bool ReadAll(std::string& content);
+
+  // Cuts the file to length 0 and writes data as its whole content from the
+  // start; false unless every byte was written.
+  bool ReplaceContent(const char* data, std::size_t length);
+
+  // Hands what was written to the storage device; false on a write error
+  // the system reports only now.
+  bool Flush();
+
+  // Closes the file (this ends the lock); false when the system reports an
+  // error of a delayed write. Closing a closed object succeeds.
+  bool Close();
+
+ private:
+  int handle_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The server's cache of the master configuration, used while a sweep calls
+// every page, so that the pages read one state without relocking the file.
+#include "server/MonitorServer.h"
+
+#include "config/ConfigurationFile.h"
+#include "config/MasterConfig.h"
+#include "process/DiagLog.h"
+
+Configuration* MonitorServer::GetCachedMasterConfig() {
+  if (masterConfigCacheAllowed && masterConfigCache_ == nullptr) LoadMasterConfigCache();
+  if (masterConfigCache_ != nullptr) {
+    Configuration* view = new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_));
+    DiagLog(0x80, "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n");
+    return view;
+  }
+  DiagLog(0x80, "MonitorServer::GetCachedMasterConfig; no cached copy available\n");
+  return nullptr;
+}
+
+Configuration* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+  DiagLog(0x40, "MonitorPage::LoadMasterConfig called\n");
+  if (!forUpdate && !bypassCache) {
+    Configuration* shared = GetCachedMasterConfig();
+    if (shared != nullptr) {
+      DiagLog(0x80, "MonitorPage::LoadMasterConfig Returning shared copy of master configuration "
+                    "TEST-MASTERCONFIGSHARED\n");
+      return shared;
+    }
+  }
+  if (forUpdate) {
+    DiagLog(0x80, "MonitorPage::LoadMasterConfig (forupdate) called; releasing master config cache if any\n");
+    ReleaseMasterConfigCache();
+  }
+  DiagLog(0x80, "MonitorPage::LoadMasterConfig Reading master configuration TEST-MASTERCONFIGNOTSHARED\n");
+  return MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, forUpdate);
+}
+
+void MonitorServer::LoadMasterConfigCache() {
+  DiagLog(0x80, "Loading MasterConfig Cache\n");
+  masterConfigCache_.reset();
+  masterConfigCache_.reset(
+      MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, false));
+}
+
+void MonitorServer::ReleaseMasterConfigCache() {
+  DiagLog(0x80, "Releasing MasterConfig Cache\n");
+  masterConfigCache_.reset();
+}
+
+void MonitorServer::SetMasterConfigSharing(bool on) {
+  masterConfigCacheAllowed = on;
+  if (!on) ReleaseMasterConfigCache();
+}
