@@ -4,6 +4,7 @@
 #include "process/CommandLine.h"
 #include "process/DiagLog.h"
 #include "process/Unicorn.h"
+#include "pages/ExternalAlarmPage.h"
 #include "pages/IndexPage.h"
 #include "pages/StandardPages.h"
 #include "server/MonitorServer.h"
@@ -72,8 +73,8 @@ int ProviderMain(int argc, char** argv) {
   server->SetModuleDirectory(moduleDirectory);
   server->SetApplicationName(appName);
 
-  MonitorPage* frameworkPages[] = {new IndexPage,    new StatusPage,    new SchedulePage,
-                                   new ShutdownPage, new HeartbeatPage, new CookieMaintenancePage};
+  MonitorPage* frameworkPages[] = {new IndexPage,         new StatusPage,    new SchedulePage,         new ShutdownPage,
+                                   new ExternalAlarmPage, new HeartbeatPage, new CookieMaintenancePage};
   for (std::size_t i = 0; i < sizeof frameworkPages / sizeof frameworkPages[0]; ++i) {
     if (!SetUpFrameworkPage(frameworkPages[i])) {
       for (std::size_t j = i + 1; j < sizeof frameworkPages / sizeof frameworkPages[0]; ++j) delete frameworkPages[j];
