@@ -263,7 +263,7 @@ bool MonitorPage::SendESModify(const char* item, std::uint32_t interval, int* re
 }
 bool MonitorPage::SendESDelete(const char* item, int* result) { return SendESCommand("del", item, 0, result); }
 
-Configuration* MonitorPage::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+ConfigurationFile* MonitorPage::LoadMasterConfig(bool forUpdate, bool bypassCache) {
   return MonitorServer::Instance().LoadMasterConfig(forUpdate, bypassCache);
 }
 

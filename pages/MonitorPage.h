@@ -105,7 +105,7 @@ class MonitorPage {
 
   // The master configuration, from the server's cache or the file; the
   // caller deletes it (null when there is none).
-  class Configuration* LoadMasterConfig(bool forUpdate, bool bypassCache = false);
+  class ConfigurationFile* LoadMasterConfig(bool forUpdate, bool bypassCache = false);
 
   // Services of the server, for pages.
   static void SetIdleTimeout(std::uint32_t seconds);
