@@ -6,10 +6,10 @@
 #include "config/MasterConfig.h"
 #include "process/DiagLog.h"
 
-Configuration* MonitorServer::GetCachedMasterConfig() {
+ConfigurationFile* MonitorServer::GetCachedMasterConfig() {
   if (masterConfigCacheAllowed && masterConfigCache_ == nullptr) LoadMasterConfigCache();
   if (masterConfigCache_ != nullptr) {
-    Configuration* view = new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_));
+    ConfigurationFile* view = new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_));
     DiagLog(0x80, "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n");
     return view;
   }
@@ -17,10 +17,10 @@ Configuration* MonitorServer::GetCachedMasterConfig() {
   return nullptr;
 }
 
-Configuration* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+ConfigurationFile* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
   DiagLog(0x40, "MonitorPage::LoadMasterConfig called\n");
   if (!forUpdate && !bypassCache) {
-    Configuration* shared = GetCachedMasterConfig();
+    ConfigurationFile* shared = GetCachedMasterConfig();
     if (shared != nullptr) {
       DiagLog(0x80, "MonitorPage::LoadMasterConfig Returning shared copy of master configuration "
                     "TEST-MASTERCONFIGSHARED\n");

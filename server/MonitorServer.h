@@ -173,11 +173,11 @@ class MonitorServer {
  public:
   // A read-only view of the cached copy (loaded on the first request of a
   // sweep), or null outside a sweep. The caller deletes it.
-  class Configuration* GetCachedMasterConfig();
+  class ConfigurationFile* GetCachedMasterConfig();
   // The cached copy when neither flag is set and one is available; else the
   // file, read afresh (for update: the cache is dropped first). The caller
   // deletes what it gets.
-  class Configuration* LoadMasterConfig(bool forUpdate, bool bypassCache);
+  class ConfigurationFile* LoadMasterConfig(bool forUpdate, bool bypassCache);
   void LoadMasterConfigCache();
   void ReleaseMasterConfigCache();
   // Sharing on at the start of a sweep; off (and the cache released) at its end.
