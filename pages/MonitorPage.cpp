@@ -22,7 +22,10 @@ MonitorPage::MonitorPage(const char* path, bool frameworkPage) : path_(path), fr
   InitializeLock();
 }
 
-MonitorPage::~MonitorPage() { DeleteLock(); }
+MonitorPage::~MonitorPage() {
+  asyncCookies_.Term();
+  DeleteLock();
+}
 
 int MonitorPage::Register() { return MonitorServer::Instance().AddPage(path_, this); }
 
@@ -169,7 +172,10 @@ int MonitorPage::InitializeOnce() {
   return Initialize();
 }
 
-void MonitorPage::MaintainRecords() {}
+void MonitorPage::MaintainRecords() {
+  asyncCookies_.AgeCookies();
+  workersMaintenance();
+}
 
 void MonitorPage::OnPreShutdown() {
   DiagLog(0x80, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
@@ -188,6 +194,33 @@ std::shared_ptr<WorkerControlObject> MonitorPage::CreateWorkerFunction(WorkerFun
 void MonitorPage::workersMaintenance() { workers_.Maintenance(); }
 
 unsigned MonitorPage::ReplyWithWorkerStatus(IOBase* io) { return workers_.ReplyWithStatus(io); }
+
+void MonitorPage::StartAsyncOperation(const std::string& outside, std::int32_t holdTime, std::uint32_t expiryDelay,
+                                      std::string& asyncId, std::string& replyText) {
+  asyncCookies_.StartOperation(outside, holdTime, expiryDelay, asyncId, replyText);
+}
+
+bool MonitorPage::SetAsyncProgress(const std::string& asyncId, std::int32_t progress, const std::string& result) {
+  return asyncCookies_.SetCookieResult(asyncId, result, progress);
+}
+
+bool MonitorPage::CompleteAsyncWithXml(const std::string& asyncId, const ProviderErrorList& errors,
+                                       const XMLAccumulator& xml) {
+  return asyncCookies_.SetResultWithXml(asyncId, 100, errors, xml);
+}
+
+bool MonitorPage::SetAsyncProgressWithXml(const std::string& asyncId, std::int32_t progress,
+                                          const ProviderErrorList& errors, const XMLAccumulator& xml) {
+  return asyncCookies_.SetResultWithXml(asyncId, progress, errors, xml);
+}
+
+void MonitorPage::AgeAsyncCookies() { asyncCookies_.AgeCookies(); }
+
+void MonitorPage::SetAsyncArchiveName(const std::string& fileName) { asyncCookies_.SetArchiveName(fileName); }
+
+unsigned MonitorPage::ReplyWithAsyncStatus(IOBase* io) { return asyncCookies_.ReplyWithStatus(io); }
+
+bool MonitorPage::HandleAsyncRequest(const char* query, IOBase* io) { return asyncCookies_.HandleRequest(query, io); }
 
 namespace {
 void ReevaluateHeartbeat() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pages/Schedule.h"
+#include "pages/AsyncCookie.h"
 #include "pages/WorkerControl.h"
 
 class IOBase;
@@ -103,6 +104,20 @@ class MonitorPage {
   unsigned ReplyWithWorkerStatus(IOBase* io);
   WorkerList& Workers() { return workers_; }
 
+  // Asynchronous operation records, kept in the page's archive.
+  void StartAsyncOperation(const std::string& outside, std::int32_t holdTime, std::uint32_t expiryDelay,
+                           std::string& asyncId, std::string& replyText);
+  bool SetAsyncProgress(const std::string& asyncId, std::int32_t progress, const std::string& result);
+  bool CompleteAsyncWithXml(const std::string& asyncId, const ProviderErrorList& errors, const XMLAccumulator& xml);
+  bool SetAsyncProgressWithXml(const std::string& asyncId, std::int32_t progress, const ProviderErrorList& errors,
+                               const XMLAccumulator& xml);
+  void AgeAsyncCookies();
+  void SetAsyncArchiveName(const std::string& fileName);
+  unsigned ReplyWithAsyncStatus(IOBase* io);
+  // True when the query asked for status, matches or a result (answered).
+  bool HandleAsyncRequest(const char* query, IOBase* io);
+  AsyncCookieArchive& AsyncCookies() { return asyncCookies_; }
+
   // The master configuration, from the server's cache or the file; the
   // caller deletes it (null when there is none).
   class ConfigurationFile* LoadMasterConfig(bool forUpdate, bool bypassCache = false);
@@ -135,4 +150,5 @@ class MonitorPage {
   bool frameworkPage_;
   bool initialized_ = false;
   WorkerList workers_;
+  AsyncCookieArchive asyncCookies_;
 };

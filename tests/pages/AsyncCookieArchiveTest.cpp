@@ -1,0 +1,329 @@
+#include "pages/AsyncCookie.h"
+
+#include "PageTestLog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using page_tests::CountOf;
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// An archive on a clock the test sets.
+struct ClockedArchive {
+  std::atomic<std::uint32_t> now{1000};
+  AsyncCookieArchive archive;
+  ClockedArchive() {
+    archive.SetClock([this] { return now.load(); });
+  }
+};
+
+std::string Record(const std::string& attributes, const std::string& outside, const std::string& unique,
+                   const std::string& result) {
+  return "\t<async-cookie " + attributes + ">\n\t\t<outside>" + outside + "</outside>\n\t\t<unique>" + unique +
+         "</unique>\n" + (result.empty() ? "\t\t<result/>\n" : "\t\t<result>" + result + "</result>\n") +
+         "\t</async-cookie>\n";
+}
+
+TEST(AsyncCookieArchive, UniqueValuesStepDownWithinASecondAndComeFreeWhenAged) {
+  ClockedArchive c;
+  AsyncCookie first = c.archive.CreateCookie("op", 30, 600);
+  AsyncCookie second = c.archive.CreateCookie("op", 30, 600);
+  AsyncCookie third = c.archive.CreateCookie("other", 30, 600);
+  EXPECT_EQ(first.uniquetimet, 1000u);
+  EXPECT_EQ(first.unique, "00000003e8");
+  EXPECT_EQ(first.asyncId, "op!00000003e8");
+  EXPECT_EQ(second.uniquetimet, 999u);  // later, lower
+  EXPECT_EQ(second.asyncId, "op!00000003e7");
+  EXPECT_EQ(third.asyncId, "other!00000003e6");
+  EXPECT_EQ(c.archive.Size(), 3u);
+  EXPECT_EQ(first.creationtime, 1000u);
+  EXPECT_EQ(first.expiretime, 1600u);
+  EXPECT_EQ(first.progress, 0);
+  EXPECT_EQ(first.completiontime, 0u);
+  EXPECT_EQ(first.holduntil, 0u);
+
+  // Ageing out a record releases its number.
+  c.now = 1700;
+  c.archive.AgeCookies();
+  EXPECT_EQ(c.archive.Size(), 0u);
+  EXPECT_FALSE(c.archive.UniqueInUse(1000));
+  c.now = 1000;
+  EXPECT_EQ(c.archive.CreateCookie("op", 30, 600).uniquetimet, 1000u);
+
+  std::size_t start = page_tests::LogSize();
+  ClockedArchive low;
+  low.now = 2;
+  std::uint32_t number = 99;
+  std::string text;
+  low.archive.GetUniqueValue(number, text);
+  EXPECT_EQ(number, 2u);
+  low.archive.GetUniqueValue(number, text);
+  EXPECT_EQ(number, 1u);
+  low.archive.GetUniqueValue(number, text);
+  EXPECT_EQ(number, 0u);
+  EXPECT_EQ(text, "0000000000");
+  EXPECT_NE(page_tests::LogSince(start).find("AsyncCookieArchive::GetUniqueValue hits 0; this should not happen!\n"),
+            std::string::npos);
+}
+
+TEST(AsyncCookieArchive, ProgressCompletionAndResultTexts) {
+  ClockedArchive c;
+  std::string id = c.archive.CreateCookie("scan", 30, 600).asyncId;
+  std::string text;
+  EXPECT_TRUE(c.archive.GetCookieResult(id, text));
+  EXPECT_EQ(text, "<async-inprogress progress=\"0\"></async-inprogress>");
+
+  EXPECT_TRUE(c.archive.SetCookieResult(id, "<part/>", 99));
+  AsyncCookie record;
+  ASSERT_TRUE(c.archive.Find(id, record));
+  EXPECT_FALSE(record.IsComplete());
+  EXPECT_TRUE(c.archive.GetCookieResult(id, text));
+  EXPECT_EQ(text, "<async-inprogress progress=\"99\"><part/></async-inprogress>");
+
+  c.now = 1010;
+  EXPECT_TRUE(c.archive.SetCookieResult(id, "<done a=\"1\"/>", 100));
+  ASSERT_TRUE(c.archive.Find(id, record));
+  EXPECT_EQ(record.completiontime, 1010u);
+  EXPECT_EQ(record.holduntil, 1040u);
+  EXPECT_TRUE(c.archive.GetCookieResult(id, text));
+  EXPECT_EQ(text, "<async-complete><done a=\"1\"/></async-complete>");
+  EXPECT_TRUE(c.archive.GetAsyncResult(id, text));
+  EXPECT_EQ(text, "<async-result id=\"scan!00000003e8\" ><async-complete><done a=\"1\"/></async-complete></async-result>");
+
+  // A later, lower progress keeps the completion.
+  c.now = 1020;
+  EXPECT_TRUE(c.archive.SetCookieResult(id, "<again/>", 50));
+  ASSERT_TRUE(c.archive.Find(id, record));
+  EXPECT_EQ(record.completiontime, 1010u);
+  EXPECT_EQ(record.progress, 50);
+  EXPECT_TRUE(c.archive.GetCookieResult(id, text));
+  EXPECT_EQ(text, "<async-complete><again/></async-complete>");
+
+  std::size_t start = page_tests::LogSize();
+  EXPECT_FALSE(c.archive.SetCookieResult("nobody!1", "x", 100));
+  text = "unchanged";
+  EXPECT_FALSE(c.archive.GetCookieResult("nobody!1", text));
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_FALSE(c.archive.GetAsyncResult("nobody!1", text));
+  EXPECT_EQ(text, "<async-result-nomatch id=\"nobody!1\" ></async-result-nomatch>");
+  // An id from the requester cannot break the element it is echoed in.
+  EXPECT_FALSE(c.archive.GetAsyncResult("a\"><x", text));
+  EXPECT_EQ(text, "<async-result-nomatch id=\"a&quot;&gt;&lt;x\" ></async-result-nomatch>");
+  std::string log = page_tests::LogSince(start);
+  EXPECT_NE(log.find("AsyncCookieArchive::SetCookieResult found no match for [nobody!1]\n"), std::string::npos);
+  EXPECT_NE(log.find("AsyncCookieArchive::GetCookieResult found no match for [nobody!1]\n"), std::string::npos);
+}
+
+TEST(AsyncCookieArchive, AgeingDropsExpiredAndHeldRecordsOnlyWhenStrictlyPast) {
+  ClockedArchive c;
+  std::string pending = c.archive.CreateCookie("pending", 30, 600).asyncId;  // expires at 1600
+  std::string held = c.archive.CreateCookie("held", 30, 600).asyncId;
+  c.now = 1010;
+  ASSERT_TRUE(c.archive.SetCookieResult(held, "r", 100));  // held until 1040
+  std::string longHeld = c.archive.CreateCookie("long", 5000, 10).asyncId;
+  ASSERT_TRUE(c.archive.SetCookieResult(longHeld, "r", 100));  // complete: its expiry no longer counts
+
+  std::size_t start = page_tests::LogSize();
+  c.now = 1040;
+  c.archive.AgeCookies();
+  EXPECT_EQ(c.archive.Size(), 3u);
+  EXPECT_EQ(c.archive.LastAged(), 1040u);
+  c.now = 1041;
+  c.archive.AgeCookies();
+  EXPECT_EQ(c.archive.Size(), 2u);
+  AsyncCookie record;
+  EXPECT_FALSE(c.archive.Find(held, record));
+  EXPECT_TRUE(c.archive.Find(pending, record));
+  c.now = 1600;
+  c.archive.AgeCookies();
+  EXPECT_TRUE(c.archive.Find(pending, record));
+  c.now = 1601;
+  c.archive.AgeCookies();
+  EXPECT_FALSE(c.archive.Find(pending, record));
+  EXPECT_TRUE(c.archive.Find(longHeld, record));
+  EXPECT_EQ(c.archive.LastAged(), 1601u);
+
+  std::string log = page_tests::LogSince(start);
+  EXPECT_NE(log.find("AsyncCookieArchive::AgeCookies cookie[" + held + "] is beyond hold time\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("AsyncCookieArchive::AgeCookies cookie[" + held + "] discard\n"), std::string::npos);
+  EXPECT_NE(log.find("AsyncCookieArchive::AgeCookies cookie[" + pending + "] is expired\n"), std::string::npos);
+  EXPECT_EQ(CountOf(log, "] discard\n"), 2u);
+  // No archive name: the changes stay in memory, said by each ageing after a
+  // change (the creations, then the two discards).
+  EXPECT_EQ(CountOf(log, "AsyncCookieArchive::Term has cookies to serialize but no archive name is configured!\n"),
+            3u);
+  EXPECT_FALSE(c.archive.IsDirty());
+}
+
+TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
+  TempDir dir;
+  std::string file = dir.File("page.async.xml");
+  ClockedArchive c;
+  c.archive.SetArchiveName(file);
+  EXPECT_FALSE(FileExists(file));  // nothing to save yet
+  EXPECT_EQ(c.archive.ArchiveName(), file);
+
+  std::string beta = c.archive.CreateCookie("beta", 30, 600).asyncId;
+  std::string alpha = c.archive.CreateCookie("alpha", -5, 20).asyncId;
+  c.now = 1005;
+  ASSERT_TRUE(c.archive.SetCookieResult(beta, "<r a=\"1\">x &amp; y</r>", 100));
+  ASSERT_TRUE(c.archive.SetCookieResult(alpha, "half", -3));
+  c.archive.Term();
+  EXPECT_FALSE(c.archive.IsDirty());
+  const std::string expected =
+      "<async last-aged=\"1000\">\n" +
+      Record("holdtime=\"-5\" holduntil=\"0\" creationtime=\"1000\" completiontime=\"0\" uniquetimet=\"999\" "
+             "progress=\"-3\" expiretime=\"1020\"",
+             "alpha", "00000003e7", "half") +
+      Record("holdtime=\"30\" holduntil=\"1035\" creationtime=\"1000\" completiontime=\"1005\" "
+             "uniquetimet=\"1000\" progress=\"100\" expiretime=\"1600\"",
+             "beta", "00000003e8", "&lt;r a=&quot;1&quot;&gt;x &amp;amp; y&lt;/r&gt;") +
+      "</async>\n";
+  EXPECT_EQ(ReadFile(file), expected);
+
+  // Unchanged: no second write.
+  WriteFile(file, "scribbled");
+  c.archive.Term();
+  EXPECT_EQ(ReadFile(file), "scribbled");
+  c.archive.SetCookieResult(alpha, "half", -3);
+  c.archive.Term();
+  EXPECT_EQ(ReadFile(file), expected);
+
+  ClockedArchive loaded;
+  loaded.now = 1010;
+  std::size_t start = page_tests::LogSize();
+  loaded.archive.SetArchiveName(file);
+  EXPECT_EQ(loaded.archive.Size(), 2u);
+  for (const std::string& id : {alpha, beta}) {
+    AsyncCookie a, b;
+    ASSERT_TRUE(c.archive.Find(id, a));
+    ASSERT_TRUE(loaded.archive.Find(id, b));
+    EXPECT_EQ(a.outside, b.outside);
+    EXPECT_EQ(a.unique, b.unique);
+    EXPECT_EQ(a.result, b.result);
+    EXPECT_EQ(a.asyncId, b.asyncId);
+    EXPECT_EQ(a.creationtime, b.creationtime);
+    EXPECT_EQ(a.completiontime, b.completiontime);
+    EXPECT_EQ(a.expiretime, b.expiretime);
+    EXPECT_EQ(a.holdtime, b.holdtime);
+    EXPECT_EQ(a.holduntil, b.holduntil);
+    EXPECT_EQ(a.progress, b.progress);
+    EXPECT_EQ(a.uniquetimet, b.uniquetimet);
+  }
+  EXPECT_TRUE(loaded.archive.UniqueInUse(999));
+  EXPECT_EQ(loaded.archive.LastAged(), 1010u);
+  std::string log = page_tests::LogSince(start);
+  EXPECT_NE(log.find("AsyncCookieArchive::LoadCookies parsing contents of " + file + "\n"), std::string::npos);
+  EXPECT_NE(log.find("AsyncCookieArchive::LoadCookies adds cookie [" + beta + ",3e8]\n"), std::string::npos);
+  // Loading alone changes nothing, so the file is not rewritten.
+  EXPECT_EQ(ReadFile(file), expected);
+
+  // Ageing that drops a record saves at once: alpha expired at 1020.
+  loaded.now = 1021;
+  loaded.archive.AgeCookies();
+  EXPECT_EQ(ReadFile(file), "<async last-aged=\"1021\">\n" +
+                                Record("holdtime=\"30\" holduntil=\"1035\" creationtime=\"1000\" "
+                                       "completiontime=\"1005\" uniquetimet=\"1000\" progress=\"100\" "
+                                       "expiretime=\"1600\"",
+                                       "beta", "00000003e8", "&lt;r a=&quot;1&quot;&gt;x &amp;amp; y&lt;/r&gt;") +
+                                "</async>\n");
+  loaded.now = 1036;
+  loaded.archive.AgeCookies();
+  EXPECT_EQ(ReadFile(file), "<async last-aged=\"1036\"/>\n");
+}
+
+TEST(AsyncCookieArchive, LoadingOddFiles) {
+  TempDir dir;
+  std::string file = dir.File("odd.xml");
+  WriteFile(file,
+            "<async last-aged=\"5\"><async-cookie uniquetimet=\"77\" creationtime=\"1000\" expiretime=\"99999\">"
+            "<outside>bare</outside><unique>000000004d</unique><extra>ignored</extra></async-cookie>"
+            "<!-- a note --><stranger/></async>");
+  ClockedArchive c;
+  std::size_t start = page_tests::LogSize();
+  c.archive.SetArchiveName(file);
+  AsyncCookie record;
+  ASSERT_TRUE(c.archive.Find("bare!000000004d", record));
+  EXPECT_EQ(record.holdtime, 30);
+  EXPECT_EQ(record.progress, 0);
+  EXPECT_EQ(record.result, "");
+  EXPECT_EQ(record.expiretime, 99999u);
+  EXPECT_EQ(c.archive.Size(), 1u);
+  std::string log = page_tests::LogSince(start);
+  EXPECT_NE(log.find("AsyncCookie construct XML parse failed to attribute holdtime\n"), std::string::npos);
+  EXPECT_NE(log.find("AsyncCookie construct XML parse failed to attribute completiontime\n"), std::string::npos);
+  EXPECT_NE(log.find("AsyncCookieArchive::LoadCookies XML parse failed to find async-cookie tag\n"),
+            std::string::npos);
+
+  std::string noRoot = dir.File("noroot.xml");
+  WriteFile(noRoot, "<other/>");
+  ClockedArchive d;
+  start = page_tests::LogSize();
+  d.archive.SetArchiveName(noRoot);
+  EXPECT_EQ(d.archive.Size(), 0u);
+  EXPECT_NE(page_tests::LogSince(start).find("AsyncCookieArchive::LoadCookies XML parse failed to find async tag\n"),
+            std::string::npos);
+
+  std::string broken = dir.File("broken.xml");
+  WriteFile(broken, "<async><async-cookie>");
+  ClockedArchive e;
+  start = page_tests::LogSize();
+  e.archive.SetArchiveName(broken);
+  EXPECT_EQ(e.archive.Size(), 0u);
+  EXPECT_NE(page_tests::LogSince(start).find("AsyncCookieArchive::LoadCookies couldn't parse contents of " + broken +
+                                             " (perhaps it was not there at all)\n"),
+            std::string::npos);
+  // The unreadable file is replaced by the next save.
+  e.archive.CreateCookie("fresh", 30, 600);
+  e.archive.Term();
+  EXPECT_NE(ReadFile(broken).find("<outside>fresh</outside>"), std::string::npos);
+}
+
+TEST(AsyncCookieArchive, AFailedSaveIsRetriedLater) {
+  TempDir dir;
+  std::string file = dir.File("missing-folder/archive.xml");
+  ClockedArchive c;
+  c.archive.SetArchiveName(file);
+  c.archive.CreateCookie("x", 30, 600);
+  std::size_t start = page_tests::LogSize();
+  c.archive.Term();
+  EXPECT_TRUE(c.archive.IsDirty());
+  EXPECT_NE(page_tests::LogSince(start).find("AsyncCookieArchive::Term couldn't open " + file + "\n"),
+            std::string::npos);
+}
+
+TEST(AsyncCookieArchive, ConcurrentCreationKeepsIdsUnique) {
+  ClockedArchive c;
+  const int kThreads = 4, kEach = 200;
+  std::vector<std::vector<std::string>> ids(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        std::string id = c.archive.CreateCookie("same", 30, 600).asyncId;
+        c.archive.SetCookieResult(id, "r", i % 2 == 0 ? 100 : 10);
+        ids[t].push_back(id);
+      }
+    });
+  std::thread ager([&] {
+    for (int i = 0; i < 50; ++i) c.archive.AgeCookies();
+  });
+  for (auto& thread : threads) thread.join();
+  ager.join();
+  std::set<std::string> all;
+  for (const auto& list : ids) all.insert(list.begin(), list.end());
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(c.archive.Size(), all.size());
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "pages/MonitorPage.h"
+
+#include "PageTestLog.h"
+#include "config/ProviderError.h"
+#include "config/XMLAccumulator.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+using page_tests::CaptureChannel;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A page on a clock the test sets.
+struct ClockedPage {
+  std::atomic<std::uint32_t> now{5000};
+  MonitorPage page{"/async", false};
+  ClockedPage() {
+    page.AsyncCookies().SetClock([this] { return now.load(); });
+  }
+};
+
+TEST(AsyncCookiePage, StartProgressAndCompleteWithXml) {
+  ClockedPage p;
+  std::string id, reply;
+  p.page.StartAsyncOperation("job", 30, 600, id, reply);
+  EXPECT_EQ(id, "job!0000001388");
+  EXPECT_EQ(reply, "<async-operation async-id=\"job!0000001388\"/>\n");
+
+  EXPECT_TRUE(p.page.SetAsyncProgress(id, 40, "<step n=\"2\"/>"));
+  std::string text;
+  p.page.AsyncCookies().GetCookieResult(id, text);
+  EXPECT_EQ(text, "<async-inprogress progress=\"40\"><step n=\"2\"/></async-inprogress>");
+
+  ProviderErrorList errors;
+  ProviderError error("E_PARTIAL");
+  error.AddParameter("file", "a.xml");
+  errors.AddGetError(error);
+  XMLAccumulator xml;
+  xml.OpenElement("found");
+  xml.AddElement("item", "one");
+  xml.CloseElement();
+  EXPECT_TRUE(p.page.SetAsyncProgressWithXml(id, 80, errors, xml));
+  const std::string body =
+      "<providererrorlist><geterrors><providererror><stringid>E_PARTIAL</stringid><parameters><file>a.xml</file>"
+      "</parameters></providererror></geterrors></providererrorlist>"
+      "<found>\n\t<item>one</item>\n</found>\n";
+  p.page.AsyncCookies().GetCookieResult(id, text);
+  EXPECT_EQ(text, "<async-inprogress progress=\"80\">" + body + "</async-inprogress>");
+
+  p.now = 5007;
+  ProviderErrorList none;
+  EXPECT_TRUE(p.page.CompleteAsyncWithXml(id, none, xml));
+  AsyncCookie record;
+  ASSERT_TRUE(p.page.AsyncCookies().Find(id, record));
+  EXPECT_EQ(record.progress, 100);
+  EXPECT_EQ(record.completiontime, 5007u);
+  EXPECT_EQ(record.result, "<found>\n\t<item>one</item>\n</found>\n");
+  EXPECT_FALSE(p.page.CompleteAsyncWithXml("job!0", none, xml));
+}
+
+TEST(AsyncCookiePage, RequestsAnsweredFromTheArchive) {
+  ClockedPage p;
+  std::string first, second, other, reply;
+  p.page.StartAsyncOperation("mine", 30, 600, first, reply);
+  p.page.StartAsyncOperation("mine", 30, 600, second, reply);
+  p.page.StartAsyncOperation("yours", 30, 600, other, reply);
+  p.page.SetAsyncProgress(second, 100, "<ok/>");
+
+  CaptureChannel status;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("AsyncStatus=1", &status));
+  const std::string document =
+      "<async-results time-now=\"5000\" last-aged=\"0\">\n"
+      // Key order: the later record of a second sorts first.
+      "\t<async-cookie holdtime=\"30\" holduntil=\"5030\" creationtime=\"5000\" completiontime=\"5000\" "
+      "uniquetimet=\"4999\" progress=\"100\" expiretime=\"5600\">\n"
+      "\t\t<outside>mine</outside>\n\t\t<unique>0000001387</unique>\n\t\t<result>&lt;ok/&gt;</result>\n"
+      "\t</async-cookie>\n"
+      "\t<async-cookie holdtime=\"30\" holduntil=\"0\" creationtime=\"5000\" completiontime=\"0\" "
+      "uniquetimet=\"5000\" progress=\"0\" expiretime=\"5600\">\n"
+      "\t\t<outside>mine</outside>\n\t\t<unique>0000001388</unique>\n\t\t<result/>\n\t</async-cookie>\n"
+      "\t<async-cookie holdtime=\"30\" holduntil=\"0\" creationtime=\"5000\" completiontime=\"0\" "
+      "uniquetimet=\"4998\" progress=\"0\" expiretime=\"5600\">\n"
+      "\t\t<outside>yours</outside>\n\t\t<unique>0000001386</unique>\n\t\t<result/>\n\t</async-cookie>\n"
+      "</async-results>\n";
+  EXPECT_EQ(status.written, Ok(document));
+  CaptureChannel direct;
+  EXPECT_EQ(p.page.ReplyWithAsyncStatus(&direct), 200u);
+  EXPECT_EQ(direct.written, status.written);
+
+  CaptureChannel matches;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-id-match-request=1&async-id=mine", &matches));
+  EXPECT_EQ(matches.written, Ok("<async-id-matches>\n\t<async-cookie>" + second + "</async-cookie>\n\t<async-cookie>" +
+                                first + "</async-cookie>\n</async-id-matches>\n"));
+  CaptureChannel noMatches;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-id-match-request=1&async-id=min", &noMatches));
+  EXPECT_EQ(noMatches.written, Ok("<async-id-matches/>\n"));
+
+  CaptureChannel result;
+  EXPECT_TRUE(p.page.HandleAsyncRequest(("async-result-request=1&async-id=" + second).c_str(), &result));
+  EXPECT_EQ(result.written,
+            Ok("<async-result id=\"" + second + "\" ><async-complete><ok/></async-complete></async-result>"));
+  CaptureChannel missing;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-result-request=yes&async-id=mine%21nothing", &missing));
+  EXPECT_EQ(missing.written, Ok("<async-result-nomatch id=\"mine!nothing\" ></async-result-nomatch>"));
+
+  // Not asynchronous requests: nothing is written, the page answers itself.
+  for (const char* query : {"async-id-match-request=1&async-id=", "async-id-match-request=&async-id=mine",
+                            "async-result-request=1", "async-id=mine", "asyncstatus", "x=1", ""}) {
+    CaptureChannel channel;
+    EXPECT_FALSE(p.page.HandleAsyncRequest(query, &channel)) << query;
+    EXPECT_EQ(channel.written, "") << query;
+  }
+  CaptureChannel nothing;
+  EXPECT_FALSE(p.page.HandleAsyncRequest(nullptr, &nothing));
+}
+
+TEST(AsyncCookiePage, StatusNamesTheArchiveAndThePageSavesWhenDestroyed) {
+  TempDir dir;
+  std::string file = dir.File("records.xml");
+  {
+    ClockedPage p;
+    p.page.SetAsyncArchiveName(file);
+    std::string id, reply;
+    p.page.StartAsyncOperation("kept", 30, 600, id, reply);
+    std::string text;
+    p.page.AsyncCookies().StatusDocument(text);
+    EXPECT_EQ(text.rfind("<async-results archive=\"" + file + "\" time-now=\"5000\" last-aged=\"5000\">\n", 0), 0u)
+        << text;
+    EXPECT_FALSE(testing_support::FileExists(file));
+  }
+  EXPECT_EQ(ReadFile(file),
+            "<async last-aged=\"5000\">\n"
+            "\t<async-cookie holdtime=\"30\" holduntil=\"0\" creationtime=\"5000\" completiontime=\"0\" "
+            "uniquetimet=\"5000\" progress=\"0\" expiretime=\"5600\">\n"
+            "\t\t<outside>kept</outside>\n\t\t<unique>0000001388</unique>\n\t\t<result/>\n\t</async-cookie>\n"
+            "</async>\n");
+
+  // The next page with that archive starts with the record; the
+  // maintenance step ages it out once it has expired and saves.
+  ClockedPage later;
+  later.now = 5601;
+  later.page.SetAsyncArchiveName(file);
+  EXPECT_EQ(later.page.AsyncCookies().Size(), 0u);
+  EXPECT_EQ(ReadFile(file), "<async last-aged=\"5601\"/>\n");
+
+  ClockedPage again;
+  again.now = 5100;
+  std::string id, reply;
+  again.page.StartAsyncOperation("soon", 30, 10, id, reply);
+  again.page.SetAsyncArchiveName(file);
+  again.now = 5111;
+  again.page.MaintainRecords();
+  EXPECT_EQ(again.page.AsyncCookies().Size(), 0u);
+  EXPECT_EQ(ReadFile(file), "<async last-aged=\"5111\"/>\n");
+}
+
+}  // namespace
