@@ -4,6 +4,8 @@
 #include "process/CommandLine.h"
 #include "process/DiagLog.h"
 #include "process/Unicorn.h"
+#include "inventory/ApplicationPages.h"
+#include "inventory/Cinventory.h"
 #include "pages/ExternalAlarmPage.h"
 #include "pages/IndexPage.h"
 #include "pages/StandardPages.h"
@@ -14,8 +16,6 @@
 #include <vector>
 
 namespace {
-const char kUniqueName[] = "Corvane inventory provider";
-
 // Framework pages are initialized at once, then registered.
 bool SetUpFrameworkPage(MonitorPage* page) {
   if (page->InitializeOnce() != 0) {
@@ -82,7 +82,7 @@ int ProviderMain(int argc, char** argv) {
     }
   }
 
-  server->SetUniqueName(kUniqueName);
+  server->SetUniqueName(Cinventory::kUniqueName);
   bool guardHeld = false;
   if (options.uniquenessRequested) {
     if (server->UniqueName().empty()) {
@@ -95,7 +95,7 @@ int ProviderMain(int argc, char** argv) {
     DiagLog(0x20, "Uniqueness not requested\n");
   }
 
-  bool applicationPagesRegistered = true;
+  bool applicationPagesRegistered = CreateApplicationPages() == 0;
 
   if (options.gatherStatistics) {
     DiagLog(0x40, "Stats requested; registering stats page\n");

@@ -1,0 +1,189 @@
+#include "config/MonitorPageUsingConfigFile.h"
+
+#include "config/ConfigurationFile.h"
+#include "config/MasterConfig.h"
+#include "config/XMLAccumulator.h"
+#include "process/DiagLog.h"
+#include "server/TextCompare.h"
+#include "server/UrlParsing.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+const std::uint32_t kMonitoringIdleTimeout = 15;
+}
+
+CMonitorPageUsingConfigFile::CMonitorPageUsingConfigFile(const char* path)
+    : MonitorPage(path, false),
+      monitorTag("DefaultMonitorTag"),
+      configFileName("DefaultConfigFile"),
+      minimumExternalInterval(30) {}
+
+int CMonitorPageUsingConfigFile::Initialize() {
+  DiagLog(0x04, "CMonitorPageUsingConfigFile: First time run\n");
+  SetIdleTimeout(kMonitoringIdleTimeout);
+  InitializeMonitoring(FirstRun(), CrashRecovery(), false);
+  return 0;
+}
+
+void CMonitorPageUsingConfigFile::Cleanup() {}
+
+bool CMonitorPageUsingConfigFile::ForkOnRequest(const char*, const char*, const char* const*, const char* const*,
+                                                unsigned verb) {
+  return verb == 1;
+}
+
+void CMonitorPageUsingConfigFile::Reconfig() { InitializeMonitoring(false, false, true); }
+
+void CMonitorPageUsingConfigFile::OnProvConShutdown() { SendESDelete(monitorTag); }
+
+void CMonitorPageUsingConfigFile::ExternalWakeupRecieved(const char* itemId) {
+  if (itemId != nullptr && EqualsNoCase(itemId, monitorTag)) TimeToMonitor(0, nullptr);
+}
+
+unsigned CMonitorPageUsingConfigFile::GetMonitoringParams(bool& enabled, std::uint32_t& interval) {
+  enabled = false;
+  interval = 0;
+  std::unique_ptr<Configuration> master(LoadMasterConfig(false));
+  if (master && MasterConfig::GetMonitoringClass(master.get(), monitorTag) != nullptr) {
+    bool on = false;
+    MasterConfig::GetEnabled(master.get(), monitorTag, on);
+    enabled = on;
+    if (enabled) MasterConfig::GetInterval(master.get(), monitorTag, interval);
+    return 200;
+  }
+  master.reset();
+  ConfigurationFile local(".", configFileName);
+  if (!local.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout)) {
+    DiagLog(0x10, "CMonitorPageUsingConfigFile::GetMonitoringParams(): ERROR: ConfigurationFile::LoadReadOnly() failed.\n");
+    return 200;
+  }
+  XmlNode* section = local.FindSection(local.GetRoot(), monitorTag);
+  if (section != nullptr) {
+    std::string on, seconds;
+    local.GetValue(section, "EnableMonitoring", on);
+    local.GetValue(section, "PollingInterval", seconds);
+    enabled = std::atoi(on.c_str()) != 0;
+    interval = static_cast<std::uint32_t>(std::atoi(seconds.c_str()));
+  }
+  return 200;
+}
+
+unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, const char* interval) {
+  if (enabled == nullptr || interval == nullptr) return 400;
+  bool done = false;
+  {
+    std::unique_ptr<Configuration> master(LoadMasterConfig(true));
+    XmlNode* monitoringClass = master ? MasterConfig::GetMonitoringClass(master.get(), monitorTag) : nullptr;
+    if (monitoringClass != nullptr) {
+      DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in master config.\n");
+      master->SetValue(monitoringClass, "enabled", enabled);
+      master->SetValue(monitoringClass, "interval", interval);
+      XmlNode* identity = MasterConfig::GetIdentity(master.get());
+      if (identity != nullptr) master->SetValue(identity, "modified", "1");
+      ConfigurationFile* file = dynamic_cast<ConfigurationFile*>(master.get());
+      done = file != nullptr && file->WriteFile();
+    }
+  }
+  if (!done) {
+    DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in local config.\n");
+    ConfigurationFile local(".", configFileName);
+    if (!local.LoadForUpdate(ConfigurationFile::kUpdateTimeout)) {
+      DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::LoadForUpdate() failed.\n");
+    } else {
+      XmlNode* section = local.FindOrCreateSection(local.GetRoot(), monitorTag);
+      local.SetValue(section, "EnableMonitoring", enabled);
+      local.SetValue(section, "PollingInterval", interval);
+      if (local.WriteFile()) {
+        DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Thresholds set successfully.\n");
+        done = true;
+      } else {
+        DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::WriteFile() failed.\n");
+      }
+    }
+  }
+  return done ? 200 : 500;
+}
+
+void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crashRecovery, bool cleanUp) {
+  DiagLog(0x04, "CMonitorPageUsingConfigFile: Initialize Monitoring\n");
+  bool enabled = false;
+  std::uint32_t interval = 0;
+  GetMonitoringParams(enabled, interval);
+  if (cleanUp) {
+    DiagLog(0x08, "CMonitorPageUsingConfigFile: cleaning up old external and internal timers\n");
+    SendESDelete(monitorTag);
+    RemoveMonitoredItem(monitorTag);
+  }
+  if (!enabled) {
+    DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is off\n");
+  } else {
+    DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is on\n");
+    bool external = false;
+    if (interval >= minimumExternalInterval && (firstRun || cleanUp)) {
+      DiagLog(0x08, "CMonitorPageUsingConfigFile: creating external wakeup call\n");
+      external = SendESAddRenew(monitorTag, interval);
+      if (external) TimeToMonitor(0, nullptr);
+    }
+    if (!firstRun && !crashRecovery) external = true;
+    if (!(interval >= minimumExternalInterval && external)) {
+      SetScheduleActive(true);
+      DiagLog(0x08, "CMonitorPageUsingConfigFile: creating internal timer\n");
+      AddMonitoredItem(monitorTag, "", interval, true, true);
+    }
+  }
+  SetIdleTimeout(kMonitoringIdleTimeout);
+}
+
+unsigned CMonitorPageUsingConfigFile::Get(IOBase* io, const char*, const char* query, const char* const*,
+                                          const char* const*, unsigned, unsigned) {
+  DiagLog(0x10, "+CMonitorPageUsingConfigFile::Get()\n");
+  if (IsTimerStatusRequest(query)) return ReplyWithTimerStatus(io);
+  bool enabled = false;
+  std::uint32_t interval = 0;
+  GetMonitoringParams(enabled, interval);
+  XMLAccumulator xml;
+  xml.OpenElement(monitorTag);
+  xml.AddElement("EnableMonitoring", enabled ? "1" : "0");
+  xml.AddElement("PollingInterval", interval);
+  xml.CloseElement();
+  std::string text;
+  xml.GetXml(text, 0);
+  StandardResponse(io, "200 OK", text.data(), text.size());
+  DiagLog(0x10, "-CMonitorPageUsingConfigFile::Get()\n");
+  return 200;
+}
+
+unsigned CMonitorPageUsingConfigFile::Post(IOBase* io, const char*, const char* query, const char* const* headerNames,
+                                           const char* const* headerValues, unsigned, unsigned) {
+  DiagLog(0x10, "+CMonitorPageUsingConfigFile::Post() - querystring: %s\n", query ? query : "");
+  unsigned status = 400;
+  std::string fieldText;
+  bool haveFields = false;
+  if (query != nullptr) {
+    fieldText = query;
+    haveFields = true;
+  } else if (ReadRequestBody(io, headerNames, headerValues, fieldText) && !fieldText.empty()) {
+    haveFields = true;
+  }
+  if (haveFields) {
+    QueryStringMap fields(fieldText.c_str());
+    const std::string& pollingInterval = fields.Value("PollingInterval");
+    const std::string& enableMonitoring = fields.Value("EnableMonitoring");
+    const std::string& thresholdsChanged = fields.Value("ThresholdsHaveChanged");
+    if (!enableMonitoring.empty() && !pollingInterval.empty()) {
+      DiagLog(0x10, "Enabled = %s, PollingInterval = %s\n", enableMonitoring.c_str(), pollingInterval.c_str());
+      status = SetMonitoringParams(enableMonitoring.c_str(), pollingInterval.c_str());
+    }
+    InitializeMonitoring(false, false, true);
+    if (!thresholdsChanged.empty()) {
+      DiagLog(0x10, "MonitorAddRemove: Post() Thresholds have changed calling MonitorNow: %s\n",
+              thresholdsChanged.c_str());
+      TimeToMonitor(0, nullptr);
+    }
+    DiagLog(0x10, "-CMonitorPageUsingConfigFile::Post()\n");
+  }
+  StandardResponse(io, status == 200 ? "200 OK" : "400 Bad Request", "", 0);
+  return status;
+}

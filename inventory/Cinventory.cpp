@@ -1,0 +1,266 @@
+#include "inventory/Cinventory.h"
+
+#include "config/CIRegKey.h"
+#include "config/MonitorMetadata.h"
+#include "inventory/CommandLineSplit.h"
+#include "inventory/InventoryNodeText.h"
+#include "inventory/XPathProcessor.h"
+#include "platform/ChildProcess.h"
+#include "platform/FileSearch.h"
+#include "platform/Process.h"
+#include "process/DiagLog.h"
+#include "server/UrlParsing.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+const char Cinventory::kUniqueName[] = "Corvane inventory provider";
+
+namespace {
+const char kClientKey[] = "SOFTWARE\\Corvane\\Fleetwarden\\WinClient";
+const std::uint32_t kIdleAfterGet = 300;
+const std::uint32_t kIdleAfterScan = 5;
+const std::size_t kCommandLineSize = 388;
+
+bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+
+// The client folder from the registry ("Path"), cut to size - 1 bytes.
+std::string ClientFolder(std::size_t size) {
+  CIRegKey key;
+  if (key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess) != kRegSuccess) return std::string();
+  std::string buffer(size, '\0');
+  std::uint32_t length = static_cast<std::uint32_t>(size);
+  if (key.QueryValue(&buffer[0], "Path", &length) != kRegSuccess) return std::string();
+  buffer.resize(strnlen(buffer.c_str(), size - 1));
+  return buffer;
+}
+
+std::uint32_t Unsigned(const std::string& text) {
+  return static_cast<std::uint32_t>(std::atol(text.c_str()));
+}
+}  // namespace
+
+Cinventory::Cinventory() : CMonitorPageUsingConfigFile("/lvl1inventory") {}
+
+int Cinventory::Initialize() { return 0; }
+
+void Cinventory::Cleanup() {}
+
+void Cinventory::TimeToMonitor(unsigned count, const char* const* itemNames) {
+  for (unsigned i = 0; i < count; ++i) DiagLog(0x40, "Time to monitor item %s\n", itemNames[i]);
+}
+
+void Cinventory::ExternalWakeupRecieved(const char* itemId) {
+  DiagLog(0x40, "Cinventory::ExternalWakeupRecieved itemID is %s\n", itemId);
+}
+
+MonitorMetadata& Cinventory::GetMetadata(MonitorMetadata& metadata) { return metadata; }
+
+std::string Cinventory::FindInventoryFile() {
+  const std::size_t kPathSize = 260;
+  std::string folder = ClientFolder(kPathSize);
+  if (folder.empty()) return std::string();
+  std::string pattern = folder + platform::PreferredSeparator() + "inventory*.xml";
+  if (pattern.size() > kPathSize - 1) return std::string();
+  std::string name = platform::FindFirstFile(pattern);
+  // Loaded from the client folder, not from wherever the provider runs.
+  return name.empty() ? name : folder + platform::PreferredSeparator() + name;
+}
+
+void Cinventory::LoadOnDemand() {
+  if (documentLoaded) return;
+  std::string name = FindInventoryFile();
+  if (!name.empty() && document.LoadFile(name.c_str())) documentLoaded = true;
+}
+
+std::string Cinventory::EvaluateQuery(const std::string& expression, std::uint32_t start, std::uint32_t number) {
+  XPath::xpath_processor processor(document.RootElement(), expression.c_str());
+  std::string result;
+  if (expression.empty() || expression[0] != '/') {
+    result = processor.ComputeString();
+    // A failed evaluation is no answer, not the text "false".
+    if (processor.GetErrorKind() != XPath::ErrorKind::None) result.clear();
+    return result;
+  }
+  std::uint32_t total = processor.ComputeNodeSet();
+  if (total == 0) return result;
+  std::uint32_t end = total;
+  if (number != 0 && number <= total) end = start + number;
+  if (end > total || end < start) end = total;  // never past the node set
+  for (std::uint32_t i = start; i < end; ++i) {
+    if (const TiXmlNode* node = processor.GetNode(i))
+      AppendNodeText(result, node, 0);
+    else if (const TiXmlAttribute* attribute = processor.GetAttribute(i))
+      AppendAttributeText(result, attribute);
+  }
+  result += "<TotalCount>" + std::to_string(total) + "</TotalCount>";
+  return result;
+}
+
+std::string Cinventory::DecodeName(const std::string& text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c == '%') {
+      int high = i + 1 < text.size() ? hex(text[i + 1]) : -1;
+      if (high < 0) break;  // a zero byte: the name ends here
+      int low = i + 2 < text.size() ? hex(text[i + 2]) : -1;
+      if (low < 0) {
+        if (high == 0) break;
+        out += static_cast<char>(high);
+        i += 1;
+      } else {
+        if (high * 16 + low == 0) break;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+      }
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+unsigned Cinventory::Reply(IOBase* io, bool answered, const std::string& result) {
+  if (answered) {
+    StandardResponse(io, "200 OK", result.data(), result.size());
+    return 200;
+  }
+  if (documentLoaded) {
+    replyText = "bad query";
+    StandardResponse(io, "400 Bad Request", replyText.data(), replyText.size());
+    return 400;
+  }
+  replyText = "we have no inventory.xml today";
+  StandardResponse(io, "204 No Content", replyText.data(), replyText.size());
+  return 204;
+}
+
+unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
+  bool get = verb == Verb::Get;
+  LoadOnDemand();
+  QueryStringMap pairs(query);
+  const std::string& command = pairs.Value("command");
+  const std::string& data = pairs.Value("data");
+  std::uint32_t start = Unsigned(pairs.Value("start"));
+  std::uint32_t number = Unsigned(pairs.Value("number"));
+  bool answered = false;
+  std::string result;
+
+  if (Contains(command, commandQuery)) {
+    std::string expression;
+    for (char c : data)
+      if (quoteChars.find(c) == std::string::npos) expression += c;
+    if (documentLoaded && !expression.empty()) {
+      DiagLog(0x04, get ? "Level one inventory provider received query:\n%s\n"
+                        : "Level one inventory provider recieved query:\n%s\n",
+              expression.c_str());
+      DiagLog(0x04, "start = %x\t and count = %x\n", start, number);
+      result = EvaluateQuery(expression, start, number);
+      if (!result.empty()) {
+        answered = true;
+        DiagLog(0x04, "The result for query %s was \n%s\n", expression.c_str(), result.c_str());
+      } else {
+        DiagLog(0x01, "ERROR: NO DATA\nquery was %s\n", expression.c_str());
+      }
+    }
+  }
+  if (Contains(command, commandReset)) {
+    answered = true;
+    if (get) documentLoaded = false;
+  }
+  if (Contains(command, commandReconfig)) {
+    documentLoaded = false;
+    std::string name = get ? data : DecodeName(pairs.Value("name"));
+    std::uint32_t bit = get ? 0x01 : 0x04;
+    if (!name.empty()) {
+      DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
+                       : "Recieved reconfig command to new xml file: %s\n",
+              name.c_str());
+      if (document.LoadFile(name.c_str())) {
+        answered = true;
+        documentLoaded = true;
+        DiagLog(bit, "Reconfigured the CVInventory provider with: %s\n", name.c_str());
+      } else {
+        DiagLog(bit, "ERROR:Reconfiguration failure with: %s\n", name.c_str());
+      }
+    }
+  }
+  if (Contains(command, commandConfiguration)) answered = true;
+  return Reply(io, answered, result);
+}
+
+unsigned Cinventory::Get(IOBase* io, const char*, const char* query, const char* const*, const char* const*, unsigned,
+                         unsigned) {
+  unsigned status;
+  {
+    // Evaluation borrows the document's nodes: one request at a time.
+    std::lock_guard<std::recursive_mutex> guard(PageLock());
+    status = Handle(io, query, Verb::Get);
+  }
+  SetIdleTimeout(kIdleAfterGet);
+  return status;
+}
+
+unsigned Cinventory::Post(IOBase* io, const char*, const char* query, const char* const*, const char* const*,
+                          unsigned, unsigned) {
+  DiagLog(0x04, "ProcessPage processing 'post' command\n");
+  DiagLog(0x04, "Querystring %s\n", query ? query : "");
+  QueryStringMap pairs(query);
+  const std::string& scan = pairs.Value("scan");
+  if (!scan.empty()) return StartScan(io, scan, pairs.Value("core"));
+  std::lock_guard<std::recursive_mutex> guard(PageLock());
+  return Handle(io, query, Verb::Post);
+}
+
+unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::string& core) {
+  std::lock_guard<std::recursive_mutex> guard(PageLock());
+  const char* status;
+  unsigned result;
+  if (scan != "default" && scan != "full") {
+    replyText = "Bad scan request";
+    status = "400 Bad Request";
+    result = 400;
+  } else {
+    bool full = scan == "full";
+    std::string folder = ClientFolder(260);
+    if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::PreferredSeparator();
+    bool started = false;
+    if (folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
+      char line[kCommandLineSize];
+      std::snprintf(line, sizeof line,
+                    "\"%scviscn32.exe\" /NOUI /NTT=%s:5007 /RSS /F- /S=CORE /o=inventory.out "
+                    "/I=HTTP://%s/cvlogon/cvappl3.cvz /v /g %s",
+                    folder.c_str(), core.c_str(), core.c_str(), full ? "/sync" : "");
+      DiagLog(0x04, "Cinventory::StartScan %s\n", line);
+      platform::ChildProcess scanner;
+      platform::ChildProcessOptions options;
+      options.input = platform::ChildProcessOptions::Stream::Null;
+      options.output = platform::ChildProcessOptions::Stream::Null;
+      options.error = platform::ChildProcessOptions::Stream::Null;
+      options.detachOnDestroy = true;  // never waited for, but reaped
+      started = scanner.Start(SplitCommandLine(line), options);
+    }
+    if (started) {
+      replyText = full ? "Full scan initiated" : "Delta (default) scan initiated";
+      status = "200 OK";
+      result = 200;
+    } else {
+      replyText = "Could not start child process";
+      status = "417 Expectation Failed";
+      result = 417;
+    }
+  }
+  SetIdleTimeout(kIdleAfterScan);
+  StandardResponse(io, status, replyText.data(), replyText.size());
+  return result;
+}
