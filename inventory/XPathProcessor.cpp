@@ -7,7 +7,7 @@
 namespace XPath {
 
 xpath_processor::xpath_processor(TiXmlNode* base, const char* expression)
-    : xpath_stream(expression), base_(base) {
+    : xpath_stream(expression), base_(base), rootElement_("root") {
   result_.Nodes().SetDocumentOrder(&order_);
 }
 
@@ -66,11 +66,12 @@ void xpath_processor::Evaluate(Target target) {
   try {
     // Restores the base node's links when it goes out of scope, also when
     // an exception leaves the block.
-    SyntheticRoot root(base_);
+    SyntheticRoot root(base_, rootElement_);
     root_ = root.Element();
     order_.Reset(root_);
     siblings_.Reset();
     actions_.clear();
+    actions_.reserve(Bytes().size() / 2 + 4);
     decode();
     Prepare();
     depth_ = 0;
@@ -145,19 +146,16 @@ bool ReadIntegerLiteral(const std::string& text, std::int32_t& value) {
 void xpath_processor::Prepare() {
   program_.clear();
   program_.reserve(actions_.size());
-  struct Open {
-    std::size_t instruction;
-    std::size_t action;
-  };
-  std::vector<Open> open;
+  std::vector<std::pair<std::size_t, std::size_t>>& open = openBlocks_;
+  open.clear();
   auto close = [&](Op begin, int recordedBegin) {
-    if (open.empty() || program_[open.back().instruction].op != begin) {
+    if (open.empty() || program_[open.back().first].op != begin) {
       throw execution_error(ExecutionCode::UnbalancedBlock);
     }
-    if (recordedBegin >= 0 && static_cast<std::size_t>(recordedBegin) != open.back().action) {
+    if (recordedBegin >= 0 && static_cast<std::size_t>(recordedBegin) != open.back().second) {
       throw execution_error(ExecutionCode::UnbalancedBlock);
     }
-    std::size_t beginIndex = open.back().instruction;
+    std::size_t beginIndex = open.back().first;
     open.pop_back();
     program_[beginIndex].match = program_.size();
     return beginIndex;
@@ -177,7 +175,7 @@ void xpath_processor::Prepare() {
           ins.axis = a.number;
           ins.test = actions_[i + 1].subRule;
           ins.text = actions_[i + 1].text;
-          open.push_back(Open{program_.size(), i});
+          open.emplace_back(program_.size(), i);
           ++i;
         } else {
           ins.op = Op::StepEnd;
@@ -187,7 +185,7 @@ void xpath_processor::Prepare() {
       case xr_predicate:
         if (a.subRule == xs_begin) {
           ins.op = Op::PredicateBegin;
-          open.push_back(Open{program_.size(), i});
+          open.emplace_back(program_.size(), i);
         } else {
           ins.op = Op::PredicateEnd;
           ins.match = close(Op::PredicateBegin, a.number);
@@ -211,7 +209,7 @@ void xpath_processor::Prepare() {
           ins.op = Op::FunctionBegin;
           ins.text = a.text;
           ins.function = FunctionId(a.text);
-          open.push_back(Open{program_.size(), i});
+          open.emplace_back(program_.size(), i);
         } else {
           ins.op = Op::FunctionEnd;
           ins.arguments = a.number;
@@ -255,6 +253,7 @@ void xpath_processor::Prepare() {
 
 ExpressionResult& xpath_processor::Push() {
   if (depth_ == stack_.size()) {
+    if (stack_.empty()) stack_.reserve(8);
     stack_.push_back(std::make_unique<ExpressionResult>());
     stack_.back()->Nodes().SetDocumentOrder(&order_);
   }

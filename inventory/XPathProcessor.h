@@ -32,16 +32,15 @@
 #include "inventory/XPathStream.h"
 #include "inventory/XPathTree.h"
 
+#include <tinyxml.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
-
-class TiXmlNode;
-class TiXmlAttribute;
-class TiXmlElement;
 
 namespace XPath {
 
@@ -113,7 +112,7 @@ class xpath_processor : public xpath_stream {
     Op op = Op::Context;
     int axis = 0;
     int test = 0;
-    std::string text;          // name test, literal, variable or function name
+    std::string_view text;     // name test, literal, variable or function name (in actions_)
     std::int32_t integer = 0;  // Integer
     double number = 0;         // Number
     std::size_t match = 0;     // begin: index of its end; end: index of its begin
@@ -169,8 +168,10 @@ class xpath_processor : public xpath_stream {
   void Pop(std::size_t count = 1);
 
   TiXmlNode* base_;
+  TiXmlElement rootElement_;
   std::vector<Action> actions_;
   std::vector<Instruction> program_;
+  std::vector<std::pair<std::size_t, std::size_t>> openBlocks_;  // Prepare: (instruction, action)
   std::vector<std::unique_ptr<ExpressionResult>> stack_;
   std::size_t depth_ = 0;
   ExpressionResult result_;

@@ -7,11 +7,11 @@ namespace XPath {
 
 namespace {
 
-inline bool HasPrefix(const std::string& name, const std::string& prefix) {
+inline bool HasPrefix(const std::string& name, std::string_view prefix) {
   return name.size() > prefix.size() && name[prefix.size()] == ':' && name.compare(0, prefix.size(), prefix) == 0;
 }
 
-inline bool Matches(const TiXmlNode* node, int test, const std::string& name) {
+inline bool Matches(const TiXmlNode* node, int test, std::string_view name) {
   switch (test) {
     case test_name: return node->Type() == TiXmlNode::TINYXML_ELEMENT && node->ValueStr() == name;
     case test_star: return node->Type() == TiXmlNode::TINYXML_ELEMENT;
@@ -24,11 +24,11 @@ inline bool Matches(const TiXmlNode* node, int test, const std::string& name) {
 }
 
 // The axes of following and preceding nodes produce elements only.
-inline bool ElementMatches(const TiXmlNode* node, int test, const std::string& name) {
+inline bool ElementMatches(const TiXmlNode* node, int test, std::string_view name) {
   return node->Type() == TiXmlNode::TINYXML_ELEMENT && Matches(node, test, name);
 }
 
-inline bool AttributeMatches(const TiXmlAttribute* attribute, int test, const std::string& name) {
+inline bool AttributeMatches(const TiXmlAttribute* attribute, int test, std::string_view name) {
   switch (test) {
     case test_name: return attribute->NameTStr() == name;
     case test_star:

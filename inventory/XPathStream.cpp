@@ -63,6 +63,7 @@ bool IsNameByte(lexeme cls) {
 
 void xpath_stream::lex() {
   decoder_.ClearTokens();
+  decoder_.ReserveTokens(Bytes().size() / 2 + 2);
   SetReadPosition(0);
   for (;;) {
     unsigned char byte = PeekByte();

@@ -1,6 +1,5 @@
 #include "inventory/XPathTokens.h"
 
-#include <cstring>
 
 namespace XPath {
 
@@ -18,27 +17,20 @@ const char* LexemeName(lexeme kind) {
   return kNames[kind];
 }
 
-lexeme ClassifyName(const std::string& name) {
+lexeme ClassifyName(std::string_view name) {
+  // Most names are element names; the length rules out nearly every keyword
+  // before any byte is compared.
+  static const std::string_view kWords[] = {kNames[lex_or], kNames[lex_and], kNames[lex_mod], kNames[lex_div],
+      kNames[lex_ancestor], kNames[lex_ancestor_or_self], kNames[lex_attribute], kNames[lex_child],
+      kNames[lex_descendant], kNames[lex_descendant_or_self], kNames[lex_following], kNames[lex_following_sibling],
+      kNames[lex_namespace], kNames[lex_parent], kNames[lex_preceding], kNames[lex_preceding_sibling],
+      kNames[lex_self], kNames[lex_processing_instruction], kNames[lex_comment], kNames[lex_node], kNames[lex_text]};
+  if (name.size() < 2 || name.size() > 22) return lex_ncname;
   for (int kind = lex_or; kind <= lex_text; ++kind) {
-    if (name == kNames[kind]) return static_cast<lexeme>(kind);
+    const std::string_view& word = kWords[kind - lex_or];
+    if (word.size() == name.size() && word[0] == name[0] && word == name) return static_cast<lexeme>(kind);
   }
   return lex_ncname;
 }
-
-token_list::token_list() : current_(0) { tokens_.push_back(token{lex_null, std::string()}); }
-
-void token_list::ClearTokens() {
-  tokens_.resize(1);
-  current_ = 0;
-}
-
-void token_list::AddToken(lexeme kind, std::string text) { tokens_.push_back(token{kind, std::move(text)}); }
-
-const token& token_list::TokenAt(std::size_t index) const {
-  if (index >= TokenCount()) return tokens_[0];
-  return tokens_[index + 1];
-}
-
-const token& token_list::Peek(std::size_t ahead) const { return TokenAt(current_ + ahead); }
 
 }  // namespace XPath

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace XPath {
@@ -74,7 +76,7 @@ enum lexeme {
 const char* LexemeName(lexeme kind);
 
 // The keyword, axis or node-type kind spelled by `name`, else lex_ncname.
-lexeme ClassifyName(const std::string& name);
+lexeme ClassifyName(std::string_view name);
 
 inline bool IsAxisName(lexeme kind) { return kind >= lex_ancestor && kind <= lex_self; }
 inline bool IsNodeType(lexeme kind) { return kind >= lex_processing_instruction && kind <= lex_text; }
@@ -91,26 +93,31 @@ struct token {
 // sentinel, whose kind is lex_null, so look-ahead never runs off the end.
 class token_list {
  public:
-  token_list();
+  token_list() : sentinel_{lex_null, std::string()}, current_(0) {}
   virtual ~token_list() = default;
 
-  void ClearTokens();
-  void AddToken(lexeme kind, std::string text);
-  std::size_t TokenCount() const { return tokens_.size() - 1; }
-  const token& TokenAt(std::size_t index) const;
+  void ClearTokens() {
+    tokens_.clear();
+    current_ = 0;
+  }
+  void ReserveTokens(std::size_t count) { tokens_.reserve(count); }
+  void AddToken(lexeme kind, std::string text) { tokens_.push_back(token{kind, std::move(text)}); }
+  std::size_t TokenCount() const { return tokens_.size(); }
+  const token& TokenAt(std::size_t index) const { return index < tokens_.size() ? tokens_[index] : sentinel_; }
 
   // Current position, from 0.
   void Rewind() { current_ = 0; }
   std::size_t Position() const { return current_; }
-  const token& Current() const { return Peek(0); }
-  const token& Peek(std::size_t ahead) const;
-  lexeme Kind(std::size_t ahead = 0) const { return Peek(ahead).kind; }
+  const token& Current() const { return TokenAt(current_); }
+  const token& Peek(std::size_t ahead) const { return TokenAt(current_ + ahead); }
+  lexeme Kind(std::size_t ahead = 0) const { return TokenAt(current_ + ahead).kind; }
   void Advance() {
-    if (current_ < TokenCount()) ++current_;
+    if (current_ < tokens_.size()) ++current_;
   }
 
  private:
-  std::vector<token> tokens_;  // [0] is the sentinel head
+  token sentinel_;
+  std::vector<token> tokens_;
   std::size_t current_;
 };
 

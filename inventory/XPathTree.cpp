@@ -19,25 +19,25 @@ class NodeLinks : public TiXmlNode {
 
 bool IsElement(const TiXmlNode* node) { return node != nullptr && node->Type() == TiXmlNode::TINYXML_ELEMENT; }
 
-SyntheticRoot::SyntheticRoot(TiXmlNode* base)
-    : element_(new TiXmlElement("root")),
+SyntheticRoot::SyntheticRoot(TiXmlNode* base, TiXmlElement& element)
+    : element_(&element),
       base_(base),
       parent_(NodeLinks::Parent(base)),
       previous_(NodeLinks::Previous(base)),
       next_(NodeLinks::Next(base)) {
-  NodeLinks::Parent(base) = element_.get();
+  NodeLinks::Parent(base) = element_;
   NodeLinks::Previous(base) = nullptr;
   NodeLinks::Next(base) = nullptr;
-  NodeLinks::FirstChild(element_.get()) = base;
-  NodeLinks::LastChild(element_.get()) = base;
+  NodeLinks::FirstChild(element_) = base;
+  NodeLinks::LastChild(element_) = base;
 }
 
 SyntheticRoot::~SyntheticRoot() {
   NodeLinks::Parent(base_) = parent_;
   NodeLinks::Previous(base_) = previous_;
   NodeLinks::Next(base_) = next_;
-  NodeLinks::FirstChild(element_.get()) = nullptr;
-  NodeLinks::LastChild(element_.get()) = nullptr;
+  NodeLinks::FirstChild(element_) = nullptr;
+  NodeLinks::LastChild(element_) = nullptr;
 }
 
 void DocumentOrder::Reset(TiXmlNode* root) {

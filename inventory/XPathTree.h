@@ -6,7 +6,6 @@
 #include "inventory/XPathNodeSet.h"
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -16,21 +15,22 @@ class TiXmlElement;
 
 namespace XPath {
 
-// For the life of one evaluation: a new element "root" whose only child is
-// the base node. The base node's parent and sibling links are remembered
-// and put back by the destructor (after success and after every error);
-// the synthetic element is then deleted without its child.
+// For the life of one evaluation: an element "root" whose only child is the
+// base node. The base node's parent and sibling links are remembered and
+// put back by the destructor (after success and after every error), which
+// also lets go of the child. The element is the caller's, so that repeated
+// evaluations need no allocation; it must have no children of its own.
 class SyntheticRoot {
  public:
-  explicit SyntheticRoot(TiXmlNode* base);
+  SyntheticRoot(TiXmlNode* base, TiXmlElement& element);
   ~SyntheticRoot();
   SyntheticRoot(const SyntheticRoot&) = delete;
   SyntheticRoot& operator=(const SyntheticRoot&) = delete;
 
-  TiXmlElement* Element() const { return element_.get(); }
+  TiXmlElement* Element() const { return element_; }
 
  private:
-  std::unique_ptr<TiXmlElement> element_;
+  TiXmlElement* element_;
   TiXmlNode* base_;
   TiXmlNode* parent_;
   TiXmlNode* previous_;

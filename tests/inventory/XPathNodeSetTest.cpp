@@ -56,7 +56,8 @@ TEST(XPathNodeSet, SortsIntoDocumentOrderWithAttributesAfterTheirElement) {
   TiXmlElement* r = document.RootElement();
   TiXmlElement* x = r->FirstChildElement("x");
   TiXmlElement* y = r->FirstChildElement("y");
-  SyntheticRoot root(r);
+  TiXmlElement rootElement("root");
+  SyntheticRoot root(r, rootElement);
   DocumentOrder order;
   order.Reset(root.Element());
   NodeSet set;
