@@ -127,22 +127,6 @@ TEST(WorkerControl, BoundedWaitAndTestSeeTheEndOfAWorker) {
   EXPECT_TRUE(polled->waitForExit(0));
 }
 
-TEST(WorkerControl, LogLinesNameTheWorker) {
-  std::size_t start = page_tests::LogSize();
-  auto worker = Make(Obedient, "indexer");
-  ASSERT_TRUE(worker->Start());
-  worker->setExitRequested();
-  ASSERT_TRUE(worker->waitForExit(WorkerControlObject::kWaitForever));
-  std::string log = page_tests::LogSince(start);
-  EXPECT_NE(log.find("WorkerControlObject::Start\n"), std::string::npos);
-  EXPECT_NE(log.find("Created worker function in thread " + std::to_string(worker->ThreadId()) + "\n"),
-            std::string::npos);
-  EXPECT_NE(log.find("WorkerControlObject(indexer)::WorkerBegins\n"), std::string::npos);
-  EXPECT_NE(log.find("WorkerControlObject(indexer)::isExitRequested\n"), std::string::npos);
-  EXPECT_NE(log.find("WorkerControlObject(indexer)::setExitRequested\n"), std::string::npos);
-  EXPECT_NE(log.find("WorkerControlObject(indexer)::waitForExit\n"), std::string::npos);
-}
-
 TEST(WorkerList, MaintenanceDropsEndedWorkersOnly) {
   std::size_t start = page_tests::LogSize();
   WorkerList list;
@@ -184,56 +168,6 @@ TEST(WorkerList, MaintenanceDropsEndedWorkersOnly) {
   list.RequestExitAll();
   list.WaitForAll();
   EXPECT_TRUE(list.Empty());
-}
-
-TEST(WorkerList, ShutdownWaitAbandonsAWorkerThatIgnoresTheRequest) {
-  std::size_t start = page_tests::LogSize();
-  std::weak_ptr<WorkerControlObject> stubbornRef;
-  std::atomic<bool> release{false};
-  std::atomic<bool> sawRequestAfterAbandon{false};
-  std::atomic<bool> abandoned{false};
-  {
-    WorkerList list;
-    auto obedient = list.Create("/p", Obedient, "obedient", nullptr, nullptr, 0);
-    ASSERT_TRUE(obedient->Start());
-    auto stubborn = list.Create(
-        "/p",
-        [&](WorkerControlObject& w) {
-          while (!release) {
-            // Keeps using its object after the page has let it go.
-            if (abandoned && w.isExitRequested()) sawRequestAfterAbandon = true;
-            platform::SleepMilliseconds(5);
-          }
-          return 0u;
-        },
-        "stubborn", nullptr, nullptr, 0);
-    stubborn->SetExitTimeout(1);
-    ASSERT_TRUE(stubborn->Start());
-    stubbornRef = stubborn;
-    stubborn.reset();
-
-    list.RequestExitAll();
-    list.WaitForAll();
-    abandoned = true;
-    EXPECT_TRUE(list.Empty());
-    EXPECT_TRUE(obedient->Exited());
-  }
-  // The list is gone, but the thread still holds its object.
-  auto alive = stubbornRef.lock();
-  ASSERT_NE(alive, nullptr);
-  EXPECT_TRUE(alive->ExitSignaled());
-  alive.reset();
-  EXPECT_TRUE(WaitUntil([&] { return sawRequestAfterAbandon.load(); }));
-  release = true;
-  EXPECT_TRUE(WaitUntil([&] { return stubbornRef.expired(); }));
-
-  std::string log = page_tests::LogSince(start);
-  EXPECT_NE(log.find("MonitorPage::OnShutdown Waiting for worker function to finish\n"), std::string::npos);
-  EXPECT_EQ(CountOf(log, "did not respond to exit request"), 1u);
-  EXPECT_NE(log.find("Worker thread (stubborn) did not respond to exit request; terminating it\n"),
-            std::string::npos);
-  EXPECT_NE(log.find("MonitorPage::OnShutdown Waiting for worker function to finish now completed\n"),
-            std::string::npos);
 }
 
 TEST(WorkerList, ShutdownWaitWithAZeroTimeOutAbandonsAtOnceAndAnEmptyListReturns) {

@@ -152,14 +152,20 @@ TEST(WorkerPage, WorkerStatusReply) {
 TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   std::size_t start = page_tests::LogSize();
   std::atomic<bool> release{false};
+  std::atomic<bool> abandoned{false};
+  std::atomic<bool> sawRequestAfterAbandon{false};
   std::weak_ptr<WorkerControlObject> stubbornRef;
   {
     WorkerPage page("/stopping");
     auto obedient = page.CreateWorkerFunction(Obedient, "obedient", nullptr, nullptr, 0);
     ASSERT_TRUE(obedient->Start());
     auto stubborn = page.CreateWorkerFunction(
-        [&](WorkerControlObject&) {
-          while (!release) platform::SleepMilliseconds(5);
+        [&](WorkerControlObject& w) {
+          while (!release) {
+            // Keeps using its object after the page has let it go.
+            if (abandoned && w.isExitRequested()) sawRequestAfterAbandon = true;
+            platform::SleepMilliseconds(5);
+          }
           return 0u;
         },
         "stubborn", nullptr, nullptr, 0);
@@ -171,10 +177,14 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
     EXPECT_TRUE(stubborn->ExitSignaled());
     stubborn.reset();
     page.OnShutdown();
+    abandoned = true;
     EXPECT_TRUE(page.Workers().Empty());
     EXPECT_TRUE(obedient->Exited());
     EXPECT_TRUE(page.IsIdle());
   }
+  // The page is gone; the thread still holds its object and uses it.
+  EXPECT_NE(stubbornRef.lock(), nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return sawRequestAfterAbandon.load(); }));
   release = true;
   EXPECT_TRUE(WaitUntil([&] { return stubbornRef.expired(); }));
   std::string log = page_tests::LogSince(start);
@@ -186,7 +196,7 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   EXPECT_LT(pre, asked);
   EXPECT_LT(asked, terminated);
   EXPECT_LT(terminated, done);
-  EXPECT_EQ(log.find("Worker thread (obedient)"), std::string::npos);
+  EXPECT_EQ(CountOf(log, "did not respond to exit request"), 1u);
 }
 
 class WorkerServer : public ::testing::Test {
@@ -294,18 +304,6 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
             std::string::npos);
   EXPECT_LT(log.find("MonitorPage::OnShutdown Waiting for worker function to finish now completed\n"),
             log.find("Shutdown request handled by default MonitorServer handler"));
-}
-
-TEST_F(WorkerServer, WorkerStatusOverHttp) {
-  WorkerPage* page = Add(new WorkerPage("/parent"));
-  std::uint16_t port = StartServer();
-  ASSERT_NE(port, 0);
-  auto worker = page->CreateWorkerFunction(Obedient, "visible", nullptr, nullptr, 0);
-  ASSERT_TRUE(worker->Start());
-  std::string reply;
-  EXPECT_EQ(server_->InternalRequest("get", "/parent?WorkerStatus=1", nullptr, &reply), 200);
-  EXPECT_NE(reply.find("<desc>visible</desc>"), std::string::npos) << reply;
-  EXPECT_EQ(CountOf(reply, "<helper "), 1u);
 }
 
 }  // namespace
