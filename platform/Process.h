@@ -46,6 +46,10 @@ void DetachStandardStream(std::FILE* stream, bool forWriting);
 
 void SleepMilliseconds(unsigned milliseconds);
 
+// The working directory, against which relative file names are opened.
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+
 // Handles (descriptors) the process has open, and its running threads.
 std::size_t CountOpenHandles();
 std::size_t CountThreads();

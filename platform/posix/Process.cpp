@@ -78,6 +78,13 @@ void DetachStandardStream(std::FILE* stream, bool forWriting) {
   if (stream != nullptr) std::freopen("/dev/null", forWriting ? "w" : "r", stream);
 }
 
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
 void SleepMilliseconds(unsigned milliseconds) {
   timespec ts;
   ts.tv_sec = milliseconds / 1000;

@@ -1,0 +1,144 @@
+// Monitoring parameters of a page: from the master configuration or the
+// local file, into an external wake-up or an internal timer.
+#include "config/MonitorPageUsingConfigFile.h"
+
+#include "FakeCollector.h"
+#include "TestSupport.h"
+#include "config/MasterConfig.h"
+#include "platform/Process.h"
+#include "server/IOChannel.h"
+#include "server/MonitorServer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using testing_support::FakeCollector;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+class Monitored : public CMonitorPageUsingConfigFile {
+ public:
+  Monitored() : CMonitorPageUsingConfigFile("/monitored") {}
+  void TimeToMonitor(unsigned count, const char* const*) override { monitored.push_back(count); }
+  std::vector<unsigned> monitored;
+};
+
+class MonitoringParameters : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = platform::CurrentDirectory();
+    ASSERT_TRUE(platform::ChangeDirectory(dir_.Path()));
+    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
+    server_.reset(new MonitorServer(ServerOptions()));
+    server_->SetModuleDirectory(dir_.Path() + "/");
+    page_ = new Monitored;
+    page_->Register();
+  }
+  void TearDown() override {
+    server_->DeletePages();
+    server_.reset();
+    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
+    platform::ChangeDirectory(previous_);
+  }
+  // A request on a channel over temporary files; returns what was written.
+  std::string Call(bool post, const char* query, unsigned* status) {
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    IOStdio io(in, out);
+    const char* names[] = {nullptr};
+    *status = post ? page_->Post(&io, "/monitored", query, names, names, 1, 0)
+                   : page_->Get(&io, "/monitored", query, names, names, 1, 1);
+    std::rewind(out);
+    std::string written;
+    char buffer[512];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) written.append(buffer, n);
+    std::fclose(in);
+    std::fclose(out);
+    return written;
+  }
+  std::vector<std::string> Targets() {
+    std::vector<std::string> targets;
+    for (const auto& r : collector_.Requests()) targets.push_back(r.target);
+    return targets;
+  }
+
+  TempDir dir_;
+  std::string previous_;
+  FakeCollector collector_;
+  std::unique_ptr<MonitorServer> server_;
+  Monitored* page_ = nullptr;
+};
+
+const char kDel[] = "/extschedule?cmd=del&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=0";
+
+TEST_F(MonitoringParameters, LongIntervalsBecomeExternalWakeups) {
+  unsigned status = 0;
+  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=60", &status), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(status, 200u);
+  EXPECT_EQ(ReadFile("DefaultConfigFile"),
+            "<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" value=\"1\"/>"
+            "<key name=\"PollingInterval\" value=\"60\"/></section>");
+  EXPECT_EQ(Targets(), (std::vector<std::string>{
+                           kDel, "/extschedule?cmd=addrenew&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=60"}));
+  EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});  // monitored at once
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
+  EXPECT_EQ(server_->IdleTimeout(), 15u);
+}
+
+TEST_F(MonitoringParameters, ShortIntervalsBecomeInternalTimers) {
+  unsigned status = 0;
+  Call(true, "EnableMonitoring=1&PollingInterval=10", &status);
+  EXPECT_EQ(status, 200u);
+  EXPECT_EQ(Targets(), std::vector<std::string>{kDel});
+  ASSERT_EQ(page_->Schedule().Items().size(), 1u);
+  EXPECT_EQ(page_->Schedule().Items()[0].Text(), "DefaultMonitorTag;;10;0");  // initial: due at once
+
+  // GET after turning monitoring off shows the stored interval.
+  Call(true, "EnableMonitoring=0&PollingInterval=10", &status);
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
+  EXPECT_EQ(Call(false, nullptr, &status),
+            "HTTP/1.1 200 OK\r\nContent-Length:120\r\n\r\n<DefaultMonitorTag>\n\t<EnableMonitoring>0</EnableMonitoring>\n"
+            "\t<PollingInterval>10</PollingInterval>\n</DefaultMonitorTag>\n");
+}
+
+TEST_F(MonitoringParameters, MissingFieldsAnswer400ButStillReinitialize) {
+  unsigned status = 0;
+  EXPECT_EQ(Call(true, "ThresholdsHaveChanged=yes", &status), "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(status, 400u);
+  EXPECT_EQ(Targets(), std::vector<std::string>{kDel});
+  EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});
+  // Neither query nor body: nothing happens.
+  Call(true, nullptr, &status);
+  EXPECT_EQ(status, 400u);
+  EXPECT_EQ(Targets().size(), 1u);
+
+  page_->ExternalWakeupRecieved("defaultmonitortag");
+  page_->ExternalWakeupRecieved("other");
+  EXPECT_EQ(page_->monitored, (std::vector<unsigned>{0, 0}));
+}
+
+TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
+  std::string master = "<section name=\"identity\"><key name=\"modified\" value=\"0\"/></section>"
+                       "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
+                       "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"20\"/></section></section>";
+  testing_support::WriteFile(dir_.File(kMasterConfigFileName), master);
+  bool enabled = false;
+  std::uint32_t interval = 0;
+  page_->GetMonitoringParams(enabled, interval);
+  EXPECT_TRUE(enabled);
+  EXPECT_EQ(interval, 20u);
+  unsigned status = 0;
+  Call(true, "EnableMonitoring=1&PollingInterval=45", &status);
+  EXPECT_EQ(status, 200u);
+  EXPECT_FALSE(testing_support::FileExists("DefaultConfigFile"));
+  EXPECT_EQ(ReadFile(dir_.File(kMasterConfigFileName)),
+            "<section name=\"identity\"><key name=\"modified\" value=\"1\"/></section>"
+            "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
+            "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"45\"/></section></section>");
+}
+
+}  // namespace

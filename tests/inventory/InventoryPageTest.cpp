@@ -1,0 +1,211 @@
+// The level-one inventory page of a running provider: queries, paging,
+// reset, reconfig, scans, over real loopback sockets.
+#include "HttpClient.h"
+#include "ProviderProcess.h"
+#include "TestSupport.h"
+#include "platform/Time.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+using testing_support::Environment;
+using testing_support::Exchange;
+using testing_support::ProviderProcess;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+struct Reply {
+  std::string status;
+  std::string body;
+};
+
+Reply Parse(const std::string& raw) {
+  Reply r;
+  std::size_t lineEnd = raw.find("\r\n");
+  if (lineEnd != std::string::npos) r.status = raw.substr(9, lineEnd - 9);
+  std::size_t end = raw.find("\r\n\r\n");
+  if (end != std::string::npos) r.body = raw.substr(end + 4);
+  return r;
+}
+
+class InventoryPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client_ = dir_.Path() + "/client";
+    std::filesystem::create_directory(client_);
+    WriteRegistry(client_);
+    WriteFile(client_ + "/inventory-1.xml",
+              "<?xml version=\"1.0\"?>\n<x><y id=\"1\">one</y><y id=\"2\">two</y><y id=\"3\"/></x>\n");
+  }
+  void WriteRegistry(const std::string& folder) {
+    WriteFile(dir_.File("registry.reg"), "Windows Registry Editor Version 5.00\r\n\r\n"
+                                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n"
+                                         "\"Path\"=\"" + folder + "\"\r\n");
+  }
+  void Start() {
+    Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
+                    {"INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg")},
+                    {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};
+    provider_.reset(new ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff"}, env));
+    ASSERT_TRUE(provider_->Started()) << provider_->Log();
+  }
+  Reply Get(const std::string& query) {
+    return Parse(testing_support::Get(provider_->Port(), "/lvl1inventory?" + query));
+  }
+  Reply Post(const std::string& query) {
+    return Parse(Exchange(provider_->Port(), "POST /lvl1inventory?" + query + " HTTP/1.1\r\nContent-Length: 0\r\n\r\n"));
+  }
+
+  TempDir dir_;
+  std::string client_;
+  std::unique_ptr<ProviderProcess> provider_;
+};
+
+const char kY1[] = "<y id=\"1\">one</y>";
+const char kY2[] = "<y id=\"2\">two</y>";
+const char kY3[] = "<y id=\"3\" />";
+
+TEST_F(InventoryPage, NodeSetsArePagedWithATotalCount) {
+  Start();
+  Reply all = Get("command=query&data=/x/y&start=0&number=0");
+  EXPECT_EQ(all.status, "200 OK");
+  EXPECT_EQ(all.body, std::string(kY1) + kY2 + kY3 + "<TotalCount>3</TotalCount>");
+  EXPECT_EQ(Get("command=query&data=/x/y&start=1&number=1").body, std::string(kY2) + "<TotalCount>3</TotalCount>");
+  EXPECT_EQ(Get("command=query&data=/x/y&start=1&number=9").body, std::string(kY2) + kY3 + "<TotalCount>3</TotalCount>");
+  EXPECT_EQ(Get("command=query&data=/x/y&start=3").body, "<TotalCount>3</TotalCount>");
+  EXPECT_EQ(Get("command=query&data=/x/y&start=-1").body, "<TotalCount>3</TotalCount>");
+  // A window reaching past the end stops at the last node.
+  EXPECT_EQ(Get("command=query&data=/x/y&start=2&number=3").body, std::string(kY3) + "<TotalCount>3</TotalCount>");
+  Reply count = Get("command=query&data=count(/x/y)");
+  EXPECT_EQ(count.status, "200 OK");
+  EXPECT_EQ(count.body, "3");
+  EXPECT_EQ(Get("command=query&data=/x/y[@id=%272%27]").body, std::string(kY2) + "<TotalCount>1</TotalCount>");
+  // Double quotes are dropped: the literal becomes a name step.
+  EXPECT_EQ(Get("command=query&data=/x/y[@id=%22a%22]").status, "400 Bad Request");
+  EXPECT_EQ(Get("command=query&data=/x/nothing").body, "bad query");
+  EXPECT_EQ(Get("command=query&data=count(((").body, "bad query");
+  EXPECT_EQ(Get("command=query&data=%22%22").body, "bad query");
+  EXPECT_EQ(Get("command=nothing").status, "400 Bad Request");
+  EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "ERROR: NO DATA\nquery was /x/nothing"));
+}
+
+TEST_F(InventoryPage, TextFormsOfNodes) {
+  WriteFile(client_ + "/inventory-1.xml",
+            "<r><e a=\"x&amp;y\" b='say \"hi\"'><c>t&lt;1</c><!-- note --><d/>tail</e></r>");
+  Start();
+  EXPECT_EQ(Get("command=query&data=/r/e").body,
+            "<e a=\"x&amp;y\" b='say \"hi\"'>\n"
+            "    <c>t&lt;1</c>\n"
+            "    <!-- note -->\n"
+            "    <d />tail\n"
+            "</e><TotalCount>1</TotalCount>");
+}
+
+TEST_F(InventoryPage, NoInventoryFileAnswers204) {
+  std::filesystem::remove(client_ + "/inventory-1.xml");
+  Start();
+  Reply none = Get("command=query&data=/x/y");
+  EXPECT_EQ(none.status, "204 No Content");
+  EXPECT_EQ(none.body, "we have no inventory.xml today");
+  // The file appears: the next request finds it.
+  WriteFile(client_ + "/inventory-7.xml", "<x><y/></x>");
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "1");
+  EXPECT_EQ(Get("command=configuration").status, "200 OK");
+}
+
+TEST_F(InventoryPage, ResetAndReconfig) {
+  Start();
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "3");
+  WriteFile(client_ + "/inventory-1.xml", "<x><y/></x>");
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "3");  // still the loaded one
+  Reply reset = Get("command=reset");
+  EXPECT_EQ(reset.status, "200 OK");
+  EXPECT_EQ(reset.body, "");
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "1");
+
+  std::string other = dir_.File("other.xml");
+  WriteFile(other, "<x><y/><y/><z/></x>");
+  EXPECT_EQ(Get("command=reconfig&data=" + other).status, "200 OK");
+  EXPECT_EQ(Get("command=query&data=count(/x/*)").body, "3");
+  // query and reset in one request: answered, then dropped.
+  EXPECT_EQ(Get("command=query,reset&data=count(/x/y)").body, "2");
+  EXPECT_EQ(Get("command=query&data=count(/x/*)").body, "1");
+
+  Reply failed = Get("command=reconfig&data=" + dir_.File("missing.xml"));
+  EXPECT_EQ(failed.status, "204 No Content");
+  EXPECT_EQ(failed.body, "we have no inventory.xml today");
+  Reply empty = Get("command=reconfig&data=");
+  EXPECT_EQ(empty.status, "204 No Content");
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "1");
+
+  // POST reconfig takes "name", percent-decoded by the page.
+  std::string spaced = dir_.File("with space.xml");
+  WriteFile(spaced, "<x><q/></x>");
+  std::string encoded = dir_.Path() + "/with%20space.xml";
+  EXPECT_EQ(Post("command=reconfiguration&name=" + encoded).status, "200 OK");
+  EXPECT_EQ(Post("command=query&data=count(/x/q)").body, "1");
+  std::string log = provider_->Log();
+  EXPECT_NE(log.find("Recieved reconfig command to new xml file: " + spaced), std::string::npos);
+  EXPECT_NE(log.find("Level one inventory provider recieved query:\ncount(/x/q)"), std::string::npos);
+  EXPECT_NE(log.find("Level one inventory provider received query:\ncount(/x/y)"), std::string::npos);
+}
+
+TEST_F(InventoryPage, ScansStartTheScannerAndSetTheIdleTimeout) {
+  std::filesystem::copy_file(testing_support::HelperBinary("scanner-standin"), client_ + "/cviscn32.exe");
+  Start();
+  Reply full = Post("scan=full&core=srv");
+  EXPECT_EQ(full.status, "200 OK");
+  EXPECT_EQ(full.body, "Full scan initiated");
+  ASSERT_TRUE(testing_support::WaitForText(client_ + "/scan-args.txt", "/sync"));
+  EXPECT_EQ(ReadFile(client_ + "/scan-args.txt"),
+            "/NOUI\n/NTT=srv:5007\n/RSS\n/F-\n/S=CORE\n/o=inventory.out\n/I=HTTP://srv/cvlogon/cvappl3.cvz\n/v\n/g\n/sync\n");
+  EXPECT_NE(provider_->Log().find("idle is 5,"), std::string::npos);
+
+  std::filesystem::remove(client_ + "/scan-args.txt");
+  Reply delta = Post("scan=default&core=srv");
+  EXPECT_EQ(delta.body, "Delta (default) scan initiated");
+  ASSERT_TRUE(testing_support::WaitForText(client_ + "/scan-args.txt", "/g\n"));
+  EXPECT_EQ(ReadFile(client_ + "/scan-args.txt").find("/sync"), std::string::npos);
+
+  Reply bad = Post("scan=quick&core=srv&command=query&data=/x");
+  EXPECT_EQ(bad.status, "400 Bad Request");
+  EXPECT_EQ(bad.body, "Bad scan request");
+  Reply tooLong = Post("scan=full&core=" + std::string(200, 'c'));
+  EXPECT_EQ(tooLong.status, "417 Expectation Failed");
+  EXPECT_EQ(tooLong.body, "Could not start child process");
+
+  Get("command=configuration");
+  Get("command=configuration");  // served after the first one set its time-out
+  EXPECT_NE(provider_->Log().find("idle is 300,"), std::string::npos);
+}
+
+TEST_F(InventoryPage, MissingScannerIs417) {
+  Start();
+  Reply r = Post("scan=full&core=srv");
+  EXPECT_EQ(r.status, "417 Expectation Failed");
+  EXPECT_EQ(r.body, "Could not start child process");
+}
+
+TEST_F(InventoryPage, ConcurrentQueriesAllSeeTheSameDocument) {
+  std::string doc = "<x>";
+  for (int i = 0; i < 2000; ++i) doc += "<y id=\"" + std::to_string(i) + "\"/>";
+  WriteFile(client_ + "/inventory-1.xml", doc + "</x>");
+  Start();
+  std::vector<std::string> answers(24);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 24; ++i)
+    clients.emplace_back([&, i] {
+      answers[i] = i % 2 ? Get("command=query&data=count(//y)").body
+                         : Get("command=query&data=/x/y[last()]").body;
+    });
+  for (auto& c : clients) c.join();
+  for (int i = 0; i < 24; ++i)
+    EXPECT_EQ(answers[i], i % 2 ? "2000" : "<y id=\"1999\" /><TotalCount>1</TotalCount>") << i;
+}
+
+}  // namespace
