@@ -13,8 +13,9 @@ namespace page_tests {
 inline const std::string& LogFile() {
   static std::string name = [] {
     if (!ProcessDiagLog().IsOpen() || !ProcessDiagLog().WritesToFile()) {
-      static testing_support::TempDir* dir = new testing_support::TempDir;
-      OpenDiagLog(dir->File("pages.log").c_str(), 0x7fffffff);
+      // Removed at exit; the open log file is not disturbed by that.
+      static testing_support::TempDir dir;
+      OpenDiagLog(dir.File("pages.log").c_str(), 0x7fffffff);
     }
     return ProcessDiagLog().FileName();
   }();
