@@ -8,6 +8,8 @@
 #include "inventory/Cinventory.h"
 #include "pages/ExternalAlarmPage.h"
 #include "pages/IndexPage.h"
+#include "pages/PageStats.h"
+#include "pages/StatsPage.h"
 #include "pages/StandardPages.h"
 #include "server/MonitorServer.h"
 
@@ -98,7 +100,9 @@ int ProviderMain(int argc, char** argv) {
   bool applicationPagesRegistered = CreateApplicationPages() == 0;
 
   if (options.gatherStatistics) {
+    PageStats::Instance().SetFileName(args[0]);
     DiagLog(0x40, "Stats requested; registering stats page\n");
+    if (!SetUpFrameworkPage(new StatsPage(args[0]))) return 1;
   } else {
     DiagLog(0x40, "Stats not requested\n");
     std::remove((args[0] + ".stats").c_str());

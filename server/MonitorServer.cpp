@@ -80,6 +80,7 @@ void MonitorServer::Signal(int kind) {
     case kSignalSuggestShutdown:
       DiagLog(0x40, "Signal SuggestShutdown\n");
       shutdownSuggested_ = true;
+      shutdownSuggestedEver_ = true;
       break;
     default:
       return;

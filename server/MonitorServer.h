@@ -23,12 +23,14 @@ class MonitorPage;
 
 // Process-wide counters: how requests found their pages, timers serviced.
 struct ProviderCounters {
+  std::atomic<std::uint64_t> forwarded{0};
   std::atomic<std::uint64_t> pagenotfound{0};
   std::atomic<std::uint64_t> pagefound{0};
   std::atomic<std::uint64_t> forked{0};
   std::atomic<std::uint64_t> unforked{0};
   std::atomic<std::uint64_t> timerserviced{0};
   std::atomic<std::uint64_t> externalwakeups{0};
+  std::atomic<std::uint64_t> totalresidenttime{0};
 };
 
 class MonitorServer {
@@ -93,6 +95,9 @@ class MonitorServer {
   std::uint16_t Port() const { return port_; }
 
   // Set by the index page when the collector has fetched it.
+  // A shutdown was suggested (and not yet taken up by the loop).
+  bool ShutdownSuggested() const { return shutdownSuggestedEver_; }
+
   void SetCollectorRequestSeen() { collectorRequestSeen_ = true; }
   bool CollectorRequestSeen() const { return collectorRequestSeen_; }
 
@@ -147,6 +152,7 @@ class MonitorServer {
   std::atomic<bool> shutdownRequested_{false};
   std::atomic<bool> reconfigRequested_{false};
   std::atomic<bool> shutdownSuggested_{false};
+  std::atomic<bool> shutdownSuggestedEver_{false};
   bool lateInitFailed_ = false;
   bool lateInitDone_ = false;
   std::atomic<bool> collectorRequestSeen_{false};

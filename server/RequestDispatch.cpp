@@ -1,5 +1,7 @@
 // Dispatching parsed requests to pages, and the access log.
 #include "pages/MonitorPage.h"
+#include "pages/PageStats.h"
+#include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/HttpResponse.h"
 #include "server/IOChannel.h"
@@ -26,9 +28,15 @@ unsigned MonitorServer::Request(IOBase& io, const URLParse& request) {
     WriteStandardResponse(io, "404 Not Found", nullptr, 0);
     return 404;
   }
-  if (verb == 1)
-    return page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
-  return page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
+  bool timed = options_.gatherStatistics && PageStats::Instance().Enabled();
+  std::uint64_t before = timed ? platform::MonotonicMilliseconds() : 0;
+  unsigned status =
+      verb == 1 ? page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1)
+                : page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
+  if (timed)
+    PageStats::Instance().Record(request.Path(), verb == 2,
+                                 static_cast<std::uint32_t>(platform::MonotonicMilliseconds() - before));
+  return status;
 }
 
 int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {

@@ -1,0 +1,128 @@
+// Statistics: counters, per-page timings, their files, and "/stats" on a
+// provider started with -g.
+#include "pages/StatsPage.h"
+
+#include "HttpClient.h"
+#include "ProviderProcess.h"
+#include "TestSupport.h"
+#include "pages/PageStats.h"
+#include "platform/ChildProcess.h"
+#include "platform/Process.h"
+#include "server/IOChannel.h"
+#include "server/MonitorServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+std::string GetText(MonitorPage& page) {
+  std::FILE* out = std::tmpfile();
+  IOStdio io(nullptr, out);
+  page.Get(&io, "/stats", nullptr, nullptr, nullptr, 1, 1);
+  std::rewind(out);
+  std::string text;
+  char buffer[1024];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, n);
+  std::fclose(out);
+  return text;
+}
+
+TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
+  TempDir dir;
+  std::string program = dir.File("prov");
+  PageStats::Instance().SetFileName(program);
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 10));
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 20));
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 31));
+  EXPECT_TRUE(PageStats::Instance().Record("/a", true, 7));
+  {
+    MonitorServer server((ServerOptions()));
+    server.Counters().pagefound = 5;
+    server.Counters().externalwakeups = 2;
+    StatsPage page(program);
+    std::string text = GetText(page);
+    EXPECT_NE(text.find("<pagefound>5</pagefound>\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("<external-wakeups>2</external-wakeups>\n"), std::string::npos);
+    EXPECT_NE(text.find("<page name=\"/a\">\n\t<get>\n\t\t<count>0</count>\n\t\t<sum>0</sum>\n\t\t<avg>0</avg>\n\t</get>\n"
+                        "\t<post>\n\t\t<count>1</count>\n\t\t<sum>7</sum>\n\t\t<avg>7</avg>\n\t</post>\n</page>\n"
+                        "<page name=\"/b\">\n\t<get>\n\t\t<count>3</count>\n\t\t<sum>61</sum>\n\t\t<avg>20</avg>"),
+              std::string::npos)
+        << text;
+    EXPECT_LT(text.find("<forwarded>"), text.find("<pagenotfound>"));
+    EXPECT_LT(text.find("<current-resident-time>"), text.find("<providerstats"));
+    EXPECT_TRUE(page.WriteStats());
+    EXPECT_EQ(page.Post(nullptr, "/stats", nullptr, nullptr, nullptr, 1, 1), 400u);
+  }
+  std::string saved = ReadFile(program + ".stats");
+  EXPECT_NE(saved.find("<key name=\"pagefound\" value=\"5\"/>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<key name=\"as-of\" value=\"["), std::string::npos);
+  {
+    MonitorServer server((ServerOptions()));
+    StatsPage page(program);
+    EXPECT_EQ(page.InitializeOnce(), 0);
+    EXPECT_EQ(server.Counters().pagefound, 5u);  // continued from the file
+    ASSERT_EQ(page.Schedule().Items().size(), 1u);
+    EXPECT_EQ(page.Schedule().Items()[0].Text(), "saveprovstats;provider statistics save;600;600");
+    EXPECT_EQ(page.GetSchedulerTimeout(), 600u);
+    server.Signal(MonitorServer::kSignalSuggestShutdown);
+    EXPECT_EQ(page.GetSchedulerTimeout(), 10000u);
+    EXPECT_TRUE(page.IsIdle());
+  }
+  PageStats::Instance().SetFileName(dir.File("unused"));
+}
+
+TEST(StatsPage, ProviderWithAndWithoutStatistics) {
+  TempDir dir;
+  std::string program = dir.File("inventory-provider");
+  std::filesystem::create_symlink(testing_support::ProviderBinary(), program);
+  testing_support::WriteFile(program + ".stats", "old");
+  testing_support::WriteFile(program + ".pagestats", "kept");
+  testing_support::Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()},
+                                   {"INVENTORY_PROVIDER_REGISTRY", dir.File("none.reg")},
+                                   {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};
+  auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", env);
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_FALSE(testing_support::FileExists(program + ".stats"));
+  EXPECT_EQ(ReadFile(program + ".pagestats"), "kept");
+  std::filesystem::remove(program + ".pagestats");
+
+  platform::ChildProcess provider;
+  platform::ChildProcessOptions options;
+  options.input = platform::ChildProcessOptions::Stream::Null;
+  options.output = platform::ChildProcessOptions::Stream::Null;
+  options.error = platform::ChildProcessOptions::Stream::Null;
+  options.environment = env;
+  std::string log = dir.File("stats.log");
+  ASSERT_TRUE(provider.Start({program, "-u", "-g", "-c", "-p", "-z", "-V", "0x440", "-l" + log}, options));
+  ASSERT_TRUE(testing_support::WaitForText(log, "Listen port bound to"));
+  std::smatch port;
+  std::string text = ReadFile(log);
+  ASSERT_TRUE(std::regex_search(text, port, std::regex(R"(Listen port bound to (\d+))")));
+  std::uint16_t p = static_cast<std::uint16_t>(std::stoi(port[1]));
+  testing_support::Get(p, "/status");
+  testing_support::Get(p, "/status/x");
+  // Timings are recorded after the reply has gone out: ask until both are in.
+  std::string stats;
+  for (int i = 0; i < 200; ++i) {
+    stats = testing_support::Get(p, "/stats");
+    if (stats.find("<page name=\"/status/x\">") != std::string::npos) break;
+    platform::SleepMilliseconds(20);
+  }
+  EXPECT_NE(stats.find("<page name=\"/status\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("<page name=\"/status/x\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos);
+  EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
+  testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  int code = -1;
+  EXPECT_TRUE(provider.Wait(20000, &code));
+  std::string saved = ReadFile(program + ".stats");
+  EXPECT_TRUE(std::regex_search(saved, std::regex("<key name=\"pagefound\" value=\"[3-9]\d*\"/>"))) << saved;
+}
+
+}  // namespace
