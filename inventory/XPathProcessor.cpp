@@ -2,9 +2,20 @@
 
 #include <tinyxml.h>
 
+#include <mutex>
 #include <new>
 
 namespace XPath {
+
+namespace {
+// An evaluation relinks the base node and writes the user-data slots of its
+// tree. Requests on one document may run on several threads at once, so
+// evaluations take turns; they are short.
+std::mutex& EvaluationLock() {
+  static std::mutex lock;
+  return lock;
+}
+}  // namespace
 
 xpath_processor::xpath_processor(TiXmlNode* base, const char* expression)
     : xpath_stream(expression), base_(base), rootElement_("root") {
@@ -63,6 +74,7 @@ void xpath_processor::Evaluate(Target target) {
     Convert(target);
     return;
   }
+  std::lock_guard<std::mutex> serialized(EvaluationLock());
   try {
     // Restores the base node's links when it goes out of scope, also when
     // an exception leaves the block.

@@ -14,7 +14,9 @@
 // siblings as before, whatever happened. Document-order numbers are left
 // in the user-data slots of the nodes. No exception leaves the processor: a
 // failed computation yields the invalid value ("false", 0, 0.0, false, an
-// empty node set) and GetErrorKind() says why.
+// empty node set) and GetErrorKind() says why. Computations of all
+// processors take turns, so requests on several threads cannot tangle one
+// tree; the tree must not be changed by others meanwhile.
 //
 // Where this evaluator differs from the W3C recommendation (on purpose):
 // an element's string value is its name; "//" is the descendant-or-self
@@ -56,8 +58,8 @@ enum class ErrorKind {
 class xpath_processor : public xpath_stream {
  public:
   // `base` is the node the expression is evaluated on (the page passes its
-  // document's root element); the tree must stay alive and unchanged by
-  // others while a computation runs. With no base or no expression every
+  // document's root element); it must stay alive while the processor is
+  // used. The expression is copied. With no base or no expression every
   // computation fails with execution code 1.
   xpath_processor(TiXmlNode* base, const char* expression);
   ~xpath_processor() override;
@@ -196,6 +198,7 @@ class xpath_processor : public xpath_stream {
 
   // Scratch space kept between uses.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> counters_;
+  std::vector<TiXmlNode*> backHalf_;
   PointerSet visited_;
   PointerSet parents_;
   PointerSet contextNodes_;

@@ -66,10 +66,31 @@ bool xpath_processor::Produce(const Instruction& step, NodeSet& in, NodeSet& out
 // in document order when the parents did and none contains another.
 bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan) {
   const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
+  const bool places = plan.positions || plan.constant;
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item);
+    if (!places) {
+      // A long child list is a chain of cache misses; walking it from both
+      // ends keeps two of them in flight. The back half is kept aside and
+      // appended in document order.
+      std::vector<TiXmlNode*>& back = backHalf_;
+      back.clear();
+      TiXmlNode* front = parent->FirstChild();
+      TiXmlNode* rear = parent->LastChild();
+      while (front != nullptr) {
+        if (Matches(front, step.test, step.text)) out.AddUnique(front);
+        if (front == rear) break;
+        if (Matches(rear, step.test, step.text)) back.push_back(rear);
+        TiXmlNode* following = front->NextSibling();
+        if (following == rear) break;
+        front = following;
+        rear = rear->PreviousSibling();
+      }
+      for (std::size_t i = back.size(); i-- > 0;) out.AddUnique(back[i]);
+      continue;
+    }
     std::uint32_t all = 0;
     std::uint32_t named = 0;
     for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
@@ -88,13 +109,71 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
         if (plan.wanted < 1) break;
         continue;
       }
-      out.AddUnique(child, plan.positions ? place : 0);
+      out.AddUnique(child, place);
     }
   }
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(in.IsFlat());
   return plan.constant;
 }
+
+namespace {
+
+// Starts fetching a node the walk will need later, so that its cache miss
+// overlaps the work in between.
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
+// Pre-order walk below `top`, offering each matching node. The walk also
+// passes over the context entries it meets (they are in document order,
+// starting at `next`), so no subtree is walked twice. With kPlaces each
+// node's place among its element siblings (of the same name when byName)
+// is counted on the way.
+template <bool kPlaces, typename Offer>
+void WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName, const NodeSet::Entry* context,
+               std::size_t count, std::size_t& next, std::vector<std::pair<std::uint32_t, std::uint32_t>>& levels,
+               Offer&& offer) {
+  TiXmlNode* node = top->FirstChild();
+  if (node == nullptr) return;
+  if (kPlaces) {
+    levels.clear();
+    levels.emplace_back(0, 0);
+  }
+  for (;;) {
+    if (next < count) {
+      while (next < count && context[next].isAttribute) ++next;
+      if (next < count && context[next].item == node) ++next;
+    }
+    const bool element = node->Type() == TiXmlNode::TINYXML_ELEMENT;
+    if (kPlaces && element) ++levels.back().first;
+    if (Matches(node, test, name)) {
+      std::uint32_t place = 0;
+      if (kPlaces && element) place = byName ? ++levels.back().second : levels.back().first;
+      offer(node, element, place);
+    }
+    TiXmlNode* child = node->FirstChild();
+    if (child != nullptr) {
+      Prefetch(node->NextSibling());
+      if (kPlaces) levels.emplace_back(0, 0);
+      node = child;
+      continue;
+    }
+    TiXmlNode* sibling;
+    while ((sibling = node->NextSibling()) == nullptr) {
+      node = node->Parent();
+      if (kPlaces) levels.pop_back();
+      if (node == top) return;
+    }
+    node = sibling;
+  }
+}
+
+}  // namespace
 
 // One pre-order walk per context node; context nodes inside a subtree
 // already walked are passed over, so every node is visited at most once.
@@ -103,6 +182,7 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
   in.Sort();
   const std::vector<NodeSet::Entry>& context = in.MutableEntries();
   const std::size_t count = context.size();
+  const bool places = plan.positions || plan.constant;
   auto offer = [&](TiXmlNode* node, bool element, std::uint32_t place) {
     if (plan.constant) {
       if (!element) return;
@@ -110,7 +190,7 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
       if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(node, place);
       return;
     }
-    out.AddUnique(node, plan.positions ? place : 0);
+    out.AddUnique(node, place);
   };
   std::size_t next = 0;
   while (next < count) {
@@ -118,34 +198,12 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* top = static_cast<TiXmlNode*>(entry.item);
     if (orSelf && top != root_ && Matches(top, step.test, step.text)) {
-      std::uint32_t place = (plan.positions || plan.constant) ? siblings_.Position(top, plan.byName) : 0;
-      offer(top, true, place);
+      offer(top, true, places ? siblings_.Position(top, plan.byName) : 0);
     }
-    TiXmlNode* node = top->FirstChild();
-    if (node == nullptr) continue;
-    counters_.clear();
-    counters_.emplace_back(0, 0);
-    for (;;) {
-      while (next < count && context[next].isAttribute) ++next;
-      if (next < count && context[next].item == node) ++next;
-      const bool element = node->Type() == TiXmlNode::TINYXML_ELEMENT;
-      auto& level = counters_.back();
-      if (element) ++level.first;
-      if (Matches(node, step.test, step.text)) {
-        std::uint32_t place = element ? (plan.byName ? ++level.second : level.first) : 0;
-        offer(node, element, place);
-      }
-      if (node->FirstChild() != nullptr) {
-        counters_.emplace_back(0, 0);
-        node = node->FirstChild();
-        continue;
-      }
-      while (node != top && node->NextSibling() == nullptr) {
-        node = node->Parent();
-        counters_.pop_back();
-      }
-      if (node == top) break;
-      node = node->NextSibling();
+    if (places) {
+      WalkBelow<true>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
+    } else {
+      WalkBelow<false>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
     }
   }
   out.SetOrder(NodeSet::Order::Document);

@@ -4,6 +4,7 @@
 #include <tinyxml.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -152,6 +153,28 @@ TEST(XPathRestore, DocumentOrderNumbersStayInTheUserData) {
   EXPECT_EQ(inv->FirstChild()->GetUserData(), reinterpret_cast<void*>(3));
   EXPECT_EQ(inv->FirstChild()->NextSibling()->GetUserData(), reinterpret_cast<void*>(4));
   EXPECT_EQ(inv->LastChild()->GetUserData(), reinterpret_cast<void*>(5));
+}
+
+TEST(XPathRestore, EvaluationsOnSeveralThreadsLeaveOneTreeIntact) {
+  std::string text = "<inv>";
+  for (int i = 0; i < 3000; ++i) text += "<h><p/></h>";
+  text += "</inv>";
+  TiXmlDocument document;
+  document.Parse(text.c_str());
+  const std::vector<Links> before = Snapshot(&document);
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        xpath_processor processor(document.RootElement(), t % 2 == 0 ? "count(//p/ancestor::*)" : "name(/inv/..)");
+        if (processor.ComputeString() != (t % 2 == 0 ? "3001" : "root")) ++wrong[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+  EXPECT_TRUE(Snapshot(&document) == before);
 }
 
 TEST(XPathRestore, NoBaseOrNoExpressionIsExecutionErrorOne) {
