@@ -1,5 +1,6 @@
 #include "inventory/ApplicationPages.h"
 
+#include "inventory/ChassisIdentify.h"
 #include "inventory/Cinventory.h"
 
 bool RegisterApplicationPage(MonitorPage* page) {
@@ -11,4 +12,7 @@ bool RegisterApplicationPage(MonitorPage* page) {
   return true;
 }
 
-int CreateApplicationPages() { return RegisterApplicationPage(new Cinventory) ? 0 : 1; }
+int CreateApplicationPages() {
+  if (ChassisIdentify::IsChassisIdentifySupported() && !RegisterApplicationPage(new ChassisIdentify)) return 1;
+  return RegisterApplicationPage(new Cinventory) ? 0 : 1;
+}
