@@ -268,8 +268,8 @@ bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint
   std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, 1023) +
                        "&cookie=" + UrlEncode(item ? item : "", 1023) + "&delay=" + std::to_string(interval);
   DiagLog(0x800, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
-  CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  std::string body;
+  int status = MonitorServer::PostToCollector(target, &body);
   if (status != 200) {
     DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
     return false;
@@ -277,9 +277,9 @@ bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint
   DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response HTTP_OK\n");
   if (result != nullptr) {
     *result = kScheduleCommError;
-    if (connection.BodyLength() != 0) {
-      DiagLog(0x800, "MonitorPage::SendESCommand reply body %s\n", connection.Body().c_str());
-      *result = ScheduleResultFromName(connection.Body());
+    if (!body.empty()) {
+      DiagLog(0x800, "MonitorPage::SendESCommand reply body %s\n", body.c_str());
+      *result = ScheduleResultFromName(body);
     }
   }
   return true;

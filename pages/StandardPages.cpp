@@ -4,7 +4,6 @@
 #include "platform/Process.h"
 #include "process/DiagLog.h"
 #include "server/MonitorServer.h"
-#include "server/ProviderCon.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -60,8 +59,7 @@ void StatusPage::SendPIDMessage() {
   std::string target = "/inventory?file=" + MonitorServer::Instance().Options().moduleName +
                        "&pid=" + std::to_string(platform::CurrentProcessId());
   DiagLog(0x80, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
-  CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  int status = MonitorServer::PostToCollector(target);
   if (status == 200)
     DiagLog(0x80, "SendPIDMessage gets collector response HTTP_OK\n");
   else

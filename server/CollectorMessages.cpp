@@ -7,13 +7,19 @@
 
 #include <string>
 
+int MonitorServer::PostToCollector(const std::string& target, std::string* replyBody) {
+  CProviderCon connection(CProviderCon::CollectorPort(), "post");
+  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  if (replyBody != nullptr) *replyBody = connection.Body();
+  return status;
+}
+
 bool MonitorServer::SendHeartbeatCommand(bool cancel) {
   DiagLog(0x100, "MonitorServer::SendHeartbeatCommand\n");
   std::string target = "/heartbeat/monitor?port=" + std::to_string(static_cast<unsigned>(port_));
   if (cancel) target += "&cancel=1";
   DiagLog(0x100, "MonitorServer::SendHeartbeatCommand Requesting document: %s\n", target.c_str());
-  CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  int status = PostToCollector(target);
   if (status == 200) {
     DiagLog(0x100, "MonitorServer::SendHeartbeatCommand gets collector response HTTP_OK\n");
     return true;
@@ -44,8 +50,7 @@ void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
   DiagLog(0x40, "MonitorServer::TellCollectorAboutLateInitialization zeroSuccessCode %d\n", failure ? 1 : 0);
   std::string target = "/inventory?file=" + applicationName_ + "&provstatus=" + (failure ? "0" : "1");
   DiagLog(0x80, "MonitorServer::TellCollectorAboutLateInitialization Requesting document: %s\n", target.c_str());
-  CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  int status = PostToCollector(target);
   if (status == 200)
     DiagLog(0x80, "TellCollectorAboutLateInitialization gets collector response HTTP_OK\n");
   else

@@ -109,6 +109,9 @@ class MonitorServer {
   ProviderCounters& Counters() { return counters_; }
 
   // Messages to the collector and to the provider's own port.
+  // A POST without body to the collector (10 s body wait); the status, and
+  // the reply body when asked for.
+  static int PostToCollector(const std::string& target, std::string* replyBody = nullptr);
   bool SendHeartbeatCommand(bool cancel);
   // Asks for heartbeats while some application page's timers want them.
   void UpdateHeartbeat();

@@ -51,11 +51,7 @@ class MonitoringParameters : public ::testing::Test {
     const char* names[] = {nullptr};
     *status = post ? page_->Post(&io, "/monitored", query, names, names, 1, 0)
                    : page_->Get(&io, "/monitored", query, names, names, 1, 1);
-    std::rewind(out);
-    std::string written;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) written.append(buffer, n);
+    std::string written = testing_support::ReadStream(out);
     std::fclose(in);
     std::fclose(out);
     return written;

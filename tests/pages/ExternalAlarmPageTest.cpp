@@ -40,11 +40,7 @@ struct AlarmSetup {
     const char* values[] = {length.c_str(), nullptr};
     unsigned s = alarms->Post(&io, "/extalarm", query, names, values, 1, 0);
     if (status) *status = s;
-    std::rewind(out);
-    std::string written;
-    char buffer[256];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) written.append(buffer, n);
+    std::string written = testing_support::ReadStream(out);
     std::fclose(in);
     std::fclose(out);
     return written;

@@ -25,11 +25,7 @@ std::string GetText(MonitorPage& page) {
   std::FILE* out = std::tmpfile();
   IOStdio io(nullptr, out);
   page.Get(&io, "/stats", nullptr, nullptr, nullptr, 1, 1);
-  std::rewind(out);
-  std::string text;
-  char buffer[1024];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, n);
+  std::string text = testing_support::ReadStream(out);
   std::fclose(out);
   return text;
 }
@@ -93,19 +89,9 @@ TEST(StatsPage, ProviderWithAndWithoutStatistics) {
   EXPECT_EQ(ReadFile(program + ".pagestats"), "kept");
   std::filesystem::remove(program + ".pagestats");
 
-  platform::ChildProcess provider;
-  platform::ChildProcessOptions options;
-  options.input = platform::ChildProcessOptions::Stream::Null;
-  options.output = platform::ChildProcessOptions::Stream::Null;
-  options.error = platform::ChildProcessOptions::Stream::Null;
-  options.environment = env;
-  std::string log = dir.File("stats.log");
-  ASSERT_TRUE(provider.Start({program, "-u", "-g", "-c", "-p", "-z", "-V", "0x440", "-l" + log}, options));
-  ASSERT_TRUE(testing_support::WaitForText(log, "Listen port bound to"));
-  std::smatch port;
-  std::string text = ReadFile(log);
-  ASSERT_TRUE(std::regex_search(text, port, std::regex(R"(Listen port bound to (\d+))")));
-  std::uint16_t p = static_cast<std::uint16_t>(std::stoi(port[1]));
+  testing_support::ProviderProcess provider(dir.Path(), {"-u", "-g", "-z", "-V", "0x440"}, env, true, program);
+  ASSERT_TRUE(provider.Started());
+  std::uint16_t p = provider.Port();
   testing_support::Get(p, "/status");
   testing_support::Get(p, "/status/x");
   // Timings are recorded after the reply has gone out: ask until both are in.
@@ -120,9 +106,9 @@ TEST(StatsPage, ProviderWithAndWithoutStatistics) {
   EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
   testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
   int code = -1;
-  EXPECT_TRUE(provider.Wait(20000, &code));
+  EXPECT_TRUE(provider.WaitForExit(20000, &code));
   std::string saved = ReadFile(program + ".stats");
-  EXPECT_TRUE(std::regex_search(saved, std::regex("<key name=\"pagefound\" value=\"[3-9]\d*\"/>"))) << saved;
+  EXPECT_TRUE(std::regex_search(saved, std::regex(R"(<key name="pagefound" value="[3-9][0-9]*"/>)"))) << saved;
 }
 
 }  // namespace

@@ -19,11 +19,11 @@ bool WaitForText(const std::string& file, const std::string& text, unsigned time
 }
 
 ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<std::string>& args,
-                                 const Environment& env, bool listen)
+                                 const Environment& env, bool listen, const std::string& program)
     : listen_(listen) {
   static std::atomic<int> counter{0};
   log_ = folder + "/provider-" + std::to_string(counter++) + ".log";
-  std::vector<std::string> argv{ProviderBinary()};
+  std::vector<std::string> argv{program.empty() ? ProviderBinary() : program};
   if (listen) {
     argv.push_back("-c");
     argv.push_back("-p");

@@ -21,8 +21,10 @@ class ProviderProcess {
  public:
   // Starts inventory-provider with the arguments plus a log file (-l) in
   // folder; with listen, "-c -p" is added and Start waits for the port.
+  // program, when given, is started instead of the build's binary (a link to
+  // it, say, so that files named after the program land elsewhere).
   ProviderProcess(const std::string& folder, const std::vector<std::string>& args, const Environment& env,
-                  bool listen = true);
+                  bool listen = true, const std::string& program = std::string());
   ~ProviderProcess();
 
   bool Started() const { return port_ != 0 || !listen_; }

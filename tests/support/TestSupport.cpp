@@ -48,6 +48,15 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::string ReadStream(std::FILE* stream) {
+  std::rewind(stream);
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+  return text;
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
               const std::vector<std::pair<std::string, std::string>>& env, int timeoutMs) {
   platform::ChildProcess child;

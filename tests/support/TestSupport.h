@@ -3,6 +3,8 @@
 
 #include "platform/ChildProcess.h"
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// Everything in a stream, from its start.
+std::string ReadStream(std::FILE* stream);
 
 struct RunResult {
   int exitCode = -1;
