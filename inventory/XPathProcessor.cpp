@@ -74,8 +74,8 @@ void xpath_processor::Evaluate(Target target) {
     Convert(target);
     return;
   }
-  std::lock_guard<std::mutex> serialized(EvaluationLock());
   try {
+    std::lock_guard<std::mutex> serialized(EvaluationLock());
     // Restores the base node's links when it goes out of scope, also when
     // an exception leaves the block.
     SyntheticRoot root(base_, rootElement_);
