@@ -86,13 +86,14 @@ unsigned SchedulePage::Get(IOBase* io, const char*, const char*, const char* con
   return ReplyWithTable(io, table);
 }
 
-unsigned ShutdownPage::Post(IOBase* io, const char* path, const char* query, const char* const*, const char* const*,
-                            unsigned, unsigned) {
-  // The collector puts "provcon" in the query; a path holding the pairs is
-  // still understood.
-  const char* text = query != nullptr ? query : path;
-  DiagLog(0x04, "ShutdownPage::Post %s.\n", text);
-  QueryStringMap pairs(text);
+unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const char* const* headerNames,
+                            const char* const* headerValues, unsigned, unsigned) {
+  // The collector puts "provcon" in the query; a body given as a query
+  // string is understood too.
+  std::string text = query != nullptr ? query : "";
+  if (query == nullptr) ReadRequestBody(io, headerNames, headerValues, text);
+  DiagLog(0x04, "ShutdownPage::Post %s.\n", text.c_str());
+  QueryStringMap pairs(text.c_str());
   if (std::atoi(pairs.Value("provcon").c_str()) > 0) MonitorServer::Instance().OnProvConShutdownBroadcast();
   SignalShutdown();
   StandardResponse(io, "200 OK", "", 0);

@@ -97,6 +97,12 @@ TEST_F(FrameworkPages, ShutdownStopsTheProvider) {
   testing_support::Exchange(second.Port(), "POST /shutdown?provcon=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
   EXPECT_TRUE(second.WaitForExit(20000, &code));
   EXPECT_NE(second.Log().find("Sending OnProvConShutdown to page /index"), std::string::npos);
+
+  ProviderProcess third(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
+  ASSERT_TRUE(third.Started());
+  testing_support::Exchange(third.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 9\r\n\r\nprovcon=2");
+  EXPECT_TRUE(third.WaitForExit(20000, &code));
+  EXPECT_NE(third.Log().find("Sending OnProvConShutdown to page /lvl1inventory"), std::string::npos);
 }
 
 }  // namespace

@@ -80,6 +80,9 @@ class TestPage : public MonitorPage {
     return 200;
   }
   void OnShutdown() override { journal_.Add(std::string("shutdown ") + Path()); }
+  void TimeToMonitor(unsigned count, const char* const* names) override {
+    for (unsigned i = 0; i < count; ++i) journal_.Add(std::string("monitor ") + names[i]);
+  }
   void Cleanup() override { journal_.Add(std::string("cleanup ") + Path()); }
 
   std::uint32_t idleTimeout_ = 0;
@@ -295,6 +298,28 @@ TEST_F(ServerLoop, FirstRunDefersInitializationUntilTheCollectorAsked) {
   EXPECT_EQ(entries[0], "init /app");
   EXPECT_EQ(entries[1], "init /index");
   EXPECT_NE(Log().find("Late initialization not done; Timeout changed to 10000 seconds"), std::string::npos);
+}
+
+TEST_F(ServerLoop, InternalTimersFallDueFromTheLoopWhileIdle) {
+  ServerOptions options;
+  options.idleTimeout = 90;
+  Make(options);
+  TestPage* page = Add("/timed", true);
+  page->AddMonitoredItem("tick", "", 1, true, false);
+  Start();
+  ASSERT_NE(WaitForPort(), 0);
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
+  auto ticks = [this] {
+    std::size_t n = 0;
+    for (const auto& e : journal_.Entries()) n += e == "monitor tick";
+    return n;
+  };
+  while (ticks() < 3 && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(20);
+  Stop();
+  EXPECT_GE(ticks(), 3u);
+  // The wait is the earliest due timer, not the 90-second idle time-out.
+  EXPECT_NE(Log().find("select() timeout 1\n"), std::string::npos);
+  EXPECT_EQ(server_->Counters().timerserviced, ticks());
 }
 
 TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
