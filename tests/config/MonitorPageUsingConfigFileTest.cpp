@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
+
+#include "HttpClient.h"
 
 namespace {
 
@@ -135,6 +138,41 @@ TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
             "<section name=\"identity\"><key name=\"modified\" value=\"1\"/></section>"
             "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
             "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"45\"/></section></section>");
+}
+
+TEST_F(MonitoringParameters, OverARealSocket) {
+  // The page on a running server: GET on a session thread, POST on the loop.
+  ServerOptions options;
+  options.skipStdioPhase = true;
+  options.portGiven = true;
+  options.idleTimeout = 0;
+  server_->DeletePages();
+  server_.reset(new MonitorServer(options));
+  server_->SetModuleDirectory(dir_.Path() + "/");
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  MonitorServer::Streams streams;
+  streams.input = in;
+  streams.output = out;
+  streams.error = nullptr;
+  server_->SetStreams(streams);
+  page_ = new Monitored;
+  page_->Register();
+  std::thread runner([this] { server_->Run(); });
+  for (int i = 0; i < 2000 && server_->Port() == 0; ++i) platform::SleepMilliseconds(5);
+  std::uint16_t port = server_->Port();
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(testing_support::Exchange(port, "POST /monitored HTTP/1.1\r\nContent-Length: 36\r\n\r\n"
+                                            "EnableMonitoring=1&PollingInterval=5"),
+            "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+  std::string reply = testing_support::Get(port, "/monitored?timerstatus=1");
+  EXPECT_NE(reply.find("<TIMER ID=\"DefaultMonitorTag\" interval=\"5\""), std::string::npos) << reply;
+  EXPECT_NE(testing_support::Get(port, "/monitored").find("<PollingInterval>5</PollingInterval>"), std::string::npos);
+  server_->Signal(MonitorServer::kSignalShutdown);
+  runner.join();
+  EXPECT_NE(ReadFile("DefaultConfigFile").find("<key name=\"PollingInterval\" value=\"5\"/>"), std::string::npos);
+  std::fclose(in);
+  std::fclose(out);
 }
 
 }  // namespace
