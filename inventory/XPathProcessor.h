@@ -11,8 +11,12 @@
 // it is then. While it runs, the base node is borrowed into a synthetic
 // element named "root" (so "/" plus the root element's name selects the
 // root element); afterwards the base node is linked to its parent and
-// siblings as before, whatever happened. Document-order numbers are left
-// in the user-data slots of the nodes. No exception leaves the processor: a
+// siblings as before, whatever happened. The synthetic element is never
+// part of a result ("/" and "/inv/.." give no entries, though name(/inv/..)
+// is "root"). When an evaluation needs document order (sorting, a string
+// value of an unsorted set) it numbers the nodes in pre-order in their
+// user-data slots, the synthetic element 1, and leaves the numbers there.
+// No exception leaves the processor: a
 // failed computation yields the invalid value ("false", 0, 0.0, false, an
 // empty node set) and GetErrorKind() says why. Computations of all
 // processors take turns, so requests on several threads cannot tangle one
