@@ -204,6 +204,7 @@ class xpath_processor : public xpath_stream {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> counters_;
   std::vector<TiXmlNode*> backHalf_;
   PointerSet visited_;
+  std::vector<TiXmlNode*> ContextParents(const NodeSet& in);
   PointerSet parents_;
   PointerSet contextNodes_;
   std::string scratchA_;

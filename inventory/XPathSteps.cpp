@@ -264,12 +264,12 @@ void xpath_processor::AncestorAxis(const Instruction& step, const NodeSet& in, N
   out.SetFlat(false);
 }
 
-// Per parent, the first context child (following) or the last one
-// (preceding) sees every sibling the others see, so each parent's children
-// are walked once.
-void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool following) {
+// Notes the context elements and returns their parents, each once, in the
+// order of the context.
+std::vector<TiXmlNode*> xpath_processor::ContextParents(const NodeSet& in) {
   contextNodes_.Clear();
   parents_.Clear();
+  std::vector<TiXmlNode*> parents;
   for (unsigned e = 0; e < in.Count(); ++e) {
     if (IsElementEntry(in.At(e))) contextNodes_.Insert(in.At(e).item);
   }
@@ -277,7 +277,16 @@ void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, No
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
-    if (parent == nullptr || !parents_.Insert(parent)) continue;
+    if (parent != nullptr && parents_.Insert(parent)) parents.push_back(parent);
+  }
+  return parents;
+}
+
+// Per parent, the first context child (following) or the last one
+// (preceding) sees every sibling the others see, so each parent's children
+// are walked once.
+void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool following) {
+  for (TiXmlNode* parent : ContextParents(in)) {
     bool passed = false;
     if (following) {
       for (TiXmlNode* s = parent->FirstChild(); s != nullptr; s = s->NextSibling()) {
@@ -325,16 +334,7 @@ void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSe
 // Preceding sibling elements that match, each with its matching children
 // (one level); ancestors are not visited.
 void xpath_processor::PrecedingAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
-  contextNodes_.Clear();
-  parents_.Clear();
-  for (unsigned e = 0; e < in.Count(); ++e) {
-    if (IsElementEntry(in.At(e))) contextNodes_.Insert(in.At(e).item);
-  }
-  for (unsigned e = 0; e < in.Count(); ++e) {
-    const NodeSet::Entry& entry = in.At(e);
-    if (!IsElementEntry(entry)) continue;
-    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
-    if (parent == nullptr || !parents_.Insert(parent)) continue;
+  for (TiXmlNode* parent : ContextParents(in)) {
     bool passed = false;
     for (TiXmlNode* s = parent->LastChild(); s != nullptr; s = s->PreviousSibling()) {
       if (!passed) {

@@ -1,6 +1,7 @@
 // The server's master configuration cache during page sweeps.
 #include "server/MonitorServer.h"
 
+#include "ProcessLog.h"
 #include "TestSupport.h"
 #include "config/ConfigurationFile.h"
 #include "config/MasterConfig.h"
@@ -19,23 +20,7 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-// The process log of this test binary: one file, everything on.
-const std::string& LogFile() {
-  static testing_support::TempDir* dir = new testing_support::TempDir;
-  static std::string name = [] {
-    std::string file = dir->File("config.log");
-    g_diagLogMask = 0xffff;
-    OpenDiagLog(file.c_str(), 0x7fffffff);
-    return file;
-  }();
-  return name;
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
-  return count;
-}
+using testing_support::CountOf;
 
 const char kLoading[] = "Loading MasterConfig Cache\n";
 const char kReturning[] = "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n";
@@ -90,7 +75,7 @@ class MasterPage : public MonitorPage {
 class MasterConfigCache : public ::testing::Test {
  protected:
   void SetUp() override {
-    logStart_ = ReadFile(LogFile()).size();
+    logStart_ = testing_support::ProcessLogSize();
     server_.reset(new MonitorServer(ServerOptions()));
     server_->SetModuleDirectory(dir_.Path() + "/");
     WriteFile(dir_.File(kMasterConfigFileName), Master(60));
@@ -104,7 +89,7 @@ class MasterConfigCache : public ::testing::Test {
     EXPECT_EQ(page->Register(), 0);
     return page;
   }
-  std::string Log() { return ReadFile(LogFile()).substr(logStart_); }
+  std::string Log() { return testing_support::ProcessLogSince(logStart_); }
 
   TempDir dir_;
   std::unique_ptr<MonitorServer> server_;
@@ -116,11 +101,11 @@ TEST_F(MasterConfigCache, OneSweepLoadsTheFileOnceForAllReaders) {
   MasterPage* b = Add("/b");
   server_->Reconfig();
   std::string log = Log();
-  EXPECT_EQ(Count(log, kLoading), 1u);
-  EXPECT_EQ(Count(log, kReturning), 2u);
-  EXPECT_EQ(Count(log, kShared), 2u);
-  EXPECT_EQ(Count(log, kNotShared), 0u);
-  EXPECT_EQ(Count(log, kReleasing), 1u);
+  EXPECT_EQ(CountOf(log, kLoading), 1u);
+  EXPECT_EQ(CountOf(log, kReturning), 2u);
+  EXPECT_EQ(CountOf(log, kShared), 2u);
+  EXPECT_EQ(CountOf(log, kNotShared), 0u);
+  EXPECT_EQ(CountOf(log, kReleasing), 1u);
   EXPECT_GT(log.rfind(kReleasing), log.rfind(kReturning));  // released at the end of the sweep
   EXPECT_EQ(a->intervals, std::vector<std::uint32_t>{60});
   EXPECT_EQ(b->intervals, std::vector<std::uint32_t>{60});
@@ -131,18 +116,18 @@ TEST_F(MasterConfigCache, OneSweepLoadsTheFileOnceForAllReaders) {
   a->Visit();
   b->Visit();
   log = Log();
-  EXPECT_EQ(Count(log, kLoading), 0u);
-  EXPECT_EQ(Count(log, kNoCopy), 2u);
-  EXPECT_EQ(Count(log, kNotShared), 2u);
-  EXPECT_EQ(Count(log, "MonitorPage::LoadMasterConfig called\n"), 2u);
+  EXPECT_EQ(CountOf(log, kLoading), 0u);
+  EXPECT_EQ(CountOf(log, kNoCopy), 2u);
+  EXPECT_EQ(CountOf(log, kNotShared), 2u);
+  EXPECT_EQ(CountOf(log, "MonitorPage::LoadMasterConfig called\n"), 2u);
 
   // So does the late initialization's sweep.
   logStart_ += log.size();
   EXPECT_EQ(server_->LateProviderInitialization(), 0);
   log = Log();
-  EXPECT_EQ(Count(log, kLoading), 1u);
-  EXPECT_EQ(Count(log, kReturning), 2u);
-  EXPECT_EQ(Count(log, kReleasing), 1u);
+  EXPECT_EQ(CountOf(log, kLoading), 1u);
+  EXPECT_EQ(CountOf(log, kReturning), 2u);
+  EXPECT_EQ(CountOf(log, kReleasing), 1u);
   EXPECT_EQ(a->intervals.size(), 3u);
 }
 
@@ -152,12 +137,12 @@ TEST_F(MasterConfigCache, AnUpdateInTheSweepDropsTheCacheAndLaterPagesReadItAnew
   MasterPage* c = Add("/c");
   server_->Reconfig();
   std::string log = Log();
-  EXPECT_EQ(Count(log, kLoading), 2u);
-  EXPECT_EQ(Count(log, kForUpdate), 1u);
-  EXPECT_EQ(Count(log, kReturning), 2u);
-  EXPECT_EQ(Count(log, kNotShared), 1u);
+  EXPECT_EQ(CountOf(log, kLoading), 2u);
+  EXPECT_EQ(CountOf(log, kForUpdate), 1u);
+  EXPECT_EQ(CountOf(log, kReturning), 2u);
+  EXPECT_EQ(CountOf(log, kNotShared), 1u);
   // Released by the update, and again at the end of the sweep.
-  EXPECT_EQ(Count(log, kReleasing), 2u);
+  EXPECT_EQ(CountOf(log, kReleasing), 2u);
   EXPECT_TRUE(b->written);
   EXPECT_EQ(a->intervals, std::vector<std::uint32_t>{60});
   EXPECT_EQ(b->intervals, std::vector<std::uint32_t>{60});
@@ -182,12 +167,12 @@ TEST_F(MasterConfigCache, BypassingTheCacheAndKeepingAViewPastTheSweep) {
 
   // With the bypass flag a read in a sweep goes to the file.
   server_->SetMasterConfigSharing(true);
-  logStart_ = ReadFile(LogFile()).size();
+  logStart_ = testing_support::ProcessLogSize();
   std::unique_ptr<ConfigurationFile> fresh(a->LoadMasterConfig(false, true));
   ASSERT_NE(fresh, nullptr);
   EXPECT_FALSE(fresh->IsShared());
-  EXPECT_EQ(Count(Log(), kLoading), 0u);
-  EXPECT_EQ(Count(Log(), kNotShared), 1u);
+  EXPECT_EQ(CountOf(Log(), kLoading), 0u);
+  EXPECT_EQ(CountOf(Log(), kNotShared), 1u);
   server_->SetMasterConfigSharing(false);
 
   // No master file: the read gives an empty configuration, and no class.

@@ -3,19 +3,15 @@
 // written after it began, with the capture bits switched on meanwhile.
 #pragma once
 
-#include "TestSupport.h"
-
-#include "process/DiagLog.h"
+#include "ProcessLog.h"
 
 #include <string>
 
 class CaptureTestLog {
  public:
   CaptureTestLog() : savedMask_(g_diagLogMask) {
-    static testing_support::TempDir dir;
-    DiagnosticLog& log = ProcessDiagLog();
-    if (!log.IsOpen()) OpenDiagLog(dir.File("diag.log").c_str(), 1u << 30);
-    g_diagLogMask |= 0x60;
+    testing_support::ProcessLogFile();
+    g_diagLogMask = savedMask_ | 0x60;
     start_ = Contents().size();
   }
   ~CaptureTestLog() { g_diagLogMask = savedMask_; }

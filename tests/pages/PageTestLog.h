@@ -2,35 +2,17 @@
 // a request channel that keeps what a handler writes.
 #pragma once
 
-#include "TestSupport.h"
-#include "process/DiagLog.h"
+#include "ProcessLog.h"
 #include "server/IOChannel.h"
 
 #include <string>
 
 namespace page_tests {
 
-inline const std::string& LogFile() {
-  static std::string name = [] {
-    if (!ProcessDiagLog().IsOpen() || !ProcessDiagLog().WritesToFile()) {
-      // Removed at exit; the open log file is not disturbed by that.
-      static testing_support::TempDir dir;
-      OpenDiagLog(dir.File("pages.log").c_str(), 0x7fffffff);
-    }
-    return ProcessDiagLog().FileName();
-  }();
-  g_diagLogMask = 0xffff;
-  return name;
-}
-
-inline std::size_t LogSize() { return testing_support::ReadFile(LogFile()).size(); }
-inline std::string LogSince(std::size_t offset) { return testing_support::ReadFile(LogFile()).substr(offset); }
-
-inline std::size_t CountOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-  return count;
-}
+inline const std::string& LogFile() { return testing_support::ProcessLogFile(); }
+inline std::size_t LogSize() { return testing_support::ProcessLogSize(); }
+inline std::string LogSince(std::size_t offset) { return testing_support::ProcessLogSince(offset); }
+using testing_support::CountOf;
 
 class CaptureChannel : public IOBase {
  public:

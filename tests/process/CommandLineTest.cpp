@@ -123,7 +123,7 @@ TEST(CommandLine, UsageAndVersionAnswers) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
   EXPECT_EQ(Parse({"-v7"}).result.standardOutput, text);
   // Options before -v still apply; -v ends the scan.
-  EXPECT_FALSE(Parse({"-c", "-v1", "-h"}).result.standardOutput.empty());
+  EXPECT_EQ(Parse({"-c", "-v1", "-h"}).result.standardOutput, "186679297\n");
 }
 
 TEST(CommandLine, UsageTextIsExact) {

@@ -1,6 +1,7 @@
 // The provider binary as a user starts it: options, standard input, one-shot
 // mode, the ready signal and the single-instance guard.
 #include "HttpClient.h"
+#include "ProviderProcess.h"
 #include "TestSupport.h"
 #include "platform/ChildProcess.h"
 #include "platform/Process.h"
@@ -17,17 +18,9 @@ using testing_support::ProviderBinary;
 using testing_support::ReadFile;
 using testing_support::RunProgram;
 using testing_support::TempDir;
+using testing_support::WaitForText;
 
 using Env = std::vector<std::pair<std::string, std::string>>;
-
-bool WaitForText(const std::string& file, const std::string& text, unsigned ms = 20000) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
-  while (platform::MonotonicMilliseconds() < deadline) {
-    if (ReadFile(file).find(text) != std::string::npos) return true;
-    platform::SleepMilliseconds(20);
-  }
-  return false;
-}
 
 // A provider running in the background; killed when the test ends.
 std::unique_ptr<platform::ChildProcess> Background(const std::vector<std::string>& args, const Env& env) {

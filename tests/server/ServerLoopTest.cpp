@@ -1,6 +1,7 @@
 #include "server/MonitorServer.h"
 
 #include "HttpClient.h"
+#include "ProcessLog.h"
 #include "TestSupport.h"
 #include "pages/MonitorPage.h"
 #include "platform/Process.h"
@@ -20,20 +21,8 @@ namespace {
 using testing_support::Exchange;
 using testing_support::Get;
 
-// The process log of this test binary goes to one file, everything on.
-const std::string& LogFile() {
-  static testing_support::TempDir* dir = new testing_support::TempDir;
-  static std::string name = [] {
-    std::string file = dir->File("server.log");
-    g_diagLogMask = 0xffff;
-    OpenDiagLog(file.c_str(), 0x7fffffff);
-    return file;
-  }();
-  return name;
-}
-
-std::string LogSince(std::size_t offset) { return testing_support::ReadFile(LogFile()).substr(offset); }
-std::size_t LogSize() { return testing_support::ReadFile(LogFile()).size(); }
+using testing_support::ProcessLogSince;
+using testing_support::ProcessLogSize;
 
 struct Journal {
   std::mutex lock;
@@ -98,7 +87,7 @@ class TestPage : public MonitorPage {
 
 class ServerLoop : public ::testing::Test {
  protected:
-  void SetUp() override { logStart_ = (LogFile(), LogSize()); }
+  void SetUp() override { logStart_ = ProcessLogSize(); }
   void TearDown() override {
     Stop();
     if (server_) server_->DeletePages();
@@ -149,7 +138,7 @@ class ServerLoop : public ::testing::Test {
       runner_.join();
     }
   }
-  std::string Log() { return LogSince(logStart_); }
+  std::string Log() { return ProcessLogSince(logStart_); }
 
   Journal journal_;
   std::unique_ptr<MonitorServer> server_;
