@@ -6,7 +6,11 @@ PORT       ?= 8080
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan run test test-normal test-asan clean bench
+TSAN_BUILD ?= build-tsan
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build build-asan run test test-normal test-asan test-tsan \
+  fuzz load bench test-windows clean
 
 all: build
 
@@ -37,6 +41,26 @@ test-normal: build
 test-asan: build-asan
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# The concurrency tests under ThreadSanitizer.
+test-tsan: deps
+	scripts/test-tsan.sh $(TSAN_BUILD)
+
+# Every libFuzzer target for FUZZ_SECONDS seconds each.
+fuzz:
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# 100000 requests at 64 connections and the misbehaving clients.
+load: deps build
+	scripts/load-test.sh $(BUILD)
+
+# The provider side by side with nginx, ab and xmllint.
+bench:
+	bench/run.sh
+
+# Cross-compiled Windows build, its suite under wine64.
+test-windows:
+	scripts/test-windows.sh
 
 test: deps
 	$(MAKE) test-normal
