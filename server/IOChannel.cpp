@@ -1,5 +1,8 @@
 #include "server/IOChannel.h"
 
+#include "platform/Time.h"
+
+#include <algorithm>
 #include <cstring>
 
 IOSocket::~IOSocket() { CloseSocket(); }
@@ -20,8 +23,29 @@ long IOSocket::Write(const char* bytes, std::size_t length) {
   return sent;
 }
 
+void IOSocket::SetReadLimits(unsigned totalMs, unsigned idleMs) {
+  deadline_ = totalMs != 0 ? platform::MonotonicMilliseconds() + totalMs : 0;
+  idleMs_ = idleMs;
+  timedOut_ = false;
+}
+
+bool IOSocket::WaitForData() {
+  if (deadline_ == 0 && idleMs_ == 0) return true;
+  if (timedOut_) return false;
+  std::uint64_t wait = idleMs_ != 0 ? idleMs_ : UINT32_MAX;
+  if (deadline_ != 0) {
+    std::uint64_t now = platform::MonotonicMilliseconds();
+    wait = now >= deadline_ ? 0 : std::min<std::uint64_t>(wait, deadline_ - now);
+  }
+  // Readable also covers the peer's close and errors; the read reports those.
+  if (wait != 0 && platform::WaitReadable(socket_, static_cast<unsigned>(wait)) != 0) return true;
+  timedOut_ = true;
+  return false;
+}
+
 long IOSocket::Read(char* buffer, long length) {
   if (length < 1) return -1;
+  if (!WaitForData()) return -1;
   return platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
 }
 
@@ -31,6 +55,7 @@ long IOSocket::ReadLine(char* buffer, long size) {
   // line leaves the socket (a session thread reads the body on its own).
   long stored = 0;
   while (stored < size - 1) {
+    if (!WaitForData()) return -1;
     long peeked = platform::Peek(socket_, buffer + stored, static_cast<std::size_t>(size - 1 - stored));
     if (peeked <= 0) return peeked;
     const void* lineFeed = std::memchr(buffer + stored, '\n', static_cast<std::size_t>(peeked));

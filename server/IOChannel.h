@@ -53,14 +53,24 @@ class IOSocket : public IOBase {
   long ReadLine(char* buffer, long size) override;
 
   void CloseSocket();
+  // Reads give up (-1) when totalMs have passed since this call, or when no
+  // byte arrives for idleMs; 0 leaves that limit off. A peer that stalls
+  // must not hold the thread reading from it.
+  void SetReadLimits(unsigned totalMs, unsigned idleMs);
+  bool TimedOut() const { return timedOut_; }
   // Another object takes the socket over; this channel will not close it.
   void SetOwnsSocket(bool owns) { ownsSocket_ = owns; }
   platform::SocketHandle Socket() const { return socket_; }
 
  private:
+  bool WaitForData();
+
   platform::SocketHandle socket_;
   char peerName_[64] = "";
   bool ownsSocket_ = true;
+  std::uint64_t deadline_ = 0;  // monotonic milliseconds, 0 none
+  unsigned idleMs_ = 0;
+  bool timedOut_ = false;
 };
 
 class IOStdio : public IOBase {

@@ -309,8 +309,10 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
 void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
   DiagLog(0x40, "MonitorServer::AcceptConnection\n");
   IOSocket io(socket);
+  io.SetReadLimits(kRequestHeadTimeoutMs, 0);
   URLParse request;
   if (request.ReadRequest(io) != URLParse::kRequestRead) {
+    if (io.TimedOut()) DiagLog(0x20, "Accept connection timed out reading the request from %s\n", io.Name());
     DiagLog(0x20, "Accept connection failed to parse URI\n");
     return;
   }
@@ -370,6 +372,7 @@ void MonitorServer::Session(SessionRecord* record) {
   DiagLog(0x40, "MonitorServer::Session\n");
   {
     IOSocket io(record->socket);
+    io.SetReadLimits(0, kSessionReadIdleMs);
     DiagLog(0x20, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));
     ProcessRequests(io, record->request);

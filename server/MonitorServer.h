@@ -39,6 +39,13 @@ class MonitorServer {
   // Results of InternalSelect.
   enum SelectResult { kAccept = 0, kTimeout = 1, kReconfig = 2, kShutdown = 3, kFailure = 4, kInterrupt = 5,
                       kShutdownSuggested = 6 };
+  // The main thread reads every request line and header block: a client has
+  // this long in all to send them (and a body handled there), so one that
+  // stalls holds the other clients back no longer.
+  static constexpr unsigned kRequestHeadTimeoutMs = 5000;
+  // A session thread gives a connection up after this long without a byte,
+  // so a stalled client cannot hold a shutdown waiting for its session.
+  static constexpr unsigned kSessionReadIdleMs = 30000;
 
   // Standard streams the serving phases use and close afterwards.
   struct Streams {

@@ -1,0 +1,139 @@
+// Clients that stall, cut their requests short or send too much, against the
+// running provider: each is dealt with on its own and the others are served.
+#include "FakeCollector.h"
+#include "HttpClient.h"
+#include "ProviderProcess.h"
+#include "TestSupport.h"
+
+#include "platform/Socket.h"
+#include "platform/Time.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+using testing_support::Environment;
+using testing_support::Exchange;
+using testing_support::FakeCollector;
+using testing_support::Get;
+using testing_support::ProviderProcess;
+using testing_support::TempDir;
+
+platform::SocketHandle Connect(std::uint16_t port) {
+  platform::SocketHandle socket = platform::CreateTcpSocket();
+  if (!platform::ConnectLoopback(socket, port, 5000)) {
+    platform::CloseSocket(socket);
+    return platform::kInvalidSocket;
+  }
+  return socket;
+}
+
+void SendText(platform::SocketHandle socket, const std::string& text) {
+  platform::Send(socket, text.data(), text.size());
+}
+
+// True when the server closed the connection within the time; what it sent
+// before that lands in reply.
+bool ClosedByServer(platform::SocketHandle socket, unsigned timeoutMs, std::string* reply) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
+  char buffer[4096];
+  for (;;) {
+    std::uint64_t now = platform::MonotonicMilliseconds();
+    if (now >= deadline) return false;
+    if (platform::WaitReadable(socket, static_cast<unsigned>(deadline - now)) <= 0) return false;
+    long n = platform::Receive(socket, buffer, sizeof buffer);
+    if (n <= 0) return true;
+    reply->append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+class BadClients : public ::testing::Test {
+ protected:
+  Environment Env() {
+    return {{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
+            {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port())},
+            {"INVENTORY_PROVIDER_REGISTRY", dir_.File("none.reg")}};
+  }
+  TempDir dir_;
+  FakeCollector collector_;
+};
+
+TEST_F(BadClients, StalledClientsLetTheMainThreadGoAfterTheirTimeOut) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x423"}, Env());
+  ASSERT_TRUE(provider.Started()) << provider.Log();
+  std::uint16_t port = provider.Port();
+
+  // One connects and says nothing; one announces a 2 GiB body to a page
+  // served on the main thread and sends a few bytes of it.
+  platform::SocketHandle silent = Connect(port);
+  ASSERT_NE(silent, platform::kInvalidSocket);
+  platform::SocketHandle shortBody = Connect(port);
+  ASSERT_NE(shortBody, platform::kInvalidSocket);
+  SendText(shortBody, "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: 2147483648\r\n\r\n<alarms>");
+
+  std::uint64_t before = platform::MonotonicMilliseconds();
+  std::string status = Get(port, "/status");
+  std::uint64_t waited = platform::MonotonicMilliseconds() - before;
+  EXPECT_EQ(status.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << status;
+  // Served only once both time-outs, one after the other, let the main
+  // thread go.
+  EXPECT_GE(waited + 500, 2 * 5000u);
+
+  std::string reply;
+  EXPECT_TRUE(ClosedByServer(silent, 20000, &reply));
+  EXPECT_EQ(reply, "");
+  EXPECT_TRUE(ClosedByServer(shortBody, 20000, &reply));
+  EXPECT_TRUE(testing_support::WaitForText(provider.LogFile(), "timed out reading the request")) << provider.Log();
+  platform::CloseSocket(silent);
+  platform::CloseSocket(shortBody);
+}
+
+TEST_F(BadClients, MalformedOversizedAndAbandonedRequestsLeaveTheProviderServing) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x423"}, Env());
+  ASSERT_TRUE(provider.Started()) << provider.Log();
+  std::uint16_t port = provider.Port();
+
+  // Half a request line, then gone.
+  platform::SocketHandle half = Connect(port);
+  SendText(half, "GET /sta");
+  platform::CloseSocket(half);
+
+  // More headers than a request may have: closed without a reply.
+  std::string many = "GET /status HTTP/1.1\r\n";
+  for (int i = 0; i < 20; ++i) many += "X-Header-" + std::to_string(i) + ": value\r\n";
+  EXPECT_EQ(Exchange(port, many + "\r\n"), "");
+
+  // A 1 MB request line: the server stops reading long before its end.
+  {
+    platform::SocketHandle huge = Connect(port);
+    std::string line = "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n\r\n";
+    std::thread sender([&] { SendText(huge, line); });
+    std::string reply;
+    EXPECT_TRUE(ClosedByServer(huge, 20000, &reply));
+    EXPECT_EQ(reply.find("200 OK"), std::string::npos);
+    platform::ShutdownSocket(huge);
+    sender.join();
+    platform::CloseSocket(huge);
+  }
+
+  // Clients that leave before reading their replies, on the main thread
+  // (index) and on session threads (status).
+  for (int i = 0; i < 40; ++i) {
+    platform::SocketHandle gone = Connect(port);
+    SendText(gone, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
+    platform::SetZeroLinger(gone);
+    platform::CloseSocket(gone);
+  }
+
+  for (const char* target : {"/status", "/index", "/heartbeat"}) {
+    std::string reply = Get(port, target);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << target << ": " << reply;
+  }
+  int code = 0;
+  EXPECT_FALSE(provider.WaitForExit(0, &code)) << "provider ended with " << code;
+}
+
+}  // namespace
