@@ -3,6 +3,7 @@
 #include "config/CIRegKey.h"
 #include "config/MonitorMetadata.h"
 #include "inventory/CommandLineSplit.h"
+#include "inventory/InventoryFile.h"
 #include "inventory/InventoryNodeText.h"
 #include "inventory/XPathProcessor.h"
 #include "platform/ChildProcess.h"
@@ -71,7 +72,7 @@ std::string Cinventory::FindInventoryFile() {
 void Cinventory::LoadOnDemand() {
   if (documentLoaded) return;
   std::string name = FindInventoryFile();
-  if (!name.empty() && document.LoadFile(name.c_str())) documentLoaded = true;
+  if (!name.empty() && LoadInventoryFile(document, name)) documentLoaded = true;
 }
 
 std::string Cinventory::EvaluateQuery(const std::string& expression, std::uint32_t start, std::uint32_t number) {
@@ -186,7 +187,7 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      if (document.LoadFile(name.c_str())) {
+      if (LoadInventoryFile(document, name)) {
         answered = true;
         documentLoaded = true;
         DiagLog(bit, "Reconfigured the CVInventory provider with: %s\n", name.c_str());

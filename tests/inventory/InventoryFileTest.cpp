@@ -1,0 +1,60 @@
+#include "inventory/InventoryFile.h"
+#include "inventory/InventoryNodeText.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <string>
+
+namespace {
+
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+std::string Text(const TiXmlDocument& document) {
+  std::string text;
+  AppendNodeText(text, &document, 0);
+  return text;
+}
+
+// The same file through TinyXML's own loader and through ours.
+void ExpectSameLoad(const std::string& path) {
+  TiXmlDocument theirs;
+  TiXmlDocument ours;
+  bool theirsLoaded = theirs.LoadFile(path.c_str());
+  EXPECT_EQ(LoadInventoryFile(ours, path), theirsLoaded) << path;
+  EXPECT_EQ(ours.Error(), theirs.Error()) << path;
+  EXPECT_EQ(ours.ErrorId(), theirs.ErrorId()) << path;
+  EXPECT_STREQ(ours.Value(), theirs.Value()) << path;
+  EXPECT_EQ(Text(ours), Text(theirs)) << path;
+}
+
+TEST(InventoryFile, LoadsWhatTinyXmlLoads) {
+  TempDir dir;
+  WriteFile(dir.File("lf.xml"), "<?xml version=\"1.0\"?>\n<inv a=\"1\">\n  <x>one\ntwo</x><!-- c -->\n</inv>\n");
+  WriteFile(dir.File("crlf.xml"), "<inv>\r\n<x>one\r\ntwo\rthree\r\r\n</x>\r\n<y v=\"a\rb\"/></inv>\r");
+  WriteFile(dir.File("empty.xml"), "");
+  WriteFile(dir.File("broken.xml"), "<inv><x></inv>");
+  WriteFile(dir.File("nul.xml"), std::string("<inv><x/></inv>\0<y>\r\n</y>", 26));
+  for (const char* name : {"lf.xml", "crlf.xml", "empty.xml", "broken.xml", "nul.xml", "missing.xml"})
+    ExpectSameLoad(dir.File(name));
+
+  TiXmlDocument document;
+  ASSERT_TRUE(LoadInventoryFile(document, dir.File("crlf.xml")));
+  EXPECT_EQ(Text(document), "<inv>\n    <x>one two three</x>\n    <y v=\"a&#x0A;b\" />\n</inv>\n");
+}
+
+TEST(InventoryFile, ReplacesTheEarlierTree) {
+  TempDir dir;
+  WriteFile(dir.File("a.xml"), "<a><b/></a>");
+  WriteFile(dir.File("c.xml"), "<c/>");
+  TiXmlDocument document;
+  ASSERT_TRUE(LoadInventoryFile(document, dir.File("a.xml")));
+  ASSERT_TRUE(LoadInventoryFile(document, dir.File("c.xml")));
+  EXPECT_EQ(Text(document), "<c />\n");
+  EXPECT_FALSE(LoadInventoryFile(document, dir.File("broken.xml")));
+  EXPECT_TRUE(document.Error());
+}
+
+}  // namespace
