@@ -70,7 +70,10 @@ class ChildProcess {
   int id_ = -1;
   bool exited_ = false;
   int exitCode_ = 0;
+  // Pipe ends as C runtime descriptors.
   int input_ = -1, output_ = -1, error_ = -1;
+  // The process object, on systems that reach a child through one.
+  [[maybe_unused]] void* process_ = nullptr;
   bool detach_ = false;
   StartFailure failure_ = StartFailure::None;
 };

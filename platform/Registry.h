@@ -31,4 +31,12 @@ class RegistryKey {
   void* handle_ = nullptr;
 };
 
+// Set-up (tests, installation): applies a registry export file (.reg) to the
+// registry, so that RegistryKey finds what the file holds from now on, in
+// every process. Each key the file names is replaced whole by the file's
+// values; a key written "[-KEY]" is removed. Where the registry is itself an
+// export file (INVENTORY_PROVIDER_REGISTRY names it) there is nothing to
+// apply: pointing the variable at the file does the same.
+bool ApplyRegistryFile(const std::string& path);
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // A machine-wide marker that only one process of a given name may hold.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -21,7 +22,7 @@ class SingleInstanceGuard {
   void Release();
 
  private:
-  int handle_ = -1;
+  std::intptr_t handle_ = -1;  // a descriptor or a system handle
 };
 
 }  // namespace platform

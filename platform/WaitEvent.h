@@ -5,6 +5,7 @@
 #include "platform/Socket.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform {
 
@@ -23,7 +24,7 @@ class WaitEvent {
 
  private:
   friend struct WaitAccess;
-  int handle_ = -1;
+  std::intptr_t handle_ = -1;  // a descriptor or a system handle
 };
 
 struct WaitOutcome {

@@ -1,0 +1,128 @@
+#include "platform/Process.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+volatile LONG g_systemShutdownPending = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD controlType) {
+  if (controlType == CTRL_SHUTDOWN_EVENT) InterlockedExchange(&g_systemShutdownPending, 1);
+  // Not handled: the default handling ends the process.
+  return FALSE;
+}
+}  // namespace
+
+std::string ModuleFilePath() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    if (buffer.size() >= 32768) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(GetCurrentThreadId()); }
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(GetCurrentProcessId()); }
+
+std::string EnvironmentValue(const char* name, const char* fallback) {
+  // The process environment block, not the C runtime's copy: children
+  // started through CreateProcess see the same.
+  std::vector<char> buffer(256);
+  for (;;) {
+    DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return fallback ? fallback : "";
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0') return false;
+  // Both copies, so that getenv and children agree.
+  std::string entry = std::string(name) + "=" + (value ? value : "");
+  _putenv(entry.c_str());
+  return SetEnvironmentVariableA(name, value) != 0;
+}
+
+void WatchSystemShutdown() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+bool SystemShutdownPending() { return g_systemShutdownPending != 0; }
+
+void UseSystemLocaleIfClassic() {
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  if (current != nullptr && std::strcmp(current, "C") == 0) std::setlocale(LC_ALL, ".ACP");
+}
+
+void SetBinaryStandardStreams() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
+}
+
+bool StartSocketLibrary() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(1, 1), &data) == 0;
+}
+
+void StopSocketLibrary() { WSACleanup(); }
+
+void DetachStandardStream(std::FILE* stream, bool forWriting) {
+  if (stream == nullptr) return;
+  std::freopen("NUL", forWriting ? "w" : "r", stream);
+  // The process's own standard handle goes with it, so that children do not
+  // inherit the old pipe end either.
+  DWORD which = stream == stdin ? STD_INPUT_HANDLE : stream == stdout ? STD_OUTPUT_HANDLE
+                                                                      : STD_ERROR_HANDLE;
+  if (stream == stdin || stream == stdout || stream == stderr)
+    SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))));
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
+bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+std::size_t CountOpenHandles() {
+  DWORD count = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return 0;
+  return count;
+}
+
+std::size_t CountThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  DWORD self = GetCurrentProcessId();
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == self) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+
+}  // namespace platform

@@ -1,0 +1,196 @@
+#include "platform/Socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+thread_local int t_lastError = 0;
+
+bool Track(bool ok) {
+  if (!ok) t_lastError = WSAGetLastError();
+  return ok;
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+bool SetNonBlocking(SOCKET socket, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ioctlsocket(socket, FIONBIO, &mode) == 0;
+}
+
+// Sockets are inheritable by default; a child that held one would keep a
+// connection open after this process closed it.
+void KeepFromChildren(SOCKET socket) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
+int Clamp(std::size_t length) { return length > 0x7fffffff ? 0x7fffffff : static_cast<int>(length); }
+}  // namespace
+
+SocketHandle CreateTcpSocket() {
+  SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET) {
+    // Systems without the flag: the same socket, made private afterwards.
+    socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) {
+      t_lastError = WSAGetLastError();
+      return kInvalidSocket;
+    }
+  }
+  KeepFromChildren(socket);
+  return static_cast<SocketHandle>(socket);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::closesocket(Native(socket));
+}
+
+void ShutdownSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::shutdown(Native(socket), SD_BOTH);
+}
+
+int LastSocketError() { return t_lastError; }
+
+bool SetReuseAddress(SocketHandle socket) {
+  BOOL on = TRUE;
+  return Track(setsockopt(Native(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                          sizeof on) == 0);
+}
+
+bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+  sockaddr_in address = Loopback(port);
+  return Track(::bind(Native(socket), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+}
+
+std::uint16_t BoundPort(SocketHandle socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (!Track(getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0)) return 0;
+  return ntohs(address.sin_port);
+}
+
+bool Listen(SocketHandle socket) { return Track(::listen(Native(socket), SOMAXCONN) == 0); }
+
+AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
+  SOCKET listener = Native(listenSocket);
+  // Never blocks: the listen socket is non-blocking once an event is
+  // associated with it, and made so here otherwise (which then fails
+  // harmlessly).
+  SetNonBlocking(listener, true);
+  for (;;) {
+    SOCKET socket = ::accept(listener, nullptr, nullptr);
+    if (socket != INVALID_SOCKET) {
+      // The new socket inherits the listen socket's event association and
+      // non-blocking mode: clear both.
+      WSAEventSelect(socket, nullptr, 0);
+      SetNonBlocking(socket, false);
+      KeepFromChildren(socket);
+      *accepted = static_cast<SocketHandle>(socket);
+      return AcceptResult::Accepted;
+    }
+    int error = WSAGetLastError();
+    t_lastError = error;
+    if (error == WSAEINTR || error == WSAECONNRESET) continue;
+    return error == WSAEWOULDBLOCK ? AcceptResult::WouldBlock : AcceptResult::Failed;
+  }
+}
+
+bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  if (!Track(getpeername(Native(socket), reinterpret_cast<sockaddr*>(&peer), &length) == 0)) return false;
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  if (address != nullptr) *address = text;
+  if (port != nullptr) *port = ntohs(peer.sin_port);
+  return true;
+}
+
+long Send(SocketHandle socket, const void* data, std::size_t length) {
+  int n = ::send(Native(socket), static_cast<const char*>(data), Clamp(length), 0);
+  if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
+  return n;
+}
+
+long Receive(SocketHandle socket, void* buffer, std::size_t length) {
+  int n = ::recv(Native(socket), static_cast<char*>(buffer), Clamp(length), 0);
+  if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
+  return n;
+}
+
+long Peek(SocketHandle socket, void* buffer, std::size_t length) {
+  int n = ::recv(Native(socket), static_cast<char*>(buffer), Clamp(length), MSG_PEEK);
+  if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
+  return n;
+}
+
+bool SetZeroLinger(SocketHandle socket) {
+  linger value{};
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  return Track(setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
+                          sizeof value) == 0);
+}
+
+bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs) {
+  SOCKET s = Native(socket);
+  sockaddr_in address = Loopback(port);
+  SetNonBlocking(s, true);
+  bool connected = false;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    connected = true;
+  } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+    limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    int r = select(0, nullptr, &writable, &failed, &limit);
+    if (r > 0 && FD_ISSET(s, &writable)) {
+      connected = true;
+    } else if (r > 0) {
+      int error = 0;
+      int length = sizeof error;
+      getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+      t_lastError = error != 0 ? error : WSAECONNREFUSED;
+    } else {
+      t_lastError = r == 0 ? WSAETIMEDOUT : WSAGetLastError();
+    }
+  } else {
+    t_lastError = WSAGetLastError();
+  }
+  SetNonBlocking(s, false);
+  return connected;
+}
+
+int WaitReadable(SocketHandle socket, unsigned timeoutMs) {
+  SOCKET s = Native(socket);
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval limit;
+  limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+  limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+  int r = select(0, &readable, nullptr, nullptr, &limit);
+  if (r == SOCKET_ERROR) {
+    t_lastError = WSAGetLastError();
+    return -1;
+  }
+  return r > 0 ? 1 : 0;
+}
+
+}  // namespace platform
