@@ -30,8 +30,13 @@ class LockedFile {
   // The whole content, read from the start of the file.
   bool ReadAll(std::string& content);
 
-  // Cuts the file to length 0 and writes data as its whole content from the
-  // start; false unless every byte was written.
+  // Makes data the whole content of the file, as one step: whenever the
+  // process is killed, the path holds either the former or the new content,
+  // never a part. (The new content is written to a file of the same folder,
+  // named after the path plus ".tmp", that then takes the path's place and
+  // the lock; a file that cannot be replaced so, such as a device, is
+  // written in place.) The lock stays held. False unless every byte was
+  // written; the former content is then kept.
   bool ReplaceContent(const char* data, std::size_t length);
 
   // Hands what was written to the storage device; false on a write error
@@ -44,6 +49,7 @@ class LockedFile {
 
  private:
   int handle_ = -1;
+  std::string path_;  // as given to Open
 };
 
 }  // namespace platform
