@@ -3,6 +3,7 @@
 // measurement, the indented layouts and deep copies are checked on the way.
 #include "config/Xml.h"
 #include "support/FuzzCheck.h"
+#include "support/ModelXmlParser.h"
 #include "support/XmlTreeCheck.h"
 
 #include <cstddef>
@@ -27,7 +28,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   XmlNode* document = nullptr;
   std::string error;
   std::size_t position = 0;
-  if (ParseXml(input, &document, &error, &position) != 0) {
+  const int parsed = ParseXml(input, &document, &error, &position);
+
+  // The model searches end tags literally, which is quadratic: short inputs
+  // only.
+  if (size <= 4096) {
+    XmlNode* model = nullptr;
+    std::string modelError;
+    std::size_t modelPosition = 0;
+    const int modelParsed = ModelParseXml(input, &model, &modelError, &modelPosition);
+    FUZZ_CHECK_DETAIL(parsed == modelParsed, "parser " + (parsed == 0 ? std::string("succeeds") : error) +
+                                                 ", model " + (modelParsed == 0 ? std::string("succeeds") : modelError));
+    if (parsed != 0) {
+      FUZZ_CHECK_DETAIL(error == modelError && position == modelPosition,
+                        "parser " + error + " at " + std::to_string(position) + ", model " + modelError + " at " +
+                            std::to_string(modelPosition));
+    } else {
+      std::string why;
+      FUZZ_CHECK_DETAIL(SameXmlTree(document, model, &why), "parser and model: " + why);
+      DeleteNode(model);
+    }
+  }
+
+  if (parsed != 0) {
     FUZZ_CHECK(document == nullptr);
     FUZZ_CHECK(!error.empty());
     FUZZ_CHECK(position <= size);
