@@ -69,14 +69,21 @@ std::string Cinventory::FindInventoryFile() {
   return name.empty() ? name : folder + platform::PreferredSeparator() + name;
 }
 
+bool Cinventory::Load(const std::string& name) {
+  index.Clear();  // it points into the tree the load replaces
+  bool loaded = LoadInventoryFile(document, name);
+  if (loaded) index.Build(document.RootElement());
+  return loaded;
+}
+
 void Cinventory::LoadOnDemand() {
   if (documentLoaded) return;
   std::string name = FindInventoryFile();
-  if (!name.empty() && LoadInventoryFile(document, name)) documentLoaded = true;
+  if (!name.empty() && Load(name)) documentLoaded = true;
 }
 
 std::string Cinventory::EvaluateQuery(const std::string& expression, std::uint32_t start, std::uint32_t number) {
-  XPath::xpath_processor processor(document.RootElement(), expression.c_str());
+  XPath::xpath_processor processor(document.RootElement(), expression.c_str(), &index);
   std::string result;
   if (expression.empty() || expression[0] != '/') {
     result = processor.ComputeString();
@@ -187,7 +194,7 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      if (LoadInventoryFile(document, name)) {
+      if (Load(name)) {
         answered = true;
         documentLoaded = true;
         DiagLog(bit, "Reconfigured the CVInventory provider with: %s\n", name.c_str());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/MonitorPageUsingConfigFile.h"
+#include "inventory/XPathIndex.h"
 
 #include <tinyxml.h>
 
@@ -42,9 +43,12 @@ class Cinventory : public CMonitorPageUsingConfigFile {
   unsigned Handle(IOBase* io, const char* query, Verb verb);
   unsigned StartScan(IOBase* io, const std::string& scan, const std::string& core);
   void LoadOnDemand();
+  // Loads `name` into `document` and indexes it; false when it did not load.
+  bool Load(const std::string& name);
   unsigned Reply(IOBase* io, bool answered, const std::string& result);
 
   TiXmlDocument document;
+  XPath::DocumentIndex index;  // of the document's root element, rebuilt with every load
   std::string replyText;
   const char* const commandQuery = "query";
   const char* const commandReset = "reset";

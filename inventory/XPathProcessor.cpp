@@ -17,8 +17,8 @@ std::mutex& EvaluationLock() {
 }
 }  // namespace
 
-xpath_processor::xpath_processor(TiXmlNode* base, const char* expression)
-    : xpath_stream(expression), base_(base), rootElement_("root") {
+xpath_processor::xpath_processor(TiXmlNode* base, const char* expression, const DocumentIndex* index)
+    : xpath_stream(expression), base_(base), givenIndex_(index), rootElement_("root") {
   result_.Nodes().SetDocumentOrder(&order_);
 }
 
@@ -81,7 +81,12 @@ void xpath_processor::Evaluate(Target target) {
     SyntheticRoot root(base_, rootElement_);
     root_ = root.Element();
     order_.Reset(root_);
-    siblings_.Reset();
+    index_ = givenIndex_ != nullptr && givenIndex_->Usable(base_) ? givenIndex_ : nullptr;
+    if (index_ != nullptr) {
+      root_->SetUserData(reinterpret_cast<void*>(1));
+      order_.MarkNumbered();
+    }
+    siblings_.Reset(index_, root_);
     actions_.clear();
     actions_.reserve(Bytes().size() / 2 + 4);
     decode();
@@ -117,6 +122,7 @@ void xpath_processor::Evaluate(Target target) {
     executionCode_ = ExecutionCode::InternalFailure;
   }
   root_ = nullptr;
+  index_ = nullptr;
   pathContext_ = nullptr;
   ClearContext();
   order_.Reset(nullptr);

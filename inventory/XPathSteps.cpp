@@ -65,6 +65,7 @@ bool xpath_processor::Produce(const Instruction& step, NodeSet& in, NodeSet& out
 // Children of distinct parents are distinct, so nothing repeats; they come
 // in document order when the parents did and none contains another.
 bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan) {
+  if (index_ != nullptr && NumberContext(in)) return IndexedChildAxis(step, in, out, plan);
   const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
   const bool places = plan.positions || plan.constant;
   for (unsigned e = 0; e < in.Count(); ++e) {
@@ -180,6 +181,7 @@ void WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName, con
 bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan,
                                      bool orSelf) {
   in.Sort();
+  if (index_ != nullptr && NumberContext(in)) return IndexedDescendantAxis(step, in, out, plan, orSelf);
   const std::vector<NodeSet::Entry>& context = in.MutableEntries();
   const std::size_t count = context.size();
   const bool places = plan.positions || plan.constant;
@@ -205,6 +207,143 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
     } else {
       WalkBelow<false>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
     }
+  }
+  out.SetOrder(NodeSet::Order::Document);
+  out.SetFlat(false);
+  return plan.constant;
+}
+
+bool xpath_processor::NumberContext(const NodeSet& in) {
+  contextNumbers_.assign(in.Count(), 0);
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const NodeSet::Entry& entry = in.At(e);
+    if (!IsElementEntry(entry)) continue;
+    TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
+    std::uint32_t n = node == root_ ? 1 : index_->NumberOf(node);
+    if (n == 0) return false;
+    contextNumbers_[e] = n;
+  }
+  return true;
+}
+
+namespace {
+
+// A node test over the index's keys.
+class IndexedTest {
+ public:
+  IndexedTest(const DocumentIndex& index, int test, std::string_view name, std::vector<char>& accepted)
+      : keys_(index.Keys()), test_(test) {
+    if (test == test_name) name_ = index.FindName(name);
+    if (test == test_prefix_star) {
+      accepted.assign(index.NameCount(), 0);
+      for (std::uint32_t id = 1; id < index.NameCount(); ++id) accepted[id] = HasPrefix(index.NameText(id), name);
+      accepted_ = accepted.data();
+    }
+  }
+  bool operator()(std::uint32_t n) const {
+    const std::uint32_t key = keys_[n];
+    switch (test_) {
+      case test_name: return key == name_;
+      case test_star: return key < DocumentIndex::kOther;
+      case test_prefix_star: return key < DocumentIndex::kOther && accepted_[key] != 0;
+      case test_node: return true;
+      case test_text: return key == (DocumentIndex::kOther | TiXmlNode::TINYXML_TEXT);
+      case test_comment: return key == (DocumentIndex::kOther | TiXmlNode::TINYXML_COMMENT);
+      default: return false;
+    }
+  }
+  // Calls offer(n) for each matching n in [begin, end); the test is chosen
+  // once, outside the loop, for the common cases.
+  template <typename Offer>
+  void Scan(std::uint32_t begin, std::uint32_t end, Offer&& offer) const {
+    if (test_ == test_name) {
+      if (name_ == 0) return;
+      for (std::uint32_t n = begin; n < end; ++n)
+        if (keys_[n] == name_) offer(n);
+    } else if (test_ == test_star) {
+      for (std::uint32_t n = begin; n < end; ++n)
+        if (keys_[n] < DocumentIndex::kOther) offer(n);
+    } else {
+      for (std::uint32_t n = begin; n < end; ++n)
+        if ((*this)(n)) offer(n);
+    }
+  }
+
+ private:
+  const std::uint32_t* keys_;
+  int test_;
+  std::uint32_t name_ = 0;  // no element has name id 0
+  const char* accepted_ = nullptr;
+};
+
+}  // namespace
+
+// As ChildAxis, reading each parent's children from the index.
+bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan) {
+  const DocumentIndex& index = *index_;
+  const IndexedTest matches(index, step.test, step.text, acceptedNames_);
+  const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
+  const bool places = plan.positions || plan.constant;
+  for (unsigned e = 0; e < in.Count(); ++e) {
+    const std::uint32_t parent = contextNumbers_[e];
+    if (parent == 0) continue;
+    for (const std::uint32_t* c = index.ChildrenBegin(parent); c != index.ChildrenEnd(parent); ++c) {
+      if (!matches(*c)) continue;
+      if (!places) {
+        out.AddUnique(index.Node(*c));
+        continue;
+      }
+      const bool element = index.IsElement(*c);
+      std::uint32_t place = element ? (plan.byName ? index.NamedPlace(*c) : index.Place(*c)) : 0;
+      if (plan.constant) {
+        if (!element) continue;
+        plan.anyCandidate = true;
+        if (static_cast<std::int64_t>(place) == plan.wanted) {
+          out.AddUnique(index.Node(*c), place);
+          break;
+        }
+        if (plan.wanted < 1) break;
+        continue;
+      }
+      out.AddUnique(index.Node(*c), place);
+    }
+  }
+  out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
+  out.SetFlat(in.IsFlat());
+  return plan.constant;
+}
+
+// As DescendantAxis: a subtree is a run of numbers, so the walk is a scan
+// of the index's keys; context nodes inside a subtree already scanned are
+// passed over.
+bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeSet& in, NodeSet& out,
+                                            StepPlan& plan, bool orSelf) {
+  const DocumentIndex& index = *index_;
+  const IndexedTest matches(index, step.test, step.text, acceptedNames_);
+  const bool places = plan.positions || plan.constant;
+  auto placeOf = [&](std::uint32_t n) -> std::uint32_t {
+    if (!places || !index.IsElement(n)) return 0;
+    return plan.byName ? index.NamedPlace(n) : index.Place(n);
+  };
+  auto offer = [&](std::uint32_t n) {
+    const std::uint32_t place = placeOf(n);
+    if (plan.constant) {
+      if (!index.IsElement(n)) return;
+      plan.anyCandidate = true;
+      if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(index.Node(n), place);
+      return;
+    }
+    out.AddUnique(index.Node(n), place);
+  };
+  const unsigned count = in.Count();
+  unsigned next = 0;
+  while (next < count) {
+    const std::uint32_t top = contextNumbers_[next++];
+    if (top == 0) continue;
+    if (orSelf && top != 1 && matches(top)) offer(top);
+    const std::uint32_t end = index.SubtreeEnd(top);
+    matches.Scan(top + 1, end, offer);
+    while (next < count && contextNumbers_[next] < end) ++next;
   }
   out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(false);

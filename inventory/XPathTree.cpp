@@ -1,5 +1,7 @@
 #include "inventory/XPathTree.h"
 
+#include "inventory/XPathIndex.h"
+
 #include <tinyxml.h>
 
 namespace XPath {
@@ -73,7 +75,9 @@ std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) {
   return static_cast<std::uint64_t>(NumberOf(static_cast<const TiXmlNode*>(entry.item))) << 32;
 }
 
-void SiblingIndex::Reset() {
+void SiblingIndex::Reset(const DocumentIndex* index, const TiXmlNode* syntheticRoot) {
+  index_ = index;
+  syntheticRoot_ = syntheticRoot;
   places_.clear();
   indexedParents_.Clear();
   childCounts_.clear();
@@ -93,7 +97,13 @@ void SiblingIndex::IndexChildren(TiXmlNode* parent) {
   indexedParents_.Insert(parent);
 }
 
+std::uint32_t SiblingIndex::IndexNumber(const TiXmlNode* node) const {
+  if (index_ == nullptr) return 0;
+  return node == syntheticRoot_ ? 1 : index_->NumberOf(node);
+}
+
 std::uint32_t SiblingIndex::Position(TiXmlNode* element, bool byName) {
+  if (std::uint32_t n = IndexNumber(element)) return byName ? index_->NamedPlace(n) : index_->Place(n);
   TiXmlNode* parent = element->Parent();
   if (parent == nullptr) return 1;
   if (!indexedParents_.Contains(parent)) IndexChildren(parent);
@@ -104,6 +114,7 @@ std::uint32_t SiblingIndex::Position(TiXmlNode* element, bool byName) {
 
 std::uint32_t SiblingIndex::ElementChildren(TiXmlNode* parent) {
   if (parent == nullptr) return 1;
+  if (std::uint32_t n = IndexNumber(parent)) return index_->ElementChildren(n);
   if (parent == lastParent_) return lastCount_;
   auto found = childCounts_.find(parent);
   std::uint32_t count = 0;

@@ -15,6 +15,8 @@ class TiXmlElement;
 
 namespace XPath {
 
+class DocumentIndex;
+
 // For the life of one evaluation: an element "root" whose only child is the
 // base node. The base node's parent and sibling links are remembered and
 // put back by the destructor (after success and after every error), which
@@ -45,6 +47,8 @@ class DocumentOrder {
  public:
   void Reset(TiXmlNode* root);
   void Ensure();
+  // The numbers are in place already (a document index wrote them).
+  void MarkNumbered() { numbered_ = true; }
   bool Numbered() const { return numbered_; }
   // Sort key of an entry: its node's number, attributes just after their element.
   static std::uint64_t Key(const NodeSet::Entry& entry);
@@ -60,7 +64,9 @@ class DocumentOrder {
 // once per evaluation, whatever the number of questions.
 class SiblingIndex {
  public:
-  void Reset();
+  // With a document index, places are read from it; `syntheticRoot` is the
+  // evaluation's root element, number 1 of the index.
+  void Reset(const DocumentIndex* index = nullptr, const TiXmlNode* syntheticRoot = nullptr);
   // 1-based place among the element children of the parent, or among those
   // with the element's own name when `byName`.
   std::uint32_t Position(TiXmlNode* element, bool byName);
@@ -68,6 +74,9 @@ class SiblingIndex {
 
  private:
   void IndexChildren(TiXmlNode* parent);
+  std::uint32_t IndexNumber(const TiXmlNode* node) const;
+  const DocumentIndex* index_ = nullptr;
+  const TiXmlNode* syntheticRoot_ = nullptr;
   std::unordered_map<const TiXmlNode*, std::pair<std::uint32_t, std::uint32_t>> places_;
   PointerSet indexedParents_;
   std::unordered_map<std::string_view, std::uint32_t> nameCounts_;

@@ -1,0 +1,133 @@
+#include "inventory/XPathIndex.h"
+
+#include <tinyxml.h>
+
+namespace XPath {
+
+const std::uint32_t DocumentIndex::kOther;
+
+namespace {
+
+std::uint32_t UserNumber(const TiXmlNode* node) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(node->GetUserData()));
+}
+}  // namespace
+
+void DocumentIndex::Clear() {
+  nodes_.clear();
+  keys_.clear();
+  ends_.clear();
+  childStart_.clear();
+  children_.clear();
+  places_.clear();
+  namedPlaces_.clear();
+  elementChildren_.clear();
+  nameIds_.clear();
+  nameTexts_.clear();
+}
+
+std::uint32_t DocumentIndex::Intern(const std::string& name) {
+  auto found = nameIds_.find(name);
+  if (found != nameIds_.end()) return found->second;
+  std::uint32_t id = static_cast<std::uint32_t>(nameTexts_.size());
+  nameIds_.emplace(name, id);
+  nameTexts_.push_back(name);
+  return id;
+}
+
+std::uint32_t DocumentIndex::FindName(std::string_view name) const {
+  auto found = nameIds_.find(std::string(name));
+  return found != nameIds_.end() ? found->second : 0;
+}
+
+void DocumentIndex::Build(TiXmlNode* base) {
+  Clear();
+  if (base == nullptr) return;
+  nameTexts_.emplace_back();  // id 0: no name
+  std::vector<std::uint32_t> parents;
+  auto append = [&](TiXmlNode* node, std::uint32_t key, std::uint32_t parent) {
+    nodes_.push_back(node);
+    keys_.push_back(key);
+    ends_.push_back(0);
+    parents.push_back(parent);
+  };
+  append(nullptr, kOther | 0xff, 0);
+  append(nullptr, Intern("root"), 0);  // the synthetic root of an evaluation
+
+  // Pre-order, as DocumentOrder numbers the tree. The last name seen is
+  // remembered: long runs of siblings share one.
+  std::vector<std::uint32_t> open;
+  const std::string* lastName = nullptr;
+  std::uint32_t lastId = 0;
+  TiXmlNode* node = base;
+  for (;;) {
+    std::uint32_t n = static_cast<std::uint32_t>(nodes_.size());
+    std::uint32_t key = kOther | static_cast<std::uint32_t>(node->Type());
+    if (node->Type() == TiXmlNode::TINYXML_ELEMENT) {
+      const std::string& text = node->ValueStr();
+      if (lastName == nullptr || text != *lastName) {
+        lastId = Intern(text);
+        lastName = &nameTexts_[lastId];
+      }
+      key = lastId;
+    }
+    append(node, key, open.empty() ? 1 : open.back());
+    node->SetUserData(reinterpret_cast<void*>(static_cast<std::uintptr_t>(n)));
+    if (node->FirstChild() != nullptr) {
+      open.push_back(n);
+      node = node->FirstChild();
+      continue;
+    }
+    ends_[n] = n + 1;
+    while (node != base && node->NextSibling() == nullptr) {
+      node = node->Parent();
+      ends_[open.back()] = static_cast<std::uint32_t>(nodes_.size());
+      open.pop_back();
+    }
+    if (node == base) break;
+    node = node->NextSibling();
+  }
+  const std::uint32_t size = static_cast<std::uint32_t>(nodes_.size());
+  ends_[1] = size;
+
+  // Children side by side, parent by parent: a counting sort on the parent
+  // keeps each parent's children in document order.
+  childStart_.assign(size + 1, 0);
+  for (std::uint32_t n = 2; n < size; ++n) ++childStart_[parents[n] + 1];
+  for (std::uint32_t n = 1; n <= size; ++n) childStart_[n] += childStart_[n - 1];
+  children_.resize(size - 2);
+  std::vector<std::uint32_t> fill(childStart_.begin(), childStart_.end() - 1);
+  for (std::uint32_t n = 2; n < size; ++n) children_[fill[parents[n]]++] = n;
+
+  places_.assign(size, 0);
+  namedPlaces_.assign(size, 0);
+  elementChildren_.assign(size, 0);
+  places_[1] = namedPlaces_[1] = 1;
+  std::vector<std::uint32_t> perName(nameTexts_.size(), 0);
+  std::vector<std::uint32_t> touched;
+  for (std::uint32_t p = 1; p < size; ++p) {
+    std::uint32_t all = 0;
+    for (const std::uint32_t* c = ChildrenBegin(p); c != ChildrenEnd(p); ++c) {
+      if (!IsElement(*c)) continue;
+      places_[*c] = ++all;
+      std::uint32_t& named = perName[keys_[*c]];
+      if (named == 0) touched.push_back(keys_[*c]);
+      namedPlaces_[*c] = ++named;
+    }
+    elementChildren_[p] = all;
+    for (std::uint32_t id : touched) perName[id] = 0;
+    touched.clear();
+  }
+}
+
+bool DocumentIndex::Usable(const TiXmlNode* base) const {
+  if (base == nullptr || nodes_.size() < 3 || nodes_[2] != base) return false;
+  return UserNumber(base) == 2 && UserNumber(nodes_.back()) == nodes_.size() - 1;
+}
+
+std::uint32_t DocumentIndex::NumberOf(const TiXmlNode* node) const {
+  std::uint32_t n = UserNumber(node);
+  return n >= 2 && n < nodes_.size() && nodes_[n] == node ? n : 0;
+}
+
+}  // namespace XPath
