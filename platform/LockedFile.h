@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -48,7 +49,7 @@ class LockedFile {
   bool Close();
 
  private:
-  int handle_ = -1;
+  std::intptr_t handle_ = -1;  // a descriptor or a system handle
   std::string path_;  // as given to Open
 };
 

@@ -97,7 +97,9 @@ void MonitorServer::RunOneShotPhase() {
   std::FILE* output = streams_.output;
   std::FILE* file = nullptr;
   if (options_.oneShotOutput) {
-    file = std::fopen(options_.oneShotOutputPath.c_str(), "w");
+    // Binary: the reply carries its own CR LF line ends, which a text stream
+    // would double where the system translates line ends.
+    file = std::fopen(options_.oneShotOutputPath.c_str(), "wb");
     output = file;  // a file that cannot be opened discards the response
   }
   IOOneShot channel(streams_.input, output, options_.oneShotCommand.c_str());

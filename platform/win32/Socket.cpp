@@ -39,6 +39,13 @@ int Clamp(std::size_t length) { return length > 0x7fffffff ? 0x7fffffff : static
 }  // namespace
 
 SocketHandle CreateTcpSocket() {
+  // Sockets work in every program, as elsewhere, whether or not it started
+  // the socket library itself; this start is never undone.
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
   SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (socket == INVALID_SOCKET) {
     // Systems without the flag: the same socket, made private afterwards.

@@ -1,6 +1,8 @@
 // Writes its arguments to standard output, each in one write, with C escapes
 // decoded (\r \n \t \\ \xHH). "--err" sends the following arguments to
 // standard error, "--out" back to standard output.
+#include "platform/Process.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -32,6 +34,7 @@ std::string Decode(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetBinaryStandardStreams();  // the bytes exactly as decoded
   static char outBuffer[1 << 16], errBuffer[1 << 16];
   std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
   std::setvbuf(stderr, errBuffer, _IOFBF, sizeof errBuffer);

@@ -5,6 +5,7 @@
 //   provider-launcher PORT TIMEOUT_MS PROGRAM [ARGS...]
 #include "platform/ChildProcess.h"
 #include "platform/NamedEvent.h"
+#include "platform/Process.h"
 #include "process/Unicorn.h"
 
 #include <cstdio>
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s PORT TIMEOUT_MS PROGRAM [ARGS...]\n", argv[0]);
     return 2;
   }
+  platform::SetBinaryStandardStreams();  // lines end in "\n" alone
   unsigned port = static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10));
   unsigned timeout = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
   platform::NamedEvent ready;

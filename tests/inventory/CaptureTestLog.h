@@ -26,7 +26,7 @@ class CaptureTestLog {
  private:
   static std::string Contents() {
     const DiagnosticLog& log = ProcessDiagLog();
-    return log.WritesToFile() ? testing_support::ReadFile(log.FileName()) : std::string();
+    return log.WritesToFile() ? testing_support::ReadTextFile(log.FileName()) : std::string();
   }
 
   std::uint32_t savedMask_;

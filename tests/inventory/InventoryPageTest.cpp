@@ -162,7 +162,7 @@ TEST_F(InventoryPage, ScansStartTheScannerAndSetTheIdleTimeout) {
   EXPECT_EQ(full.status, "200 OK");
   EXPECT_EQ(full.body, "Full scan initiated");
   ASSERT_TRUE(testing_support::WaitForText(client_ + "/scan-args.txt", "/sync"));
-  EXPECT_EQ(ReadFile(client_ + "/scan-args.txt"),
+  EXPECT_EQ(testing_support::ReadTextFile(client_ + "/scan-args.txt"),
             "/NOUI\n/NTT=srv:5007\n/RSS\n/F-\n/S=CORE\n/o=inventory.out\n/I=HTTP://srv/cvlogon/cvappl3.cvz\n/v\n/g\n/sync\n");
   EXPECT_NE(provider_->Log().find("idle is 5,"), std::string::npos);
 

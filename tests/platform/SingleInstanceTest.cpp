@@ -35,6 +35,7 @@ TEST(NamedEvent, OpenOnlyFindsCreatedEventsAndSetWakesWaiter) {
   EXPECT_TRUE(creator.Wait(0));  // stays set
   opener.Reset();
   EXPECT_FALSE(creator.Wait(0));
+  opener.Close();
   creator.Close();
   platform::NamedEvent late;
   EXPECT_FALSE(late.OpenExisting(name));

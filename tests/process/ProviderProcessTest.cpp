@@ -16,6 +16,7 @@ namespace {
 
 using testing_support::ProviderBinary;
 using testing_support::ReadFile;
+using testing_support::ReadTextFile;
 using testing_support::RunProgram;
 using testing_support::TempDir;
 using testing_support::WaitForText;
@@ -123,7 +124,7 @@ TEST(ProviderReadySignal, PostedForTheBoundPortOnlyWhenRequested) {
     Launch ready(port, "30000", {"-u", "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", std::to_string(port)}, env);
     EXPECT_EQ(ready.firstLine, "ready");
     EXPECT_TRUE(WaitForText(log, "Sync Signal sent"));
-    EXPECT_NE(ReadFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + std::to_string(port) + "]"),
+    EXPECT_NE(ReadTextFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + std::to_string(port) + "]"),
               std::string::npos);
   }
   // Without -s the launcher's event is left alone.
@@ -141,7 +142,7 @@ TEST(ProviderReadySignal, PortZeroNamesTheSystemChosenPort) {
   auto provider = Background({"-u", "-p", "-c", "-s", "-z", "-V", "0x4c0", "-l" + log}, env);
   ASSERT_TRUE(WaitForText(log, "Trying to OpenEvent"));
   std::smatch bound;
-  std::string text = ReadFile(log);
+  std::string text = ReadTextFile(log);
   ASSERT_TRUE(std::regex_search(text, bound, std::regex(R"(Listen port bound to (\d+))")));
   EXPECT_NE(bound[1], "0");
   EXPECT_NE(text.find("[corvane.provider.accept.event." + bound[1].str() + "]"), std::string::npos);
@@ -154,7 +155,7 @@ TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases)
   std::string firstLog = dir.File("first.log");
   auto first = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + firstLog}, env);
   ASSERT_TRUE(WaitForText(firstLog, "Listen port bound"));
-  EXPECT_NE(ReadFile(firstLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+  EXPECT_NE(ReadTextFile(firstLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
 
   auto second = RunProgram({ProviderBinary(), "-c", "-p", "-z"}, "", env);
   EXPECT_EQ(second.exitCode, 1);
@@ -166,14 +167,14 @@ TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases)
   std::string otherLog = dir.File("other.log");
   auto other = Background({"-u", "-c", "-p", "-z", "-V", "0x460", "-l" + otherLog}, env);
   EXPECT_TRUE(WaitForText(otherLog, "Listen port bound"));
-  EXPECT_NE(ReadFile(otherLog).find("Uniqueness not requested"), std::string::npos);
+  EXPECT_NE(ReadTextFile(otherLog).find("Uniqueness not requested"), std::string::npos);
 
   first->Kill();
   first->Wait(-1, nullptr);
   std::string thirdLog = dir.File("third.log");
   auto third = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + thirdLog}, env);
   EXPECT_TRUE(WaitForText(thirdLog, "Listen port bound"));
-  EXPECT_NE(ReadFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+  EXPECT_NE(ReadTextFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
 }
 
 }  // namespace

@@ -22,9 +22,9 @@ inline const std::string& ProcessLogFile() {
   return name;
 }
 
-inline std::size_t ProcessLogSize() { return ReadFile(ProcessLogFile()).size(); }
+inline std::size_t ProcessLogSize() { return ReadTextFile(ProcessLogFile()).size(); }
 inline std::string ProcessLogSince(std::size_t offset) {
-  std::string all = ReadFile(ProcessLogFile());
+  std::string all = ReadTextFile(ProcessLogFile());
   return all.size() > offset ? all.substr(offset) : std::string();
 }
 

@@ -12,7 +12,7 @@ namespace testing_support {
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   while (platform::MonotonicMilliseconds() < deadline) {
-    if (ReadFile(file).find(text) != std::string::npos) return true;
+    if (ReadTextFile(file).find(text) != std::string::npos) return true;
     platform::SleepMilliseconds(20);
   }
   return false;
@@ -42,7 +42,7 @@ ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<st
   std::regex bound(R"(Listen port bound to (\d+))");
   while (platform::MonotonicMilliseconds() < deadline && process_.IsRunning()) {
     std::smatch match;
-    std::string text = ReadFile(log_);
+    std::string text = ReadTextFile(log_);
     if (std::regex_search(text, match, bound)) {
       port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
       break;
@@ -57,7 +57,7 @@ ProviderProcess::~ProviderProcess() {
   process_.Wait(-1, nullptr);
 }
 
-std::string ProviderProcess::Log() const { return ReadFile(log_); }
+std::string ProviderProcess::Log() const { return ReadTextFile(log_); }
 
 bool ProviderProcess::WaitForExit(unsigned timeoutMs, int* code) {
   return process_.Wait(static_cast<int>(timeoutMs), code);

@@ -41,6 +41,13 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
+std::string ReadTextFile(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
@@ -82,6 +89,12 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   done = true;
   watchdog.join();
   feeder.join();
+  // Standard error is a text stream wherever line ends are translated.
+  std::string text;
+  for (std::size_t i = 0; i < result.error.size(); ++i)
+    if (result.error[i] != '\r' || i + 1 >= result.error.size() || result.error[i + 1] != '\n')
+      text += result.error[i];
+  result.error = text;
   return result;
 }
 

@@ -27,6 +27,9 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+// A text file (the diagnostic log, say) as a text stream reads it: with "\n"
+// line ends where the system writes another line end.
+std::string ReadTextFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // Everything in a stream, from its start.
@@ -35,7 +38,7 @@ std::string ReadStream(std::FILE* stream);
 struct RunResult {
   int exitCode = -1;
   std::string output;
-  std::string error;
+  std::string error;  // a text stream: "\n" line ends
 };
 
 // Runs a program to its end (killed after timeoutMs), feeding input.
