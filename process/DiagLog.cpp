@@ -76,7 +76,10 @@ void DiagnosticLog::Write(std::uint32_t mask, std::uint32_t bit, const char* for
   std::snprintf(date, sizeof date, "%04d-%02d-%02d", today.year % 10000, today.month, today.day);
   std::string time = FormatDiagLogTime(platform::HighResolutionCounter() - origin_, baseTicks_, frequency_);
 
-  if (!lock_.try_lock_for(std::chrono::milliseconds(5000))) return;
+  // A deadline on the system clock: the library waits for a steady-clock one
+  // through a call that ThreadSanitizer does not know, which would make the
+  // log's lock invisible to it.
+  if (!lock_.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(5000))) return;
   std::fprintf(stream_, "%s %s(%d) %s:", date, time.c_str(),
                static_cast<int>(platform::CurrentThreadId()), "");
   std::vfprintf(stream_, format, args);
