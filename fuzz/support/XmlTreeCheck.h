@@ -15,6 +15,7 @@ bool SameXmlTree(const XmlNode* a, const XmlNode* b, std::string* why);
 
 // False when the tree holds something the writer cannot give back: text
 // shaped like a start or end tag of an enclosing element inside a comment,
-// declaration, processing instruction, CDATA value, attribute or the name of
-// a nested element (the parser's end-tag search sees it, also inside those).
+// declaration, processing instruction, CDATA value (an element encloses its
+// own; sections read apart are written as one), attribute or the name of a
+// nested element (the parser's end-tag search sees it, also inside those).
 bool CompactFormRoundTrips(const XmlNode* document);
