@@ -63,18 +63,21 @@ for target in $TARGETS; do
   [ -f "$ROOT/fuzz/dict/$target.dict" ] && set -- "$@" -dict="$ROOT/fuzz/dict/$target.dict"
   echo "== $target: $SECONDS_PER_TARGET s"
   rc=0
+  started=$(date +%s)
   FUZZ_SCRATCH_DIR="$SCRATCH" ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     nice -n "$NICE" "$BUILD/fuzz/$target" "$@" "$work/corpus" >"$work/log" 2>&1 || rc=$?
 
+  ran=$(( $(date +%s) - started ))
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -n 1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log" | tail -n 1)
   last=$(grep -E '^#[0-9]+.*cov: ' "$work/log" | tail -n 1 || true)
   cov=$(echo "$last" | sed -n 's/.* cov: \([0-9]*\).*/\1/p')
   ft=$(echo "$last" | sed -n 's/.* ft: \([0-9]*\).*/\1/p')
-  corpus=$(ls "$work/corpus" | wc -l)
+  # Units and size of the corpus libFuzzer holds at the end.
+  corpus=$(echo "$last" | sed -n 's/.* corp: \([0-9]*\/[0-9A-Za-z]*\).*/\1/p')
   findings=$(ls "$work/artifacts" | grep -E '^(crash|leak|timeout|oom)-' || true)
-  line="$target: seconds=$SECONDS_PER_TARGET executions=${executions:-?} exec/s=${speed:-?} cov=${cov:-?} ft=${ft:-?} corpus=$corpus exit=$rc"
+  line="$target: seconds=$ran executions=${executions:-?} exec/s=${speed:-?} cov=${cov:-?} ft=${ft:-?} corpus=${corpus:-?} exit=$rc"
   echo "$line"
   summary="$summary$line
 "
