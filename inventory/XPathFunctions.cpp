@@ -123,8 +123,8 @@ void xpath_processor::Binary(Op op) {
   const ExpressionResult& right = Top();
   const bool integers = left.IsIntegerKind() && right.IsIntegerKind();
   switch (op) {
-    case Op::Or: left.SetBoolean(left.ToBoolean() | right.ToBoolean()); break;
-    case Op::And: left.SetBoolean(left.ToBoolean() & right.ToBoolean()); break;
+    case Op::Or: left.SetBoolean(left.ToBoolean() || right.ToBoolean()); break;
+    case Op::And: left.SetBoolean(left.ToBoolean() && right.ToBoolean()); break;
     case Op::Equal: left.SetBoolean(Equal(left, right)); break;
     case Op::NotEqual: left.SetBoolean(!Equal(left, right)); break;
     case Op::Less:
@@ -364,6 +364,7 @@ void xpath_processor::CallFunction(const Instruction& call) {
       bool fraction = false;
       const NodeSet& nodes = value.Nodes();
       for (unsigned i = 0; i < nodes.Count(); ++i) {
+        PrefetchAhead(&nodes.At(i), nodes.Count() - i);
         std::string_view text = nodes.At(i).Value();
         integerSum += LeadingInteger(text);
         numberSum += LeadingNumber(text);

@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -67,8 +69,12 @@ bool ColonIsSchemeSeparator(const std::string& text, std::size_t colon) {
 }  // namespace
 
 int SplitUrl(const char* url, const SplitUrlOutputs& out) {
-  for (char* buffer : {out.scheme, out.user, out.password, out.host, out.path, out.remainder})
-    if (buffer != nullptr) buffer[0] = '\0';
+  const std::pair<char*, std::size_t> buffers[] = {{out.scheme, out.schemeSize}, {out.user, out.userSize},
+                                                   {out.password, out.passwordSize}, {out.host, out.hostSize},
+                                                   {out.path, out.pathSize}, {out.remainder, out.remainderSize}};
+  // A buffer of size 0 has no room even for the terminator.
+  for (const auto& buffer : buffers)
+    if (buffer.first != nullptr && buffer.second != 0) buffer.first[0] = '\0';
   if (out.port != nullptr) *out.port = 0;
   if (url == nullptr) return 0;
 

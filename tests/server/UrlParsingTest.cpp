@@ -95,6 +95,18 @@ TEST(SplitUrl, DrivePathsFilesAndTruncation) {
   SplitUrlOutputs none;
   EXPECT_EQ(SplitUrl("http://h:1/", none), 0);
   EXPECT_EQ(SplitUrl(nullptr, none), 0);
+
+  // A buffer of size 0 is never written, not even its terminator.
+  char guard[2] = {'x', 'y'};
+  char path[16];
+  SplitUrlOutputs zero;
+  zero.host = guard;
+  zero.hostSize = 0;
+  zero.path = path;
+  zero.pathSize = sizeof path;
+  EXPECT_EQ(SplitUrl("http://h:1/p", zero), 0);
+  EXPECT_EQ(guard[0], 'x');
+  EXPECT_STREQ(path, "/p");
 }
 
 TEST(UrlDecode, PlusPercentAndBadEscapes) {
