@@ -240,7 +240,7 @@ TEST(ConfigFileKill, AsyncArchiveIsOldOrNewAfterKill) {
 TEST(ConfigFileKill, ProviderStartsAfterKillWhileRecordingStatistics) {
   TempDir dir;
   std::string program = dir.File("inventory-provider");
-  std::filesystem::create_symlink(testing_support::ProviderBinary(), program);
+  testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
   testing_support::Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()},
                                    {"INVENTORY_PROVIDER_REGISTRY", dir.File("none.reg")},
                                    {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};

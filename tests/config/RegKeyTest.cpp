@@ -19,7 +19,7 @@ const char kClientKey[] = "SOFTWARE\\Corvane\\Fleetwarden\\WinClient";
 class RegKey : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir_.File("registry.reg"),
+    testing_support::WriteRegistryFile(dir_.File("registry.reg"),
               "Windows Registry Editor Version 5.00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n"
               "\"Path\"=\"C:\\\\Program Files\\\\Client\"\r\n"
@@ -114,6 +114,7 @@ TEST_F(RegKey, KeysAreClosedExactlyOnce) {
 
   // Without a registry file every open fails as for a missing key.
   platform::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("absent.reg").c_str());
+  testing_support::RemoveRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient");
   CIRegKey key;
   EXPECT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegFileNotFound);
 }

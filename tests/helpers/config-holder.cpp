@@ -16,6 +16,7 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+  platform::SetBinaryStandardStreams();  // lines end in "\n" alone
   if (argc < 5) {
     std::fprintf(stderr, "usage: config-holder directory file value wait [write|abandon]\n");
     return 3;

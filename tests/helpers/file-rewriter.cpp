@@ -19,6 +19,7 @@
 #include "config/XMLAccumulator.h"
 #include "pages/AsyncCookie.h"
 #include "pages/PageStats.h"
+#include "platform/Process.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,7 @@ bool ArchivePass(AsyncCookieArchive& archive, const std::vector<std::string>& id
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetBinaryStandardStreams();  // lines end in "\n" alone
   if (argc < 5) {
     std::fprintf(stderr, "usage: file-rewriter config|pagestats|archive path count passes\n");
     return 3;

@@ -68,6 +68,7 @@ std::string DriveArrayConfig(const std::string& controllerLine) {
 class ChassisPage : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (const char* why = SnmpAgent::Unavailable()) GTEST_SKIP() << why;
     SetRegistry("\"HPSM\"=dword:00000002");
     ASSERT_TRUE(agent_.Start(SnmpAgent::OverrideLine(kLight, "integer", "4") +
                              DriveArrayConfig(SnmpAgent::OverrideLine(kController, "integer", "4"))))

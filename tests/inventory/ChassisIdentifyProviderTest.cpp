@@ -45,6 +45,7 @@ Reply Parse(const std::string& raw) {
 class ChassisProvider : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (const char* why = SnmpAgent::Unavailable()) GTEST_SKIP() << why;
     std::string config = SnmpAgent::OverrideLine(kLight, "integer", "4") +
                          SnmpAgent::OverrideLine(kController, "integer", "4");
     for (int i = 1; i <= 3; ++i) {

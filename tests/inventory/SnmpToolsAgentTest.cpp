@@ -17,6 +17,7 @@ const std::string kFixed = "1.3.6.1.4.1.232.6.2.12.6.0";
 class SnmpToolsAgent : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (const char* why = SnmpAgent::Unavailable()) GTEST_SKIP() << why;
     std::string config = SnmpAgent::OverrideLine(kState, "integer", "4") +
                          SnmpAgent::OverrideLine(kLabel, "octet_str", "\"hello there\"") +
                          SnmpAgent::OverrideLine(kFixed, "integer", "7", false) +
@@ -102,6 +103,7 @@ TEST_F(SnmpToolsAgent, RefusedSetsStillAnswerTrue) {
 }
 
 TEST(SnmpAgentFixture, ToolsReachOnlyTheirOwnAgentAndItStops) {
+  if (const char* why = SnmpAgent::Unavailable()) GTEST_SKIP() << why;
   SnmpAgent first, second;
   ASSERT_TRUE(first.Start(SnmpAgent::OverrideLine(kState, "integer", "3"))) << first.AgentLog();
   ASSERT_TRUE(second.Start(SnmpAgent::OverrideLine(kState, "integer", "4"))) << second.AgentLog();

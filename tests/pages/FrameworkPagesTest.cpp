@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <regex>
 
 namespace {
@@ -20,6 +22,9 @@ std::string Body(const std::string& reply) {
   std::size_t end = reply.find("\r\n\r\n");
   return end == std::string::npos ? std::string() : reply.substr(end + 4);
 }
+
+// The provider's module name: its file name, as its argv[0] ends.
+std::string ModuleName() { return std::filesystem::path(testing_support::ProviderBinary()).filename().string(); }
 
 class FrameworkPages : public ::testing::Test {
  protected:
@@ -51,8 +56,9 @@ TEST_F(FrameworkPages, StatusScheduleHeartbeatAnswers) {
   // The process id goes to the collector once, shortly after the start.
   ASSERT_TRUE(collector_.WaitForRequests(1));
   std::string target = collector_.Requests()[0].target;
-  EXPECT_TRUE(std::regex_match(target, std::regex(R"(/inventory\?file=inventory-provider&pid=\d+)"))) << target;
-  EXPECT_EQ(target, "/inventory?file=inventory-provider&pid=" + std::to_string(provider.Process().Id()));
+  std::string module = std::regex_replace(ModuleName(), std::regex(R"(\.)"), R"(\.)");
+  EXPECT_TRUE(std::regex_match(target, std::regex(R"(/inventory\?file=)" + module + R"(&pid=\d+)"))) << target;
+  EXPECT_EQ(target, "/inventory?file=" + ModuleName() + "&pid=" + std::to_string(provider.Process().Id()));
 }
 
 TEST_F(FrameworkPages, IndexListsApplicationPagesAndTriggersLateInitialization) {
@@ -75,7 +81,7 @@ TEST_F(FrameworkPages, IndexListsApplicationPagesAndTriggersLateInitialization) 
   // With -f the collector hears how late initialization went.
   ASSERT_TRUE(collector_.WaitForRequests(2));
   bool told = false;
-  for (const auto& r : collector_.Requests()) told = told || r.target == "/inventory?file=inventory-provider&provstatus=1";
+  for (const auto& r : collector_.Requests()) told = told || r.target == "/inventory?file=" + ModuleName() + "&provstatus=1";
   EXPECT_TRUE(told);
 }
 

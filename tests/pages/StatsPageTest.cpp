@@ -78,7 +78,7 @@ TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
 TEST(StatsPage, ProviderWithAndWithoutStatistics) {
   TempDir dir;
   std::string program = dir.File("inventory-provider");
-  std::filesystem::create_symlink(testing_support::ProviderBinary(), program);
+  testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
   testing_support::WriteFile(program + ".stats", "old");
   testing_support::WriteFile(program + ".pagestats", "kept");
   testing_support::Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()},

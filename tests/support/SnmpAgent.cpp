@@ -35,6 +35,11 @@ std::string SnmpAgent::OverrideLine(const std::string& oid, const std::string& t
   return std::string("override ") + (writable ? "-rw " : "") + oid + " " + type + " " + value + "\n";
 }
 
+const char* SnmpAgent::Unavailable() {
+  static const char reason[] = SNMP_AGENT_UNAVAILABLE;
+  return reason[0] != '\0' ? reason : nullptr;
+}
+
 bool SnmpAgent::Start(const std::string& extraConfig) {
   Stop();
   dir_.reset(new TempDir);

@@ -26,6 +26,9 @@ class SnmpAgent {
   SnmpAgent(const SnmpAgent&) = delete;
   SnmpAgent& operator=(const SnmpAgent&) = delete;
 
+  // Why no agent can run for this build's tests, or null when one can.
+  static const char* Unavailable();
+
   // Starts the agent and waits until it serves. extraConfig is added to its
   // snmpd.conf after the community lines, for example OverrideLine(...).
   // False (see AgentLog) when it could not be started.

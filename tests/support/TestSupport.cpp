@@ -1,10 +1,14 @@
 #include "TestSupport.h"
 
 #include "platform/Process.h"
+#include "platform/Registry.h"
 #include "platform/Time.h"
 
 #include <atomic>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -12,7 +16,11 @@
 namespace testing_support {
 
 std::string ProviderBinary() { return PROVIDER_BINARY; }
-std::string HelperBinary(const std::string& name) { return std::string(HELPER_DIR) + "/" + name; }
+const char* ChildTimeZoneFixed() {
+  static const char reason[] = CHILD_TIME_ZONE_FIXED;
+  return reason[0] != '\0' ? reason : nullptr;
+}
+std::string HelperBinary(const std::string& name) { return std::string(HELPER_DIR) + "/" + name + EXECUTABLE_SUFFIX; }
 std::string SourcePath(const std::string& relative) { return std::string(SOURCE_DIR) + "/" + relative; }
 
 TempDir::TempDir() {
@@ -54,6 +62,64 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+void MakeProgramAlias(const std::string& program, const std::string& alias) {
+  std::error_code error;
+  std::filesystem::create_symlink(program, alias, error);
+  if (!error) return;
+  std::filesystem::copy_file(program, alias + std::filesystem::path(program).extension().string(),
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
+namespace {
+// Keys a test put into the system's registry, removed when it ends.
+class RegistryCleaner : public ::testing::EmptyTestEventListener {
+ public:
+  static RegistryCleaner& Instance() {
+    static RegistryCleaner* cleaner = [] {
+      auto* created = new RegistryCleaner;
+      ::testing::UnitTest::GetInstance()->listeners().Append(created);  // owned by the listener list
+      return created;
+    }();
+    return *cleaner;
+  }
+  void Remember(const std::string& key) {
+    std::lock_guard<std::mutex> guard(lock_);
+    keys_.insert(key);
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    std::set<std::string> keys;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      keys.swap(keys_);
+    }
+    for (const std::string& key : keys) RemoveRegistryKey(key);
+  }
+
+ private:
+  std::mutex lock_;
+  std::set<std::string> keys_;
+};
+}  // namespace
+
+void WriteRegistryFile(const std::string& path, const std::string& content) {
+  WriteFile(path, content);
+  std::istringstream lines(content);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::size_t close = line.rfind(']');
+    if (line.size() > 1 && line[0] == '[' && line[1] != '-' && close != std::string::npos)
+      RegistryCleaner::Instance().Remember(line.substr(1, close - 1));
+  }
+  EXPECT_TRUE(platform::ApplyRegistryFile(path)) << path;
+}
+
+void RemoveRegistryKey(const std::string& key) {
+  TempDir dir;
+  std::string file = dir.File("remove.reg");
+  WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[-" + key + "]\r\n");
+  platform::ApplyRegistryFile(file);
+}
 
 std::string ReadStream(std::FILE* stream) {
   std::rewind(stream);

@@ -11,6 +11,9 @@
 namespace testing_support {
 
 std::string ProviderBinary();
+// Why a child's time zone cannot be chosen through TZ in its environment on
+// this build, or null when it can.
+const char* ChildTimeZoneFixed();
 std::string HelperBinary(const std::string& name);
 std::string SourcePath(const std::string& relative);
 
@@ -32,6 +35,20 @@ std::string ReadFile(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+
+// Makes alias start program, as a symbolic link or, where programs cannot
+// be started through one, as a copy; alias then gets program's file
+// extension (".exe", say), which starting it by the alias leaves implied.
+void MakeProgramAlias(const std::string& program, const std::string& alias);
+
+// Writes a registry export file (.reg) and makes its keys the registry the
+// provider reads: the file itself where the registry is one (the caller
+// points INVENTORY_PROVIDER_REGISTRY at it), the system's own registry
+// elsewhere, whose keys set so are removed again when the test ends.
+void WriteRegistryFile(const std::string& path, const std::string& content);
+// Removes a key (such as "HKEY_LOCAL_MACHINE\\SOFTWARE\\X") from the
+// system's registry; nothing to do where the registry is a file.
+void RemoveRegistryKey(const std::string& key);
 // Everything in a stream, from its start.
 std::string ReadStream(std::FILE* stream);
 
