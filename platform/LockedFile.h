@@ -50,7 +50,7 @@ class LockedFile {
 
  private:
   std::intptr_t handle_ = -1;  // a descriptor or a system handle
-  std::string path_;  // as given to Open
+  std::string path_;  // of the open file, for the save to replace it
 };
 
 }  // namespace platform

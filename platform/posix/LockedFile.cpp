@@ -100,7 +100,8 @@ LockedFile::OpenResult LockedFile::Open(const std::string& path) {
     // one it was waiting for may have been replaced by its holder.
     if (NamesOpenFile(fd, native)) {
       handle_ = fd;
-      path_ = path;
+      // Resolved now, so that a later change of folder cannot redirect the save.
+      path_ = FinalPath(native);
       return OpenResult::Opened;
     }
     close(fd);
@@ -135,7 +136,7 @@ bool LockedFile::ReplaceContent(const char* data, std::size_t length) {
   // one once complete: a kill at any moment leaves one or the other whole.
   // Only the lock holder writes the temporary file, so its name is fixed and
   // a leftover of a killed writer is simply overwritten.
-  const std::string target = FinalPath(NativePath(path_));
+  const std::string& target = path_;
   const std::string temporary = target + ".tmp";
   int replacement;
   do {
