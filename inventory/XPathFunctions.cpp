@@ -364,6 +364,7 @@ void xpath_processor::CallFunction(const Instruction& call) {
       bool fraction = false;
       const NodeSet& nodes = value.Nodes();
       for (unsigned i = 0; i < nodes.Count(); ++i) {
+        PrefetchAhead(&nodes.At(i), nodes.Count() - i);
         std::string_view text = nodes.At(i).Value();
         integerSum += LeadingInteger(text);
         numberSum += LeadingNumber(text);

@@ -16,6 +16,7 @@ std::uint32_t UserNumber(const TiXmlNode* node) {
 void DocumentIndex::Clear() {
   nodes_.clear();
   keys_.clear();
+  parents_.clear();
   ends_.clear();
   childStart_.clear();
   children_.clear();
@@ -24,6 +25,8 @@ void DocumentIndex::Clear() {
   elementChildren_.clear();
   nameIds_.clear();
   nameTexts_.clear();
+  nameTotals_.clear();
+  elementTotal_ = 0;
 }
 
 std::uint32_t DocumentIndex::Intern(const std::string& name) {
@@ -44,7 +47,7 @@ void DocumentIndex::Build(TiXmlNode* base) {
   Clear();
   if (base == nullptr) return;
   nameTexts_.emplace_back();  // id 0: no name
-  std::vector<std::uint32_t> parents;
+  std::vector<std::uint32_t>& parents = parents_;
   auto append = [&](TiXmlNode* node, std::uint32_t key, std::uint32_t parent) {
     nodes_.push_back(node);
     keys_.push_back(key);
@@ -98,6 +101,13 @@ void DocumentIndex::Build(TiXmlNode* base) {
   children_.resize(size - 2);
   std::vector<std::uint32_t> fill(childStart_.begin(), childStart_.end() - 1);
   for (std::uint32_t n = 2; n < size; ++n) children_[fill[parents[n]]++] = n;
+
+  nameTotals_.assign(nameTexts_.size(), 0);
+  for (std::uint32_t n = 2; n < size; ++n) {
+    if (!IsElement(n)) continue;
+    ++nameTotals_[keys_[n]];
+    ++elementTotal_;
+  }
 
   places_.assign(size, 0);
   namedPlaces_.assign(size, 0);

@@ -60,6 +60,7 @@ class DocumentIndex {
   std::uint32_t Key(std::uint32_t n) const { return keys_[n]; }
   const std::uint32_t* Keys() const { return keys_.data(); }
   bool IsElement(std::uint32_t n) const { return keys_[n] < kOther; }
+  std::uint32_t Parent(std::uint32_t n) const { return parents_[n]; }
   // One past the last node of n's subtree.
   std::uint32_t SubtreeEnd(std::uint32_t n) const { return ends_[n]; }
   // n's children, in order, as numbers.
@@ -73,6 +74,10 @@ class DocumentIndex {
 
   // The id of an element name, 0 when no element of the tree has it.
   std::uint32_t FindName(std::string_view name) const;
+  // How many elements of the tree have the name, and how many elements
+  // there are (the synthetic root not counted).
+  std::uint32_t NameTotal(std::uint32_t id) const { return nameTotals_[id]; }
+  std::uint32_t ElementTotal() const { return elementTotal_; }
   std::uint32_t NameCount() const { return static_cast<std::uint32_t>(nameTexts_.size()); }
   const std::string& NameText(std::uint32_t id) const { return nameTexts_[id]; }
 
@@ -81,12 +86,15 @@ class DocumentIndex {
 
   std::vector<TiXmlNode*> nodes_;
   std::vector<std::uint32_t> keys_;
+  std::vector<std::uint32_t> parents_;
   std::vector<std::uint32_t> ends_;
   std::vector<std::uint32_t> childStart_;
   std::vector<std::uint32_t> children_;
   std::vector<std::uint32_t> places_;
   std::vector<std::uint32_t> namedPlaces_;
   std::vector<std::uint32_t> elementChildren_;
+  std::vector<std::uint32_t> nameTotals_;
+  std::uint32_t elementTotal_ = 0;
   std::unordered_map<std::string, std::uint32_t> nameIds_;
   std::vector<std::string> nameTexts_;
 };

@@ -96,8 +96,8 @@ void NodeSet::AddUnique(const Entry& entry) {
   if (indexed_) index_.Insert(entry.item);
 }
 
-void NodeSet::AddUnique(TiXmlNode* node, std::uint32_t position) {
-  AddUnique(Entry{node, nullptr, 0, position, false});
+void NodeSet::AddUnique(TiXmlNode* node, std::uint32_t position, std::uint32_t number) {
+  AddUnique(Entry{node, nullptr, 0, position, false, number});
 }
 
 void NodeSet::AddUnique(TiXmlAttribute* attribute, TiXmlNode* owner, std::uint32_t index) {

@@ -43,6 +43,7 @@ class NodeSet {
     std::uint32_t attributeIndex;   // an attribute's place in its element
     std::uint32_t position;         // sibling place found by a step; 0 unknown
     bool isAttribute;
+    std::uint32_t number = 0;       // document-order number, when a step over the index knew it
 
     TiXmlNode* Node() const { return isAttribute ? nullptr : static_cast<TiXmlNode*>(item); }
     TiXmlAttribute* Attribute() const { return isAttribute ? static_cast<TiXmlAttribute*>(item) : nullptr; }
@@ -70,7 +71,7 @@ class NodeSet {
   bool Add(const Entry& entry);
   // For callers that know the entry is not present yet (steps whose
   // results cannot repeat); skips the duplicate check.
-  void AddUnique(TiXmlNode* node, std::uint32_t position = 0);
+  void AddUnique(TiXmlNode* node, std::uint32_t position = 0, std::uint32_t number = 0);
   void AddUnique(TiXmlAttribute* attribute, TiXmlNode* owner, std::uint32_t index);
   void AddUnique(const Entry& entry);
   bool Contains(const void* item) const;
@@ -79,6 +80,9 @@ class NodeSet {
 
   void Clear();
   void Swap(NodeSet& other);
+  // Room for `count` entries in all, so that a step that knows roughly how
+  // much it will add grows the set once.
+  void Reserve(std::size_t count) { entries_.reserve(count); }
 
   Order GetOrder() const { return order_; }
   void SetOrder(Order order) { order_ = order; }

@@ -405,6 +405,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   TiXmlNode* savedPathContext = pathContext_;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    PrefetchAhead(entries.data() + i, entries.size() - i);
     const NodeSet::Entry entry = entries[i];
     TiXmlNode* node = entry.Node();
     if (!IsElement(node)) continue;

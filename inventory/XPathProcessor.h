@@ -51,6 +51,8 @@
 
 namespace XPath {
 
+class IndexedTest;
+
 // Why the last computation failed.
 enum class ErrorKind {
   None,
@@ -159,6 +161,7 @@ class xpath_processor : public xpath_stream {
   bool IndexedChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan);
   bool IndexedDescendantAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan,
                              bool orSelf);
+  bool ScanChildren(const IndexedTest& matches, const NodeSet& in, NodeSet& out, StepPlan& plan);
   // Notes the index numbers of the context's elements; false when one is
   // not a node of the index.
   bool NumberContext(const NodeSet& in);
@@ -216,6 +219,7 @@ class xpath_processor : public xpath_stream {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> counters_;
   std::vector<TiXmlNode*> backHalf_;
   std::vector<std::uint32_t> contextNumbers_;
+  std::vector<bool> contextMembers_;
   std::vector<char> acceptedNames_;
   PointerSet visited_;
   std::vector<TiXmlNode*> ContextParents(const NodeSet& in);

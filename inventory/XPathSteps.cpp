@@ -3,6 +3,8 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
+
 namespace XPath {
 
 namespace {
@@ -217,6 +219,13 @@ bool xpath_processor::NumberContext(const NodeSet& in) {
   contextNumbers_.assign(in.Count(), 0);
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
+    if (entry.isAttribute) continue;
+    if (entry.number != 0) {
+      // Known from an earlier step: the kind is in the index too, and the
+      // node need not be touched.
+      if (index_->IsElement(entry.number)) contextNumbers_[e] = entry.number;
+      continue;
+    }
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
     std::uint32_t n = node == root_ ? 1 : index_->NumberOf(node);
@@ -225,8 +234,6 @@ bool xpath_processor::NumberContext(const NodeSet& in) {
   }
   return true;
 }
-
-namespace {
 
 // A node test over the index's keys.
 class IndexedTest {
@@ -238,6 +245,15 @@ class IndexedTest {
       accepted.assign(index.NameCount(), 0);
       for (std::uint32_t id = 1; id < index.NameCount(); ++id) accepted[id] = HasPrefix(index.NameText(id), name);
       accepted_ = accepted.data();
+    }
+  }
+  // At most how many nodes of the tree can pass.
+  std::uint32_t Total(const DocumentIndex& index) const {
+    switch (test_) {
+      case test_name: return name_ != 0 ? index.NameTotal(name_) : 0;
+      case test_star:
+      case test_prefix_star: return index.ElementTotal();
+      default: return index.Size();
     }
   }
   bool operator()(std::uint32_t n) const {
@@ -276,7 +292,6 @@ class IndexedTest {
   const char* accepted_ = nullptr;
 };
 
-}  // namespace
 
 // As ChildAxis, reading each parent's children from the index.
 bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& in, NodeSet& out, StepPlan& plan) {
@@ -284,13 +299,21 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
   const IndexedTest matches(index, step.test, step.text, acceptedNames_);
   const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
   const bool places = plan.positions || plan.constant;
+  if (in.Count() * 8 >= index.Size()) return ScanChildren(matches, in, out, plan);
+  if (!plan.constant) {
+    std::size_t children = 0;
+    for (unsigned e = 0; e < in.Count(); ++e) {
+      if (contextNumbers_[e] != 0) children += index.ChildrenEnd(contextNumbers_[e]) - index.ChildrenBegin(contextNumbers_[e]);
+    }
+    out.Reserve(std::min<std::size_t>(children, matches.Total(index)));
+  }
   for (unsigned e = 0; e < in.Count(); ++e) {
     const std::uint32_t parent = contextNumbers_[e];
     if (parent == 0) continue;
     for (const std::uint32_t* c = index.ChildrenBegin(parent); c != index.ChildrenEnd(parent); ++c) {
       if (!matches(*c)) continue;
       if (!places) {
-        out.AddUnique(index.Node(*c));
+        out.AddUnique(index.Node(*c), 0, *c);
         continue;
       }
       const bool element = index.IsElement(*c);
@@ -299,16 +322,44 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
         if (!element) continue;
         plan.anyCandidate = true;
         if (static_cast<std::int64_t>(place) == plan.wanted) {
-          out.AddUnique(index.Node(*c), place);
+          out.AddUnique(index.Node(*c), place, *c);
           break;
         }
         if (plan.wanted < 1) break;
         continue;
       }
-      out.AddUnique(index.Node(*c), place);
+      out.AddUnique(index.Node(*c), place, *c);
     }
   }
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
+  out.SetFlat(in.IsFlat());
+  return plan.constant;
+}
+
+// Children of a context that holds a good part of the tree: one pass over
+// the whole index, in document order, keeps the nodes whose parent is in
+// the context, rather than a jump to every parent's children.
+bool xpath_processor::ScanChildren(const IndexedTest& matches, const NodeSet& in, NodeSet& out, StepPlan& plan) {
+  const DocumentIndex& index = *index_;
+  std::vector<bool>& parents = contextMembers_;
+  parents.assign(index.Size(), false);
+  for (unsigned e = 0; e < in.Count(); ++e) parents[contextNumbers_[e]] = true;
+  parents[0] = false;  // the mark of entries that are not elements
+  if (!plan.constant) out.Reserve(matches.Total(index));
+  const bool places = plan.positions || plan.constant;
+  matches.Scan(2, index.Size(), [&](std::uint32_t n) {
+    if (!parents[index.Parent(n)]) return;
+    const bool element = index.IsElement(n);
+    const std::uint32_t place = places && element ? (plan.byName ? index.NamedPlace(n) : index.Place(n)) : 0;
+    if (plan.constant) {
+      if (!element) return;
+      plan.anyCandidate = true;
+      if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(index.Node(n), place, n);
+      return;
+    }
+    out.AddUnique(index.Node(n), place, n);
+  });
+  out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(in.IsFlat());
   return plan.constant;
 }
@@ -330,12 +381,23 @@ bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeS
     if (plan.constant) {
       if (!index.IsElement(n)) return;
       plan.anyCandidate = true;
-      if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(index.Node(n), place);
+      if (static_cast<std::int64_t>(place) == plan.wanted) out.AddUnique(index.Node(n), place, n);
       return;
     }
-    out.AddUnique(index.Node(n), place);
+    out.AddUnique(index.Node(n), place, n);
   };
   const unsigned count = in.Count();
+  if (!plan.constant) {
+    std::size_t below = 0;
+    for (unsigned next = 0; next < count;) {
+      const std::uint32_t top = contextNumbers_[next++];
+      if (top == 0) continue;
+      const std::uint32_t end = index.SubtreeEnd(top);
+      below += end - top;
+      while (next < count && contextNumbers_[next] < end) ++next;
+    }
+    out.Reserve(std::min<std::size_t>(below, matches.Total(index)));
+  }
   unsigned next = 0;
   while (next < count) {
     const std::uint32_t top = contextNumbers_[next++];
@@ -351,13 +413,19 @@ bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeS
 }
 
 void xpath_processor::AttributeAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
-  for (unsigned e = 0; e < in.Count(); ++e) {
+  const unsigned count = in.Count();
+  // An element has each attribute name once.
+  if (step.test == test_name) out.Reserve(count);
+  for (unsigned e = 0; e < count; ++e) {
+    PrefetchAhead(&in.At(e), count - e);
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
     TiXmlElement* element = static_cast<TiXmlElement*>(static_cast<TiXmlNode*>(entry.item));
     std::uint32_t index = 0;
     for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next(), ++index) {
-      if (AttributeMatches(a, step.test, step.text)) out.AddUnique(a, element, index);
+      if (!AttributeMatches(a, step.test, step.text)) continue;
+      out.AddUnique(a, element, index);
+      if (step.test == test_name) break;  // names are unique within an element
     }
   }
   out.SetOrder(in.GetOrder() == NodeSet::Order::Document ? NodeSet::Order::Document : NodeSet::Order::Pending);

@@ -19,6 +19,26 @@ class NodeLinks : public TiXmlNode {
 };
 }  // namespace
 
+namespace {
+inline void Prefetch(const void* address, int lines) {
+#if defined(__GNUC__)
+  const char* bytes = static_cast<const char*>(address);
+  for (int i = 0; i < lines; ++i) __builtin_prefetch(bytes + 64 * i);
+#else
+  (void)address;
+  (void)lines;
+#endif
+}
+}  // namespace
+
+// Out of line on purpose: inlined into the loops it measured slower.
+void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining) {
+  // An element with its attribute list head spans four cache lines, an
+  // attribute two.
+  const std::size_t kAhead = 8;
+  if (remaining > kAhead) Prefetch(entries[kAhead].item, entries[kAhead].isAttribute ? 2 : 4);
+}
+
 bool IsElement(const TiXmlNode* node) { return node != nullptr && node->Type() == TiXmlNode::TINYXML_ELEMENT; }
 
 SyntheticRoot::SyntheticRoot(TiXmlNode* base, TiXmlElement& element)
@@ -72,7 +92,8 @@ std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) {
   if (entry.isAttribute) {
     return (static_cast<std::uint64_t>(NumberOf(entry.owner)) << 32) | (entry.attributeIndex + 1ULL);
   }
-  return static_cast<std::uint64_t>(NumberOf(static_cast<const TiXmlNode*>(entry.item))) << 32;
+  std::uint32_t number = entry.number != 0 ? entry.number : NumberOf(static_cast<const TiXmlNode*>(entry.item));
+  return static_cast<std::uint64_t>(number) << 32;
 }
 
 void SiblingIndex::Reset(const DocumentIndex* index, const TiXmlNode* syntheticRoot) {

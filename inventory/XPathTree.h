@@ -5,6 +5,7 @@
 
 #include "inventory/XPathNodeSet.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
@@ -86,5 +87,11 @@ class SiblingIndex {
 };
 
 bool IsElement(const TiXmlNode* node);
+
+// Starts fetching the node or attribute that a loop over `entries` (the
+// current one first, `remaining` in all) reaches a few turns later, so
+// that the cache misses of several entries overlap instead of coming one
+// after another.
+void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining);
 
 }  // namespace XPath
