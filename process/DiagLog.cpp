@@ -21,7 +21,7 @@ void OpenDiagLog(const char* fileName, std::uint32_t rolloverSize) {
   ProcessDiagLog().Open(fileName, rolloverSize);
 }
 
-void DiagLog(std::uint32_t bit, const char* format, ...) {
+void(DiagLog)(std::uint32_t bit, const char* format, ...) {
   std::uint32_t mask = g_diagLogMask;
   if ((bit & mask) == 0) return;
   va_list args;

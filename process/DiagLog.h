@@ -17,6 +17,12 @@ void OpenDiagLog(const char* fileName, std::uint32_t rolloverSize);
 // Writes one message when its bit is in the mask. Formats end in a newline.
 void DiagLog(std::uint32_t bit, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Call sites read DiagLog(bit, format, ...) as above, but the mask is
+// tested before anything else: a message that is off costs one AND, with
+// no call and no evaluation of its arguments (a peer name that takes a
+// system call, a string built for the message).
+#define DiagLog(bit, ...) ((((bit) & g_diagLogMask) != 0) ? (DiagLog)((bit), __VA_ARGS__) : (void)0)
+
 // Time-of-day text of a log line: hours (not wrapped at 24), minutes and
 // seconds with six decimals and no leading zero.
 std::string FormatDiagLogTime(std::uint64_t ticksSinceOrigin, std::uint64_t baseTicks,

@@ -42,11 +42,18 @@ int WriteStandardResponse(IOBase& io, const char* status, const char* body, std:
     DiagLog(0x10, "%s Response headers do not fit the header block; response refused\n", io.Name());
     return -1;
   }
-  if (io.Write(block, used) <= 0) {
+  // A body that fits behind the header block goes out with it: one send,
+  // one segment, one wake-up of the client instead of two.
+  const bool together = body != nullptr && bodyLength != 0 && bodyLength <= kHeaderBlockSize - used;
+  if (together) {
+    DiagLog(0x400, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
+    std::memcpy(block + used, body, bodyLength);
+  }
+  if (io.Write(block, together ? used + bodyLength : used) <= 0) {
     DiagLog(0x10, "%s Error writing standard response header\n", io.Name());
     return -1;
   }
-  if (body != nullptr && bodyLength != 0) {
+  if (body != nullptr && bodyLength != 0 && !together) {
     DiagLog(0x400, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
     if (io.Write(body, bodyLength) <= 0) {
       DiagLog(0x10, "%s Error writing standard response body\n", io.Name());

@@ -73,9 +73,9 @@ bool Listen(SocketHandle socket) { return Track(::listen(Fd(socket), SOMAXCONN))
 
 AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
   for (;;) {
-    int fd = ::accept4(Fd(listenSocket), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    // Accepted sockets start out blocking here; no mode switch needed.
+    int fd = ::accept4(Fd(listenSocket), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
-      SetNonBlocking(fd, false);
       *accepted = fd;
       return AcceptResult::Accepted;
     }

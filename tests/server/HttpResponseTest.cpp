@@ -1,0 +1,49 @@
+#include "server/HttpResponse.h"
+#include "server/IOChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Keeps every write apart.
+class WriteRecorder : public IOBase {
+ public:
+  WriteRecorder() : IOBase(kStdio) {}
+  const char* Name() override { return "recorder"; }
+  long Write(const char* bytes, std::size_t length) override {
+    writes.emplace_back(bytes, length);
+    CountWritten(static_cast<long>(length));
+    return static_cast<long>(length);
+  }
+  long Read(char*, long) override { return 0; }
+  long ReadLine(char*, long) override { return 0; }
+  std::vector<std::string> writes;
+};
+
+TEST(WriteStandardResponse, SmallBodiesGoOutWithTheHeaderBlock) {
+  WriteRecorder small;
+  ASSERT_EQ(WriteStandardResponse(small, "200 OK", "hello", 5), 0);
+  ASSERT_EQ(small.writes.size(), 1u);
+  EXPECT_EQ(small.writes[0], "HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\nhello");
+  EXPECT_EQ(small.RequestBytesWritten(), small.writes[0].size());
+
+  // A body that does not fit behind the header block follows it.
+  std::string large(5000, 'b');
+  WriteRecorder big;
+  ASSERT_EQ(WriteStandardResponse(big, "200 OK", large.data(), large.size()), 0);
+  ASSERT_EQ(big.writes.size(), 2u);
+  EXPECT_EQ(big.writes[0], "HTTP/1.1 200 OK\r\nContent-Length:5000\r\n\r\n");
+  EXPECT_EQ(big.writes[1], large);
+
+  // Header block and body fill the 4096 bytes exactly.
+  WriteRecorder exact;
+  std::string fits(4096 - std::string("HTTP/1.1 200 OK\r\nContent-Length:4056\r\n\r\n").size(), 'f');
+  ASSERT_EQ(fits.size(), 4056u);
+  ASSERT_EQ(WriteStandardResponse(exact, "200 OK", fits.data(), fits.size()), 0);
+  EXPECT_EQ(exact.writes.size(), 1u);
+}
+
+}  // namespace
