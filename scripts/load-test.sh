@@ -124,6 +124,19 @@ THREADS0=$(count_threads)
 
 field() { sed -n "s/^$1 //p" "$2" | head -n 1; }
 
+# check_after NAME REQUESTS ANSWERED FAILURES SECONDS RATE: after a load, the
+# counts back to the starting ones and the provider still answering; one row.
+check_after() {
+  local name=$1 fds threads settled=yes
+  settle || settled=no
+  fds=$(count_fds)
+  threads=$(count_threads)
+  [ $settled = yes ] || fail "$name: descriptors $FDS0 -> $fds, threads $THREADS0 -> $threads"
+  kill -0 "$PID" 2>/dev/null || fail "$name: the provider is gone"
+  "$CLIENT" "$PORT" 1 1 /status >/dev/null || fail "$name: the provider no longer answers"
+  ROWS+=("$(printf '%-24s %9s %9s %9s %9s %9s %13s %15s' "$@" "$FDS0/$fds" "$THREADS0/$threads")")
+}
+
 # run_load NAME TARGET... : one counted load and the checks after it.
 run_load() {
   local name=$1
@@ -134,17 +147,8 @@ run_load() {
   rc=$?
   grep '^failure:' "$out" >&2
   [ $rc -eq 0 ] || fail "$name: failed or malformed answers"
-  local settled=yes
-  settle || settled=no
-  local fds threads
-  fds=$(count_fds)
-  threads=$(count_threads)
-  [ $settled = yes ] || fail "$name: descriptors $FDS0 -> $fds, threads $THREADS0 -> $threads"
-  kill -0 "$PID" 2>/dev/null || fail "$name: the provider is gone"
-  "$CLIENT" "$PORT" 1 1 /status >/dev/null || fail "$name: the provider no longer answers"
-  ROWS+=("$(printf '%-24s %9s %9s %9s %9s %9s %13s %15s' "$name" "$(field requests "$out")" \
-    "$(field answered "$out")" "$(field failures "$out")" "$(field seconds "$out")" \
-    "$(field per-second "$out")" "$FDS0/$fds" "$THREADS0/$threads")")
+  check_after "$name" "$(field requests "$out")" "$(field answered "$out")" "$(field failures "$out")" \
+    "$(field seconds "$out")" "$(field per-second "$out")"
 }
 
 run_load "/status" /status
@@ -187,15 +191,7 @@ run_wrk() {
   [ -n "$good" ] && [ "$good" -gt 0 ] || { cat "$out" >&2; fail "$name: wrk got no answers"; good=0; }
   [ "${bad:-1}" = 0 ] || fail "$name: wrk saw $bad bad answers"
   rate=$(awk -v n="$good" -v s="${secs:-0}" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print 0 }')
-  local settled=yes
-  settle || settled=no
-  local fds threads
-  fds=$(count_fds)
-  threads=$(count_threads)
-  [ $settled = yes ] || fail "$name: descriptors $FDS0 -> $fds, threads $THREADS0 -> $threads"
-  kill -0 "$PID" 2>/dev/null || fail "$name: the provider is gone"
-  ROWS+=("$(printf '%-24s %9s %9s %9s %9s %9s %13s %15s' "$name" "-" "$good" "${bad:-?}" "${secs:-?}" \
-    "$rate" "$FDS0/$fds" "$THREADS0/$threads")")
+  check_after "$name" "-" "$good" "${bad:-?}" "${secs:-?}" "$rate"
 }
 
 if [ "$WRK_SECONDS" -gt 0 ]; then

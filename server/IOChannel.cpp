@@ -30,7 +30,8 @@ void IOSocket::SetReadLimits(unsigned totalMs, unsigned idleMs) {
 }
 
 bool IOSocket::WaitForData() {
-  if (deadline_ == 0 && idleMs_ == 0) return true;
+  // Bytes a peek has shown are there already: reading them cannot block.
+  if ((deadline_ == 0 && idleMs_ == 0) || queued_ > 0) return true;
   if (timedOut_) return false;
   std::uint64_t wait = idleMs_ != 0 ? idleMs_ : UINT32_MAX;
   if (deadline_ != 0) {
@@ -46,7 +47,9 @@ bool IOSocket::WaitForData() {
 long IOSocket::Read(char* buffer, long length) {
   if (length < 1) return -1;
   if (!WaitForData()) return -1;
-  return platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
+  long got = platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
+  queued_ = got > 0 && got < queued_ ? queued_ - got : 0;
+  return got;
 }
 
 long IOSocket::ReadLine(char* buffer, long size) {
@@ -61,6 +64,7 @@ long IOSocket::ReadLine(char* buffer, long size) {
     const void* lineFeed = std::memchr(buffer + stored, '\n', static_cast<std::size_t>(peeked));
     long take = lineFeed ? static_cast<const char*>(lineFeed) - (buffer + stored) + 1 : peeked;
     long got = platform::Receive(socket_, buffer + stored, static_cast<std::size_t>(take));
+    queued_ = got > 0 ? peeked - got : 0;
     if (got <= 0) return got;
     stored += got;
     if (lineFeed != nullptr && got == take) break;

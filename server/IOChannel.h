@@ -71,6 +71,7 @@ class IOSocket : public IOBase {
   std::uint64_t deadline_ = 0;  // monotonic milliseconds, 0 none
   unsigned idleMs_ = 0;
   bool timedOut_ = false;
+  long queued_ = 0;  // bytes known to wait in the socket after the last read
 };
 
 class IOStdio : public IOBase {

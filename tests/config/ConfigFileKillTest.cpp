@@ -241,9 +241,8 @@ TEST(ConfigFileKill, ProviderStartsAfterKillWhileRecordingStatistics) {
   TempDir dir;
   std::string program = dir.File("inventory-provider");
   testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
-  testing_support::Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()},
-                                   {"INVENTORY_PROVIDER_REGISTRY", dir.File("none.reg")},
-                                   {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};
+  testing_support::Environment env =
+      testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), testing_support::FreePort());
   const std::vector<std::string> args{"-g", "-z", "-V", "0x440"};
   std::uint64_t deadline = platform::MonotonicMilliseconds() + 4000;
   for (unsigned i = 0; i < 8 && platform::MonotonicMilliseconds() < deadline; ++i) {

@@ -62,11 +62,10 @@ class ChassisProvider : public ::testing::Test {
     WriteFile(dir_.File("registry.reg"), "Windows Registry Editor Version 5.00\r\n\r\n"
                                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n"
                                          "\"Path\"=\"" + dir_.Path() + "\"\r\n" + hpsmLine + "\r\n");
-    Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
-                    {"INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg")},
-                    {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())},
-                    {"PATH", dir_.File("bin") + ":" + platform::EnvironmentValue("PATH", "/usr/bin:/bin")},
-                    {"CHASSIS_SET_RECORD", dir_.File("sets.txt")}};
+    Environment env =
+        testing_support::ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), testing_support::FreePort());
+    env.push_back({"PATH", dir_.File("bin") + ":" + platform::EnvironmentValue("PATH", "/usr/bin:/bin")});
+    env.push_back({"CHASSIS_SET_RECORD", dir_.File("sets.txt")});
     for (const auto& variable : agent_.ClientEnvironment()) env.push_back(variable);
     provider_.reset(new ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff"}, env));
     ASSERT_TRUE(provider_->Started()) << provider_->Log();

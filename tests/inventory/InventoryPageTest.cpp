@@ -50,9 +50,8 @@ class InventoryPage : public ::testing::Test {
                                          "\"Path\"=\"" + quoted + "\"\r\n");
   }
   void Start() {
-    Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
-                    {"INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg")},
-                    {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};
+    Environment env =
+        testing_support::ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), testing_support::FreePort());
     provider_.reset(new ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff"}, env));
     ASSERT_TRUE(provider_->Started()) << provider_->Log();
   }

@@ -29,9 +29,7 @@ std::string ModuleName() { return std::filesystem::path(testing_support::Provide
 class FrameworkPages : public ::testing::Test {
  protected:
   Environment Env() {
-    return {{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
-            {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port())},
-            {"INVENTORY_PROVIDER_REGISTRY", dir_.File("none.reg")}};
+    return testing_support::ProviderEnvironment(dir_.Path(), dir_.File("none.reg"), collector_.Port());
   }
   TempDir dir_;
   FakeCollector collector_;

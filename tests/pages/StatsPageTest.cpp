@@ -81,9 +81,8 @@ TEST(StatsPage, ProviderWithAndWithoutStatistics) {
   testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
   testing_support::WriteFile(program + ".stats", "old");
   testing_support::WriteFile(program + ".pagestats", "kept");
-  testing_support::Environment env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()},
-                                   {"INVENTORY_PROVIDER_REGISTRY", dir.File("none.reg")},
-                                   {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(testing_support::FreePort())}};
+  testing_support::Environment env =
+      testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), testing_support::FreePort());
   auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", env);
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_FALSE(testing_support::FileExists(program + ".stats"));

@@ -53,9 +53,7 @@ bool ClosedByServer(platform::SocketHandle socket, unsigned timeoutMs, std::stri
 class BadClients : public ::testing::Test {
  protected:
   Environment Env() {
-    return {{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
-            {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port())},
-            {"INVENTORY_PROVIDER_REGISTRY", dir_.File("none.reg")}};
+    return testing_support::ProviderEnvironment(dir_.Path(), dir_.File("none.reg"), collector_.Port());
   }
   TempDir dir_;
   FakeCollector collector_;

@@ -9,6 +9,13 @@
 
 namespace testing_support {
 
+Environment ProviderEnvironment(const std::string& lockFolder, const std::string& registryFile,
+                                std::uint16_t collectorPort) {
+  return {{"INVENTORY_PROVIDER_LOCK_DIR", lockFolder},
+          {"INVENTORY_PROVIDER_REGISTRY", registryFile},
+          {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collectorPort)}};
+}
+
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   while (platform::MonotonicMilliseconds() < deadline) {

@@ -14,6 +14,11 @@ namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+// What every provider a test starts is given: the lock folder, the registry
+// file and the collector's port, so that tests can run side by side.
+Environment ProviderEnvironment(const std::string& lockFolder, const std::string& registryFile,
+                                std::uint16_t collectorPort);
+
 // Polls a file until it holds the text.
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs = 20000);
 
