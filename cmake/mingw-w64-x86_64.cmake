@@ -19,11 +19,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Self-contained executables: no libstdc++, libgcc or winpthread DLLs to ship.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under Wine on the build machine.
+# Test programs run under Wine on the build machine, through a wrapper that
+# keeps console hosts Wine leaves behind off CTest's pipe.
 find_program(PROVIDER_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(NOT PROVIDER_WINE)
   find_program(PROVIDER_WINE NAMES wine64 wine)
 endif()
 if(PROVIDER_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROVIDER_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${PROVIDER_WINE})
 endif()

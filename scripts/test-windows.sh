@@ -30,7 +30,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
         -DPROVIDER_TINYXML_SOURCE="${TINYXML%/}" \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE"
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run.sh;$WINE"
 fi
 nice ninja -C "$BUILD" -j "$JOBS"
 
