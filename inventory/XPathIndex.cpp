@@ -20,6 +20,10 @@ void DocumentIndex::Clear() {
   ends_.clear();
   childStart_.clear();
   children_.clear();
+  attributeStart_.clear();
+  attributes_.clear();
+  attributeNames_.clear();
+  attributeNameIds_.clear();
   places_.clear();
   namedPlaces_.clear();
   elementChildren_.clear();
@@ -43,6 +47,11 @@ std::uint32_t DocumentIndex::FindName(std::string_view name) const {
   return found != nameIds_.end() ? found->second : 0;
 }
 
+std::uint32_t DocumentIndex::FindAttributeName(std::string_view name) const {
+  auto found = attributeNameIds_.find(std::string(name));
+  return found != attributeNameIds_.end() ? found->second : 0;
+}
+
 void DocumentIndex::Build(TiXmlNode* base) {
   Clear();
   if (base == nullptr) return;
@@ -53,6 +62,7 @@ void DocumentIndex::Build(TiXmlNode* base) {
     keys_.push_back(key);
     ends_.push_back(0);
     parents.push_back(parent);
+    attributeStart_.push_back(static_cast<std::uint32_t>(attributes_.size()));
   };
   append(nullptr, kOther | 0xff, 0);
   append(nullptr, Intern("root"), 0);  // the synthetic root of an evaluation
@@ -75,6 +85,14 @@ void DocumentIndex::Build(TiXmlNode* base) {
       key = lastId;
     }
     append(node, key, open.empty() ? 1 : open.back());
+    if (TiXmlElement* element = node->ToElement()) {
+      for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
+        attributes_.push_back(a);
+        // Ids from 1; few names, so the map stays small.
+        auto id = attributeNameIds_.emplace(a->NameTStr(), static_cast<std::uint32_t>(attributeNameIds_.size() + 1));
+        attributeNames_.push_back(id.first->second);
+      }
+    }
     node->SetUserData(reinterpret_cast<void*>(static_cast<std::uintptr_t>(n)));
     if (node->FirstChild() != nullptr) {
       open.push_back(n);
@@ -92,6 +110,7 @@ void DocumentIndex::Build(TiXmlNode* base) {
   }
   const std::uint32_t size = static_cast<std::uint32_t>(nodes_.size());
   ends_[1] = size;
+  attributeStart_.push_back(static_cast<std::uint32_t>(attributes_.size()));
 
   // Children side by side, parent by parent: a counting sort on the parent
   // keeps each parent's children in document order.

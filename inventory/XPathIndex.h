@@ -29,6 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
+class TiXmlAttribute;
 class TiXmlNode;
 
 namespace XPath {
@@ -66,6 +67,16 @@ class DocumentIndex {
   // n's children, in order, as numbers.
   const std::uint32_t* ChildrenBegin(std::uint32_t n) const { return children_.data() + childStart_[n]; }
   const std::uint32_t* ChildrenEnd(std::uint32_t n) const { return children_.data() + childStart_[n + 1]; }
+  // n's attributes, in order (none for other nodes). Reading them here
+  // instead of following each element's attribute chain lets a loop over
+  // many elements fetch their attributes ahead of use.
+  TiXmlAttribute* const* AttributesBegin(std::uint32_t n) const { return attributes_.data() + attributeStart_[n]; }
+  TiXmlAttribute* const* AttributesEnd(std::uint32_t n) const { return attributes_.data() + attributeStart_[n + 1]; }
+  // The name ids of n's attributes, side by side with AttributesBegin, so
+  // that a name test reads no attribute object.
+  const std::uint32_t* AttributeNamesBegin(std::uint32_t n) const { return attributeNames_.data() + attributeStart_[n]; }
+  // The id of an attribute name, 0 when no attribute of the tree has it.
+  std::uint32_t FindAttributeName(std::string_view name) const;
   // An element's place among its parent's element children, and among
   // those with its own name (from 1); 0 for other nodes.
   std::uint32_t Place(std::uint32_t n) const { return places_[n]; }
@@ -90,6 +101,10 @@ class DocumentIndex {
   std::vector<std::uint32_t> ends_;
   std::vector<std::uint32_t> childStart_;
   std::vector<std::uint32_t> children_;
+  std::vector<std::uint32_t> attributeStart_;
+  std::vector<TiXmlAttribute*> attributes_;
+  std::vector<std::uint32_t> attributeNames_;
+  std::unordered_map<std::string, std::uint32_t> attributeNameIds_;
   std::vector<std::uint32_t> places_;
   std::vector<std::uint32_t> namedPlaces_;
   std::vector<std::uint32_t> elementChildren_;

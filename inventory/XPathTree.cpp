@@ -39,6 +39,41 @@ void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining) {
   if (remaining > kAhead) Prefetch(entries[kAhead].item, entries[kAhead].isAttribute ? 2 : 4);
 }
 
+void PrefetchAttributesAhead(const DocumentIndex& index, std::uint32_t name, const NodeSet::Entry* entries,
+                             std::size_t remaining) {
+  // The attribute's value member further ahead, the text it points to
+  // (a block of its own when long) nearer, once the member is in.
+  const std::size_t kMember = 16;
+  const std::size_t kText = 8;
+  auto find = [&](const NodeSet::Entry& entry) -> const TiXmlAttribute* {
+    const std::uint32_t* names = index.AttributeNamesBegin(entry.number);
+    TiXmlAttribute* const* begin = index.AttributesBegin(entry.number);
+    const std::ptrdiff_t total = index.AttributesEnd(entry.number) - begin;
+    for (std::ptrdiff_t k = 0; k < total; ++k) {
+      if (names[k] == name) return begin[k];
+    }
+    return nullptr;
+  };
+  if (remaining > kMember) {
+    const NodeSet::Entry& entry = entries[kMember];
+    if (entry.number != 0 && !entry.isAttribute) {
+      if (const TiXmlAttribute* a = find(entry)) {
+        const char* member = reinterpret_cast<const char*>(&a->ValueStr());
+        Prefetch(member, 1);
+        Prefetch(member + sizeof(std::string) - 1, 1);
+      }
+    } else {
+      Prefetch(entry.item, entry.isAttribute ? 2 : 4);
+    }
+  }
+  if (remaining > kText) {
+    const NodeSet::Entry& entry = entries[kText];
+    if (entry.number != 0 && !entry.isAttribute) {
+      if (const TiXmlAttribute* a = find(entry)) Prefetch(a->Value(), 1);
+    }
+  }
+}
+
 bool IsElement(const TiXmlNode* node) { return node != nullptr && node->Type() == TiXmlNode::TINYXML_ELEMENT; }
 
 SyntheticRoot::SyntheticRoot(TiXmlNode* base, TiXmlElement& element)

@@ -94,4 +94,10 @@ bool IsElement(const TiXmlNode* node);
 // after another.
 void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining);
 
+// The same for the attribute `name` (an id of the index) of numbered
+// element entries, read through the index, for loops that read that
+// attribute and not the elements; unnumbered entries are fetched whole.
+void PrefetchAttributesAhead(const DocumentIndex& index, std::uint32_t name, const NodeSet::Entry* entries,
+                             std::size_t remaining);
+
 }  // namespace XPath

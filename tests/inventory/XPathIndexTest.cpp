@@ -44,6 +44,10 @@ const char* const kExpressions[] = {
     "/inv/item[5]/x/@k", "//item/@id", "//@k", "count(//item[x][item])", "//item[not(item)][1]/@id",
     "/inv/tail/item", "/inv/note[2]", "//item[text()]", "/inv/item/self::item[1]", "//item/..",
     "/inv/item[x[2]]", "//item[3]/x[1]", "//item[last()]/@id", "position()", "last()", "//item[position() < 3]/@id",
+    // Attribute name steps over long numbered lists: the second attribute,
+    // a name no element has, one some lack, and what is done with them.
+    "/inv/item/@size", "//item/@size", "/inv/item/@missing", "//x/@id", "//item/@size/..", "sum(//item/@size)",
+    "count(/inv/item/@size | /inv/item/@id)", "//item/@id[. = 'in8']", "/inv/item/@*", "//item[@size = 6]/@id",
 };
 
 struct Answer {
@@ -96,7 +100,7 @@ TEST(XPathIndex, AnswersAsWithoutIt) {
 
 TEST(XPathIndex, NumbersAndPlaces) {
   TiXmlDocument document;
-  document.Parse("<r><a/>t<b><a/></b><a/><!--c--></r>");
+  document.Parse("<r><a/>t<b x='1' y='2'><a/></b><a y='3'/><!--c--></r>");
   DocumentIndex index;
   index.Build(document.RootElement());
   TiXmlNode* r = document.RootElement();
@@ -111,6 +115,13 @@ TEST(XPathIndex, NumbersAndPlaces) {
   EXPECT_EQ(index.Place(4), 0u);       // text
   EXPECT_EQ(index.ElementChildren(2), 3u);
   EXPECT_EQ(index.FindName("nope"), 0u);
+  // Attributes side by side with their names' ids, none for other nodes.
+  ASSERT_EQ(index.AttributesEnd(5) - index.AttributesBegin(5), 2);
+  EXPECT_STREQ((*index.AttributesBegin(5))->Name(), "x");
+  EXPECT_EQ(index.AttributeNamesBegin(5)[1], index.FindAttributeName("y"));
+  EXPECT_EQ(index.AttributeNamesBegin(7)[0], index.FindAttributeName("y"));
+  EXPECT_EQ(index.AttributesEnd(4) - index.AttributesBegin(4), 0);
+  EXPECT_EQ(index.FindAttributeName("a"), 0u);
   TiXmlElement stranger("a");
   EXPECT_EQ(index.NumberOf(&stranger), 0u);
 }
