@@ -65,6 +65,7 @@ test-windows:
 test: deps
 	$(MAKE) test-normal
 	$(MAKE) test-asan
+	$(MAKE) test-windows
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
