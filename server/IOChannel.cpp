@@ -44,8 +44,31 @@ bool IOSocket::WaitForData() {
   return false;
 }
 
+bool IOSocket::Settle() {
+  long left = aheadServed_;
+  long unserved = aheadLength_ - aheadServed_;
+  aheadLength_ = aheadServed_ = 0;
+  while (left > 0) {
+    // The bytes are known to be queued: this receive does not block.
+    long got = platform::Receive(socket_, ahead_, static_cast<std::size_t>(left));
+    if (got <= 0) {
+      queued_ = 0;
+      return false;
+    }
+    left -= got;
+  }
+  queued_ = unserved;
+  return true;
+}
+
+void IOSocket::SetOwnsSocket(bool owns) {
+  if (!owns && socket_ != platform::kInvalidSocket) Settle();
+  ownsSocket_ = owns;
+}
+
 long IOSocket::Read(char* buffer, long length) {
   if (length < 1) return -1;
+  if (!Settle()) return -1;
   if (!WaitForData()) return -1;
   long got = platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
   queued_ = got > 0 && got < queued_ ? queued_ - got : 0;
@@ -54,20 +77,22 @@ long IOSocket::Read(char* buffer, long length) {
 
 long IOSocket::ReadLine(char* buffer, long size) {
   if (size < 2) return -1;
-  // Peek ahead and take exactly up to the line feed, so nothing beyond the
-  // line leaves the socket (a session thread reads the body on its own).
   long stored = 0;
   while (stored < size - 1) {
-    if (!WaitForData()) return -1;
-    long peeked = platform::Peek(socket_, buffer + stored, static_cast<std::size_t>(size - 1 - stored));
-    if (peeked <= 0) return peeked;
-    const void* lineFeed = std::memchr(buffer + stored, '\n', static_cast<std::size_t>(peeked));
-    long take = lineFeed ? static_cast<const char*>(lineFeed) - (buffer + stored) + 1 : peeked;
-    long got = platform::Receive(socket_, buffer + stored, static_cast<std::size_t>(take));
-    queued_ = got > 0 ? peeked - got : 0;
-    if (got <= 0) return got;
-    stored += got;
-    if (lineFeed != nullptr && got == take) break;
+    if (aheadServed_ == aheadLength_) {
+      if (!Settle() || !WaitForData()) return -1;
+      long peeked = platform::Peek(socket_, ahead_, sizeof ahead_);
+      if (peeked <= 0) return peeked;
+      aheadLength_ = queued_ = peeked;
+    }
+    const char* from = ahead_ + aheadServed_;
+    long available = std::min(aheadLength_ - aheadServed_, size - 1 - stored);
+    const void* lineFeed = std::memchr(from, '\n', static_cast<std::size_t>(available));
+    long take = lineFeed ? static_cast<const char*>(lineFeed) - from + 1 : available;
+    std::memcpy(buffer + stored, from, static_cast<std::size_t>(take));
+    aheadServed_ += take;
+    stored += take;
+    if (lineFeed != nullptr) break;
   }
   buffer[stored] = '\0';
   return stored;

@@ -59,11 +59,14 @@ class IOSocket : public IOBase {
   void SetReadLimits(unsigned totalMs, unsigned idleMs);
   bool TimedOut() const { return timedOut_; }
   // Another object takes the socket over; this channel will not close it.
-  void SetOwnsSocket(bool owns) { ownsSocket_ = owns; }
+  // The socket is left just after the last line read through this channel.
+  void SetOwnsSocket(bool owns);
   platform::SocketHandle Socket() const { return socket_; }
 
  private:
   bool WaitForData();
+  // Takes the lines served from the look-ahead out of the socket.
+  bool Settle();
 
   platform::SocketHandle socket_;
   char peerName_[64] = "";
@@ -72,6 +75,13 @@ class IOSocket : public IOBase {
   unsigned idleMs_ = 0;
   bool timedOut_ = false;
   long queued_ = 0;  // bytes known to wait in the socket after the last read
+  // Lines are served from one peek at what has arrived; the bytes served
+  // stay in the socket until a read, a hand-over or the next peek takes
+  // them out in one receive, so a request head costs a peek and a receive
+  // rather than two calls a line, and nothing past it leaves the socket.
+  char ahead_[4096];
+  long aheadLength_ = 0;  // bytes of ahead_ that mirror the socket's queue
+  long aheadServed_ = 0;  // of those, bytes already returned as lines
 };
 
 class IOStdio : public IOBase {

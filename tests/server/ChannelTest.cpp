@@ -90,6 +90,31 @@ TEST(IOSocket, WithoutOwnershipLeavesTheSocketOpen) {
   EXPECT_EQ(platform::Receive(pair.client, &c, 1), 1);
 }
 
+// The head arrives in one piece with the start of the body; the channel
+// that read the head hands the socket over, and the new owner gets the
+// body from its first byte, then what arrives later.
+TEST(IOSocket, HandOverLeavesTheSocketJustAfterTheLastLine) {
+  SocketPair pair;
+  char buffer[64];
+  pair.Send("POST /x HTTP/1.1\r\nContent-Length: 9\r\n\r\nbody");
+  {
+    IOSocket io(pair.server);
+    EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 18);
+    EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 19);
+    EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 2);
+    io.SetOwnsSocket(false);
+  }
+  pair.Send("-more");
+  IOSocket second(pair.server);
+  std::string body;
+  while (body.size() < 9) {
+    long n = second.Read(buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    body.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(body, "body-more");
+}
+
 TEST(IOStdio, WritesInPiecesAndReadsLines) {
   testing_support::TempDir dir;
   std::FILE* out = std::fopen(dir.File("out").c_str(), "w+b");
