@@ -42,6 +42,46 @@ void NormalizeLineEnds(char* text) {
   }
   *write = '\0';
 }
+// True when no element of the text is nested more than `limit` deep.
+// TinyXML parses and frees a tree recursively, one call per level, so a
+// file nested thousands deep would overflow a thread's stack; such a file
+// is refused as one that does not parse. Start tags are read to their end
+// with quoted values skipped, so a ">" or "/>" inside a value changes
+// nothing; comments and CDATA sections are skipped whole.
+bool NestingWithin(const char* text, unsigned limit) {
+  unsigned depth = 0;
+  const char* p = text;
+  while ((p = std::strchr(p, '<')) != nullptr) {
+    ++p;
+    if (*p == '/') {
+      if (depth > 0) --depth;
+      continue;
+    }
+    if (*p == '?' || *p == '!') {
+      const char* end = nullptr;
+      if (std::strncmp(p, "!--", 3) == 0) end = std::strstr(p, "-->");
+      else if (std::strncmp(p, "![CDATA[", 8) == 0) end = std::strstr(p, "]]>");
+      if (end == nullptr && (p[0] == '?' || p[1] == '-' || p[1] == '[')) return true;  // the parser reports it
+      if (end != nullptr) p = end;
+      continue;
+    }
+    char quote = '\0';
+    const char* q = p;
+    for (; *q != '\0'; ++q) {
+      if (quote != '\0') {
+        if (*q == quote) quote = '\0';
+      } else if (*q == '"' || *q == '\'') {
+        quote = *q;
+      } else if (*q == '>') {
+        break;
+      }
+    }
+    if (*q == '\0') return true;
+    if (q[-1] != '/' && ++depth > limit) return false;
+    p = q + 1;
+  }
+  return true;
+}
 }  // namespace
 
 bool LoadInventoryFile(TiXmlDocument& document, const std::string& fileName) {
@@ -50,6 +90,10 @@ bool LoadInventoryFile(TiXmlDocument& document, const std::string& fileName) {
   if (text == nullptr) return document.LoadFile(fileName.c_str());
   NormalizeLineEnds(text.get());
   document.Clear();
+  if (!NestingWithin(text.get(), kInventoryNestingLimit)) {
+    document.SetError(TiXmlBase::TIXML_ERROR_PARSING_ELEMENT, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    return false;
+  }
   document.SetValue(fileName);
   document.Parse(text.get(), nullptr, TIXML_DEFAULT_ENCODING);
   return !document.Error();

@@ -57,4 +57,39 @@ TEST(InventoryFile, ReplacesTheEarlierTree) {
   EXPECT_TRUE(document.Error());
 }
 
+std::string Nested(unsigned depth, const std::string& open, const std::string& close) {
+  std::string text;
+  for (unsigned i = 0; i < depth; ++i) text += open;
+  for (unsigned i = 0; i < depth; ++i) text += close;
+  return text;
+}
+
+// Parsing and freeing recurse once a level: a file nested deeper than the
+// limit is refused before it can overflow a stack, and nothing that only
+// looks like nesting counts.
+TEST(InventoryFile, RefusesNestingBeyondTheLimit) {
+  TempDir dir;
+  const unsigned limit = kInventoryNestingLimit;
+  WriteFile(dir.File("at.xml"), Nested(limit, "<a x='1'>", "</a>"));
+  WriteFile(dir.File("past.xml"), Nested(limit + 1, "<a>", "</a>"));
+  WriteFile(dir.File("far.xml"), Nested(200000, "<a>", "</a>"));
+  // A value holding "/>" or ">" does not end or close the start tag.
+  WriteFile(dir.File("quoted.xml"), Nested(limit + 1, "<a v=\"/>\" w='>'>", "</a>"));
+  // Siblings, closed empty elements, comments and CDATA add no depth.
+  std::string flat = "<r>";
+  for (unsigned i = 0; i < 3 * limit; ++i) flat += "<f n='" + std::to_string(i) + "'/><g></g>";
+  flat += "<!--" + Nested(limit + 1, "<c>", "") + "--><![CDATA[" + Nested(limit + 1, "<d>", "") + "]]></r>";
+  WriteFile(dir.File("flat.xml"), flat);
+
+  TiXmlDocument document;
+  EXPECT_TRUE(LoadInventoryFile(document, dir.File("at.xml")));
+  EXPECT_TRUE(LoadInventoryFile(document, dir.File("flat.xml")));
+  EXPECT_FALSE(document.Error());
+  for (const char* name : {"past.xml", "far.xml", "quoted.xml"}) {
+    EXPECT_FALSE(LoadInventoryFile(document, dir.File(name))) << name;
+    EXPECT_TRUE(document.Error()) << name;
+    EXPECT_EQ(document.FirstChild(), nullptr) << name;
+  }
+}
+
 }  // namespace

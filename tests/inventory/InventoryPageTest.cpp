@@ -119,6 +119,24 @@ TEST_F(InventoryPage, NoInventoryFileAnswers204) {
   EXPECT_EQ(Get("command=configuration").status, "200 OK");
 }
 
+// An inventory nested far deeper than any scanner writes would overflow
+// the session thread's stack while parsing; it is refused like a file that
+// does not parse, and the provider goes on serving.
+TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<x>";
+  for (int i = 0; i < 100000; ++i) deep += "</x>";
+  WriteFile(client_ + "/inventory-1.xml", deep);
+  Start();
+  Reply refused = Get("command=query&data=count(//x)");
+  EXPECT_EQ(refused.status, "204 No Content");
+  EXPECT_EQ(refused.body, "we have no inventory.xml today");
+  WriteFile(client_ + "/inventory-1.xml", "<x><y/></x>");
+  EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "1");
+  int code = 0;
+  EXPECT_FALSE(provider_->WaitForExit(0, &code)) << "exit code " << code;
+}
+
 TEST_F(InventoryPage, ResetAndReconfig) {
   Start();
   EXPECT_EQ(Get("command=query&data=count(/x/y)").body, "3");
