@@ -1,6 +1,7 @@
 // Facts about, and set-up of, the running process.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,6 +40,13 @@ void SetBinaryStandardStreams();
 // cannot be used.
 bool StartSocketLibrary();
 void StopSocketLibrary();
+
+// Threads started after this call get stacks of `bytes`, as a Windows
+// program's threads get its one reservation. Smaller than the system's
+// usual default, ended threads' stacks are reused for new ones instead of
+// being mapped and faulted in afresh, which is most of a short session
+// thread's cost.
+void SetThreadStackSize(std::size_t bytes);
 
 // Ends what a standard stream is connected to (a pipe to the launching
 // process, say); the stream stays usable and goes to the null device.

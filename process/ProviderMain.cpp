@@ -42,6 +42,9 @@ int ProviderMain(int argc, char** argv) {
   while (!moduleDirectory.empty() && !platform::IsPathSeparator(moduleDirectory.back()))
     moduleDirectory.pop_back();
   platform::SetBinaryStandardStreams();
+  // Session threads are short and many; 1 MB is a Windows thread's usual
+  // stack and ample for the deepest inventory and query accepted.
+  platform::SetThreadStackSize(1024 * 1024);
   if (!platform::StartSocketLibrary()) {
     std::fprintf(stderr, "Unable to initialize server\n");
     return 1;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -73,6 +74,13 @@ bool StartSocketLibrary() {
 }
 
 void StopSocketLibrary() {}
+
+void SetThreadStackSize(std::size_t bytes) {
+  pthread_attr_t attributes;
+  if (pthread_getattr_default_np(&attributes) != 0) return;
+  if (pthread_attr_setstacksize(&attributes, bytes) == 0) pthread_setattr_default_np(&attributes);
+  pthread_attr_destroy(&attributes);
+}
 
 void DetachStandardStream(std::FILE* stream, bool forWriting) {
   if (stream != nullptr) std::freopen("/dev/null", forWriting ? "w" : "r", stream);

@@ -81,6 +81,10 @@ bool StartSocketLibrary() {
 
 void StopSocketLibrary() { WSACleanup(); }
 
+// Every thread gets the executable's stack reservation, committed page by
+// page as it is used: there is no mapping to save.
+void SetThreadStackSize(std::size_t) {}
+
 void DetachStandardStream(std::FILE* stream, bool forWriting) {
   if (stream == nullptr) return;
   std::freopen("NUL", forWriting ? "w" : "r", stream);
