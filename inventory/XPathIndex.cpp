@@ -22,7 +22,6 @@ void DocumentIndex::Clear() {
   children_.clear();
   attributeStart_.clear();
   attributes_.clear();
-  attributeNames_.clear();
   attributeNameIds_.clear();
   places_.clear();
   namedPlaces_.clear();
@@ -87,10 +86,9 @@ void DocumentIndex::Build(TiXmlNode* base) {
     append(node, key, open.empty() ? 1 : open.back());
     if (TiXmlElement* element = node->ToElement()) {
       for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
-        attributes_.push_back(a);
         // Ids from 1; few names, so the map stays small.
         auto id = attributeNameIds_.emplace(a->NameTStr(), static_cast<std::uint32_t>(attributeNameIds_.size() + 1));
-        attributeNames_.push_back(id.first->second);
+        attributes_.push_back(Attribute{a, id.first->second});
       }
     }
     node->SetUserData(reinterpret_cast<void*>(static_cast<std::uintptr_t>(n)));

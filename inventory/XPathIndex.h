@@ -67,14 +67,25 @@ class DocumentIndex {
   // n's children, in order, as numbers.
   const std::uint32_t* ChildrenBegin(std::uint32_t n) const { return children_.data() + childStart_[n]; }
   const std::uint32_t* ChildrenEnd(std::uint32_t n) const { return children_.data() + childStart_[n + 1]; }
-  // n's attributes, in order (none for other nodes). Reading them here
-  // instead of following each element's attribute chain lets a loop over
-  // many elements fetch their attributes ahead of use.
-  TiXmlAttribute* const* AttributesBegin(std::uint32_t n) const { return attributes_.data() + attributeStart_[n]; }
-  TiXmlAttribute* const* AttributesEnd(std::uint32_t n) const { return attributes_.data() + attributeStart_[n + 1]; }
-  // The name ids of n's attributes, side by side with AttributesBegin, so
-  // that a name test reads no attribute object.
-  const std::uint32_t* AttributeNamesBegin(std::uint32_t n) const { return attributeNames_.data() + attributeStart_[n]; }
+  // n's attributes, in order (none for other nodes), each with its name's
+  // id. Reading them here instead of following each element's attribute
+  // chain lets a loop over many elements fetch ahead what it will read.
+  struct Attribute {
+    TiXmlAttribute* attribute;
+    std::uint32_t name;
+  };
+  const Attribute* AttributesBegin(std::uint32_t n) const { return attributes_.data() + attributeStart_[n]; }
+  const Attribute* AttributesEnd(std::uint32_t n) const { return attributes_.data() + attributeStart_[n + 1]; }
+  // Where n's attribute range is noted, for fetching it ahead.
+  const std::uint32_t* AttributeRangeOf(std::uint32_t n) const { return attributeStart_.data() + n; }
+  // n's attribute with the name id and its place among n's attributes;
+  // null when n has none of that name.
+  const Attribute* FindAttribute(std::uint32_t n, std::uint32_t name) const {
+    for (const Attribute* a = AttributesBegin(n), *end = AttributesEnd(n); a != end; ++a) {
+      if (a->name == name) return a;
+    }
+    return nullptr;
+  }
   // The id of an attribute name, 0 when no attribute of the tree has it.
   std::uint32_t FindAttributeName(std::string_view name) const;
   // An element's place among its parent's element children, and among
@@ -102,8 +113,7 @@ class DocumentIndex {
   std::vector<std::uint32_t> childStart_;
   std::vector<std::uint32_t> children_;
   std::vector<std::uint32_t> attributeStart_;
-  std::vector<TiXmlAttribute*> attributes_;
-  std::vector<std::uint32_t> attributeNames_;
+  std::vector<Attribute> attributes_;
   std::unordered_map<std::string, std::uint32_t> attributeNameIds_;
   std::vector<std::uint32_t> places_;
   std::vector<std::uint32_t> namedPlaces_;

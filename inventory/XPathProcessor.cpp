@@ -93,6 +93,7 @@ void xpath_processor::Evaluate(Target target) {
     Prepare();
     depth_ = 0;
     pathContext_ = base_;
+    pathContextNumber_ = index_ != nullptr ? 2 : 0;
     contextElement_ = IsElement(base_) ? base_ : nullptr;
     byName_ = false;
     contextPosition_ = 0;
@@ -193,6 +194,10 @@ void xpath_processor::Prepare() {
           ins.axis = a.number;
           ins.test = actions_[i + 1].subRule;
           ins.text = actions_[i + 1].text;
+          // Resolved once here: steps run once per candidate in predicates.
+          if (index_ != nullptr && ins.axis == axis_attribute && ins.test == test_name) {
+            ins.attributeId = index_->FindAttributeName(ins.text);
+          }
           open.emplace_back(program_.size(), i);
           ++i;
         } else {
@@ -303,7 +308,7 @@ void xpath_processor::Run(std::size_t begin, std::size_t end) {
     switch (ins.op) {
       case Op::Context: {
         NodeSet& nodes = Push().SetNodeSet();
-        if (pathContext_ != nullptr) nodes.AddUnique(pathContext_);
+        if (pathContext_ != nullptr) nodes.AddUnique(pathContext_, 0, pathContextNumber_);
         ++i;
         break;
       }
@@ -403,12 +408,24 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   const Instruction& predicate = program_[index];
   std::vector<NodeSet::Entry>& entries = set.MutableEntries();
   TiXmlNode* savedPathContext = pathContext_;
+  const std::uint32_t savedPathContextNumber = pathContextNumber_;
+  // A predicate that reads an attribute of its context (such as
+  // [@vendor='x']) finds it through the index; that attribute is fetched
+  // ahead instead of the candidate elements.
+  const std::uint32_t wanted = predicate.constant ? 0 : PredicateAttribute(index);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    PrefetchAhead(entries.data() + i, entries.size() - i);
+    if (wanted != 0) {
+      PrefetchAttributesAhead(*index_, wanted, entries.data() + i, entries.size() - i);
+    } else {
+      PrefetchAhead(entries.data() + i, entries.size() - i);
+    }
     const NodeSet::Entry entry = entries[i];
     TiXmlNode* node = entry.Node();
-    if (!IsElement(node)) continue;
+    // The kind of a numbered entry is in the index: the node stays untouched.
+    const bool element = index_ != nullptr && entry.number != 0 && node != nullptr ? index_->IsElement(entry.number)
+                                                                                   : IsElement(node);
+    if (!element) continue;
     contextElement_ = node;
     byName_ = byName;
     contextPosition_ = stepPositions ? entry.position : 0;
@@ -417,6 +434,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
       keep = static_cast<std::int64_t>(PlaceOf(entry, byName, stepPositions)) == predicate.constantValue;
     } else {
       pathContext_ = node;
+      pathContextNumber_ = index_ != nullptr ? entry.number : 0;
       std::size_t before = depth_;
       Run(index + 1, predicate.match);
       if (depth_ != before + 1) throw execution_error(ExecutionCode::PredicateValueCount);
@@ -434,6 +452,17 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   entries.resize(kept);
   set.EntriesChanged();
   pathContext_ = savedPathContext;
+  pathContextNumber_ = savedPathContextNumber;
+}
+
+std::uint32_t xpath_processor::PredicateAttribute(std::size_t index) const {
+  if (index_ == nullptr) return 0;
+  const Instruction& predicate = program_[index];
+  for (std::size_t i = index + 1; i < predicate.match; ++i) {
+    const Instruction& ins = program_[i];
+    if (ins.op == Op::StepBegin && ins.axis == axis_attribute && ins.test == test_name) return ins.attributeId;
+  }
+  return 0;
 }
 
 }  // namespace XPath

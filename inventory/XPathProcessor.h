@@ -130,6 +130,7 @@ class xpath_processor : public xpath_stream {
     int function = 0;
     int arguments = 0;
     bool constant = false;     // a predicate that is one number literal
+    std::uint32_t attributeId = 0;  // attribute name step: the name's id in the index, 0 none
     std::int32_t constantValue = 0;
   };
 
@@ -149,6 +150,9 @@ class xpath_processor : public xpath_stream {
   std::size_t ExecuteStep(std::size_t index);
   std::size_t ExecuteFilter(std::size_t index);
   void ApplyPredicate(std::size_t index, NodeSet& set, bool byName, bool stepPositions);
+  // The id of the first attribute a predicate's program names, 0 for none
+  // or without the index.
+  std::uint32_t PredicateAttribute(std::size_t index) const;
   std::uint32_t PlaceOf(const NodeSet::Entry& entry, bool byName, bool stepPositions);
   void ClearContext();
 
@@ -209,6 +213,7 @@ class xpath_processor : public xpath_stream {
   // State of one evaluation.
   TiXmlElement* root_ = nullptr;        // the synthetic root
   TiXmlNode* pathContext_ = nullptr;    // where relative paths start
+  std::uint32_t pathContextNumber_ = 0;  // its number in the index, 0 unknown
   TiXmlNode* contextElement_ = nullptr;  // for position(), last(), text()
   bool byName_ = false;
   std::uint32_t contextPosition_ = 0;   // the context element's place when known

@@ -416,12 +416,11 @@ void xpath_processor::AttributeAxis(const Instruction& step, const NodeSet& in, 
   const unsigned count = in.Count();
   // An element has each attribute name once.
   if (step.test == test_name) out.Reserve(count);
-  // A name test over a context the index numbered (a long list, not a
-  // predicate's single element) reads names and attributes from the index,
-  // without touching the elements or the attribute chains.
-  const bool indexed = index_ != nullptr && step.test == test_name && count > 0 && !in.At(0).isAttribute &&
-                       in.At(0).number != 0;
-  const std::uint32_t indexedName = indexed ? index_->FindAttributeName(step.text) : 0;
+  // A name test over a context the index numbered reads names and
+  // attributes from the index, without touching the elements or the
+  // attribute chains.
+  const bool indexed = index_ != nullptr && step.test == test_name;
+  const std::uint32_t indexedName = indexed ? step.attributeId : 0;
   for (unsigned e = 0; e < count; ++e) {
     if (indexedName != 0) {
       PrefetchAttributesAhead(*index_, indexedName, &in.At(e), count - e);
@@ -430,15 +429,10 @@ void xpath_processor::AttributeAxis(const Instruction& step, const NodeSet& in, 
     }
     const NodeSet::Entry& entry = in.At(e);
     if (indexed && !entry.isAttribute && entry.number != 0) {
-      const std::uint32_t n = entry.number;
       if (indexedName == 0) continue;
-      const std::uint32_t* names = index_->AttributeNamesBegin(n);
-      TiXmlAttribute* const* begin = index_->AttributesBegin(n);
-      const std::uint32_t total = static_cast<std::uint32_t>(index_->AttributesEnd(n) - begin);
-      for (std::uint32_t k = 0; k < total; ++k) {
-        if (names[k] != indexedName) continue;
-        out.AddUnique(begin[k], index_->Node(n), k);
-        break;
+      if (const DocumentIndex::Attribute* a = index_->FindAttribute(entry.number, indexedName)) {
+        std::uint32_t place = static_cast<std::uint32_t>(a - index_->AttributesBegin(entry.number));
+        out.AddUnique(a->attribute, static_cast<TiXmlNode*>(entry.item), place);
       }
       continue;
     }

@@ -41,36 +41,28 @@ void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining) {
 
 void PrefetchAttributesAhead(const DocumentIndex& index, std::uint32_t name, const NodeSet::Entry* entries,
                              std::size_t remaining) {
-  // The attribute's value member further ahead, the text it points to
-  // (a block of its own when long) nearer, once the member is in.
-  const std::size_t kMember = 16;
-  const std::size_t kText = 8;
-  auto find = [&](const NodeSet::Entry& entry) -> const TiXmlAttribute* {
-    const std::uint32_t* names = index.AttributeNamesBegin(entry.number);
-    TiXmlAttribute* const* begin = index.AttributesBegin(entry.number);
-    const std::ptrdiff_t total = index.AttributesEnd(entry.number) - begin;
-    for (std::ptrdiff_t k = 0; k < total; ++k) {
-      if (names[k] == name) return begin[k];
-    }
-    return nullptr;
+  // Each step reads what the one before fetched: where the entry's
+  // attributes are listed, the list, the attribute's value member, and the
+  // text it points to (a block of its own when long).
+  const std::size_t kRange = 32, kList = 24, kMember = 16, kText = 8;
+  auto numbered = [&](std::size_t ahead) -> const NodeSet::Entry* {
+    if (remaining <= ahead) return nullptr;
+    const NodeSet::Entry& entry = entries[ahead];
+    return entry.number != 0 && !entry.isAttribute ? &entry : nullptr;
   };
-  if (remaining > kMember) {
-    const NodeSet::Entry& entry = entries[kMember];
-    if (entry.number != 0 && !entry.isAttribute) {
-      if (const TiXmlAttribute* a = find(entry)) {
-        const char* member = reinterpret_cast<const char*>(&a->ValueStr());
-        Prefetch(member, 1);
-        Prefetch(member + sizeof(std::string) - 1, 1);
-      }
-    } else {
-      Prefetch(entry.item, entry.isAttribute ? 2 : 4);
+  if (const NodeSet::Entry* e = numbered(kRange)) Prefetch(index.AttributeRangeOf(e->number), 1);
+  if (const NodeSet::Entry* e = numbered(kList)) Prefetch(index.AttributesBegin(e->number), 1);
+  if (const NodeSet::Entry* e = numbered(kMember)) {
+    if (const DocumentIndex::Attribute* a = index.FindAttribute(e->number, name)) {
+      const char* member = reinterpret_cast<const char*>(&a->attribute->ValueStr());
+      Prefetch(member, 1);
+      Prefetch(member + sizeof(std::string) - 1, 1);
     }
+  } else if (remaining > kMember) {
+    Prefetch(entries[kMember].item, entries[kMember].isAttribute ? 2 : 4);
   }
-  if (remaining > kText) {
-    const NodeSet::Entry& entry = entries[kText];
-    if (entry.number != 0 && !entry.isAttribute) {
-      if (const TiXmlAttribute* a = find(entry)) Prefetch(a->Value(), 1);
-    }
+  if (const NodeSet::Entry* e = numbered(kText)) {
+    if (const DocumentIndex::Attribute* a = index.FindAttribute(e->number, name)) Prefetch(a->attribute->Value(), 1);
   }
 }
 

@@ -117,9 +117,10 @@ TEST(XPathIndex, NumbersAndPlaces) {
   EXPECT_EQ(index.FindName("nope"), 0u);
   // Attributes side by side with their names' ids, none for other nodes.
   ASSERT_EQ(index.AttributesEnd(5) - index.AttributesBegin(5), 2);
-  EXPECT_STREQ((*index.AttributesBegin(5))->Name(), "x");
-  EXPECT_EQ(index.AttributeNamesBegin(5)[1], index.FindAttributeName("y"));
-  EXPECT_EQ(index.AttributeNamesBegin(7)[0], index.FindAttributeName("y"));
+  EXPECT_STREQ(index.AttributesBegin(5)->attribute->Name(), "x");
+  EXPECT_EQ(index.FindAttribute(5, index.FindAttributeName("y")), index.AttributesBegin(5) + 1);
+  EXPECT_STREQ(index.FindAttribute(7, index.FindAttributeName("y"))->attribute->Value(), "3");
+  EXPECT_EQ(index.FindAttribute(4, index.FindAttributeName("y")), nullptr);
   EXPECT_EQ(index.AttributesEnd(4) - index.AttributesBegin(4), 0);
   EXPECT_EQ(index.FindAttributeName("a"), 0u);
   TiXmlElement stranger("a");
