@@ -46,6 +46,22 @@ std::uint32_t DocumentIndex::FindName(std::string_view name) const {
   return found != nameIds_.end() ? found->second : 0;
 }
 
+std::uint32_t DocumentIndex::InternAttribute(const std::string& name) {
+  // Elements of one kind repeat their attribute names in the same order:
+  // the name a few attributes back is usually the one wanted.
+  for (const Attribute* a = attributes_.data() + attributes_.size(); a != attributes_.data();) {
+    --a;
+    if (a->attribute->NameTStr() == name) return a->name;
+    if (attributes_.data() + attributes_.size() - a >= 8) break;
+  }
+  auto found = attributeNameIds_.find(name);
+  if (found != attributeNameIds_.end()) return found->second;
+  // Ids from 1.
+  std::uint32_t id = static_cast<std::uint32_t>(attributeNameIds_.size() + 1);
+  attributeNameIds_.emplace(name, id);
+  return id;
+}
+
 std::uint32_t DocumentIndex::FindAttributeName(std::string_view name) const {
   auto found = attributeNameIds_.find(std::string(name));
   return found != attributeNameIds_.end() ? found->second : 0;
@@ -86,9 +102,7 @@ void DocumentIndex::Build(TiXmlNode* base) {
     append(node, key, open.empty() ? 1 : open.back());
     if (TiXmlElement* element = node->ToElement()) {
       for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
-        // Ids from 1; few names, so the map stays small.
-        auto id = attributeNameIds_.emplace(a->NameTStr(), static_cast<std::uint32_t>(attributeNameIds_.size() + 1));
-        attributes_.push_back(Attribute{a, id.first->second});
+        attributes_.push_back(Attribute{a, InternAttribute(a->NameTStr())});
       }
     }
     node->SetUserData(reinterpret_cast<void*>(static_cast<std::uintptr_t>(n)));

@@ -105,6 +105,7 @@ class DocumentIndex {
 
  private:
   std::uint32_t Intern(const std::string& name);
+  std::uint32_t InternAttribute(const std::string& name);
 
   std::vector<TiXmlNode*> nodes_;
   std::vector<std::uint32_t> keys_;
