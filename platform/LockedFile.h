@@ -39,6 +39,10 @@ class LockedFile {
   // written in place.) The lock stays held. False unless every byte was
   // written; the former content is then kept.
   bool ReplaceContent(const char* data, std::size_t length);
+  // Whether the last ReplaceContent replaced the file whole; false when it
+  // wrote in place (a device, a folder or file system that does not allow
+  // the replace) or failed.
+  bool ReplacedWhole() const { return replacedWhole_; }
 
   // Hands what was written to the storage device; false on a write error
   // the system reports only now.
@@ -51,6 +55,7 @@ class LockedFile {
  private:
   std::intptr_t handle_ = -1;  // a descriptor or a system handle
   std::string path_;  // of the open file, for the save to replace it
+  bool replacedWhole_ = false;
 };
 
 }  // namespace platform

@@ -127,6 +127,7 @@ bool LockedFile::ReadAll(std::string& content) {
 }
 
 bool LockedFile::ReplaceContent(const char* data, std::size_t length) {
+  replacedWhole_ = false;
   if (handle_ < 0) return false;
   const int fd = static_cast<int>(handle_);
   struct stat current;
@@ -157,6 +158,7 @@ bool LockedFile::ReplaceContent(const char* data, std::size_t length) {
   if (written && std::rename(temporary.c_str(), target.c_str()) == 0) {
     close(fd);
     handle_ = replacement;
+    replacedWhole_ = true;
     return true;
   }
   close(replacement);

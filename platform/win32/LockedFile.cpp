@@ -97,6 +97,7 @@ bool LockedFile::ReadAll(std::string& content) {
 }
 
 bool LockedFile::ReplaceContent(const char* data, std::size_t length) {
+  replacedWhole_ = false;
   if (handle_ < 0) return false;
   HANDLE file = Handle(handle_);
   if (GetFileType(file) != FILE_TYPE_DISK) return WriteInPlace(file, data, length);
@@ -112,6 +113,7 @@ bool LockedFile::ReplaceContent(const char* data, std::size_t length) {
   if (written && RenameOver(replacement, path_)) {
     CloseHandle(file);
     handle_ = reinterpret_cast<std::intptr_t>(replacement);
+    replacedWhole_ = true;
     return true;
   }
   FILE_DISPOSITION_INFO remove{TRUE};

@@ -11,6 +11,7 @@
 #include "ProviderProcess.h"
 #include "TestSupport.h"
 #include "platform/ChildProcess.h"
+#include "platform/LockedFile.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 
@@ -127,8 +128,25 @@ const XmlNode* NthSection(const XmlNode* parent, std::size_t& cursor) {
   return nullptr;
 }
 
+// Whether a save in the folder replaces the file whole. Where it cannot
+// (Wine has neither the file system's replace of a file that is open nor
+// lets a plain rename replace one), saves are written in place and a kill
+// may leave part of a file: there is nothing for these tests to check.
+bool SavesReplaceWhole(const std::string& folder) {
+  const std::string path = folder + "/replace-probe";
+  platform::LockedFile probe;
+  if (probe.Open(path) != platform::LockedFile::OpenResult::Opened) return false;
+  bool whole = probe.ReplaceContent("probe", 5) && probe.ReplacedWhole();
+  probe.Close();
+  std::remove(path.c_str());
+  return whole;
+}
+
+const char kWrittenInPlace[] = "saves here are written in place (no replace of an open file), so a kill can cut one";
+
 TEST(ConfigFileKill, ConfigurationFileIsOldOrNewAfterKill) {
   TempDir dir;
+  if (!SavesReplaceWhole(dir.Path())) GTEST_SKIP() << kWrittenInPlace;
   std::string path = dir.File("monitor.xml");
   std::uint32_t lastGeneration = 0;
   Check check = [&](bool* changed) -> std::string {
@@ -163,6 +181,7 @@ TEST(ConfigFileKill, ConfigurationFileIsOldOrNewAfterKill) {
 
 TEST(ConfigFileKill, PageStatisticsSurviveKill) {
   TempDir dir;
+  if (!SavesReplaceWhole(dir.Path())) GTEST_SKIP() << kWrittenInPlace;
   std::string program = dir.File("prov");
   std::string path = program + ".pagestats";
   std::uint64_t lastTotal = 0;
@@ -210,6 +229,7 @@ TEST(ConfigFileKill, PageStatisticsSurviveKill) {
 
 TEST(ConfigFileKill, AsyncArchiveIsOldOrNewAfterKill) {
   TempDir dir;
+  if (!SavesReplaceWhole(dir.Path())) GTEST_SKIP() << kWrittenInPlace;
   std::string path = dir.File("archive.xml");
   std::string lastResult;
   Check check = [&](bool* changed) -> std::string {

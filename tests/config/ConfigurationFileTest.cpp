@@ -182,12 +182,14 @@ TEST(LockedFile, FailedWritesAreReportedAndEveryOpenerIsKeptOut) {
 
   EXPECT_EQ(first.Open(dir.File("missing/f")), platform::LockedFile::OpenResult::Failed);
   EXPECT_FALSE(first.ReplaceContent("x", 1));
+  EXPECT_FALSE(first.ReplacedWhole());
 
   // A device that refuses data: the write is a failure, not a success.
   if (FileExists("/dev/full")) {
     platform::LockedFile full;
     if (full.Open("/dev/full") == platform::LockedFile::OpenResult::Opened) {
       EXPECT_FALSE(full.ReplaceContent("data", 4));
+      EXPECT_FALSE(full.ReplacedWhole());  // a device is written in place
     }
   }
 }
