@@ -58,11 +58,17 @@ bool NestingWithin(const char* text, unsigned limit) {
       continue;
     }
     if (*p == '?' || *p == '!') {
+      // Comments and CDATA sections hold no elements and are skipped whole;
+      // a declaration or processing instruction only to its first ">", as
+      // far as the parser may take it; anything else starting "<!" is
+      // scanned on (at worst counting more than there is).
       const char* end = nullptr;
-      if (std::strncmp(p, "!--", 3) == 0) end = std::strstr(p, "-->");
+      if (*p == '?') end = std::strchr(p, '>');
+      else if (std::strncmp(p, "!--", 3) == 0) end = std::strstr(p, "-->");
       else if (std::strncmp(p, "![CDATA[", 8) == 0) end = std::strstr(p, "]]>");
-      if (end == nullptr && (p[0] == '?' || p[1] == '-' || p[1] == '[')) return true;  // the parser reports it
-      if (end != nullptr) p = end;
+      else continue;
+      if (end == nullptr) return true;  // unterminated: nothing follows but its text
+      p = end;
       continue;
     }
     char quote = '\0';

@@ -124,7 +124,7 @@ TEST_F(InventoryPage, NoInventoryFileAnswers204) {
 // does not parse, and the provider goes on serving. One at the limit is
 // served.
 TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
-  std::string deep;
+  std::string deep = "<?xml version=\"1.0\"?>\n";
   for (int i = 0; i < 100000; ++i) deep += "<x>";
   for (int i = 0; i < 100000; ++i) deep += "</x>";
   WriteFile(client_ + "/inventory-1.xml", deep);
