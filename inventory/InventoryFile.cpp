@@ -48,6 +48,13 @@ void NormalizeLineEnds(char* text) {
 // is refused as one that does not parse. Start tags are read to their end
 // with quoted values skipped, so a ">" or "/>" inside a value changes
 // nothing; comments and CDATA sections are skipped whole.
+struct TagStops {
+  bool stop[256] = {};
+  TagStops() { stop['\0'] = stop['"'] = stop['\''] = stop['>'] = true; }
+  bool operator[](unsigned char c) const { return stop[c]; }
+};
+const TagStops kTagStop;
+
 bool NestingWithin(const char* text, unsigned limit) {
   unsigned depth = 0;
   const char* p = text;
@@ -71,16 +78,15 @@ bool NestingWithin(const char* text, unsigned limit) {
       p = end;
       continue;
     }
-    char quote = '\0';
+    // Names and spaces go by a table look-up a byte; quoted values by
+    // strchr, which takes long stretches at a time.
     const char* q = p;
-    for (; *q != '\0'; ++q) {
-      if (quote != '\0') {
-        if (*q == quote) quote = '\0';
-      } else if (*q == '"' || *q == '\'') {
-        quote = *q;
-      } else if (*q == '>') {
-        break;
-      }
+    for (;;) {
+      while (!kTagStop[static_cast<unsigned char>(*q)]) ++q;
+      if (*q != '"' && *q != '\'') break;
+      q = std::strchr(q + 1, *q);
+      if (q == nullptr) return true;
+      ++q;
     }
     if (*q == '\0') return true;
     if (q[-1] != '/' && ++depth > limit) return false;
