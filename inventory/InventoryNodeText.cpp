@@ -8,16 +8,28 @@ namespace {
 void AppendIndent(std::string& out, int depth) {
   for (int i = 0; i < depth; ++i) out += "    ";
 }
-}  // namespace
 
-void AppendInventoryEscaped(std::string& out, const std::string& text) {
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The length of the hexadecimal character reference ("&#x", one to six hex
+// digits, ";") at `at`, else 0. Only a complete one may pass unescaped:
+// anything looser would let markup in the value through.
+std::size_t HexReferenceLength(const std::string& text, std::size_t at) {
+  if (text.compare(at, 3, "&#x") != 0) return 0;
+  std::size_t end = at + 3;
+  while (end < text.size() && end - at < 9 && IsHexDigit(text[end])) ++end;
+  if (end == at + 3 || end >= text.size() || text[end] != ';') return 0;
+  return end + 1 - at;
+}
+
+// Inside single quotes a double quote stays as it is.
+void Escape(std::string& out, const std::string& text, bool keepDoubleQuotes) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '&' && i + 2 < text.size() && text[i + 1] == '#' && text[i + 2] == 'x') {
-      std::size_t end = text.find(';', i);
-      if (end != std::string::npos) {
-        out.append(text, i, end - i + 1);
-        i = end;
+    if (c == '&') {
+      if (std::size_t length = HexReferenceLength(text, i)) {
+        out.append(text, i, length);
+        i += length - 1;
         continue;
       }
     }
@@ -25,7 +37,13 @@ void AppendInventoryEscaped(std::string& out, const std::string& text) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+      case '"':
+        if (keepDoubleQuotes) {
+          out += '"';
+        } else {
+          out += "&quot;";
+        }
+        break;
       case '\'': out += "&apos;"; break;
       default:
         if (c < 32) {
@@ -38,17 +56,20 @@ void AppendInventoryEscaped(std::string& out, const std::string& text) {
     }
   }
 }
+}  // namespace
+
+void AppendInventoryEscaped(std::string& out, const std::string& text) { Escape(out, text, false); }
 
 void AppendAttributeText(std::string& out, const TiXmlAttribute* attribute) {
-  std::string value = attribute->ValueStr();
+  const std::string& value = attribute->ValueStr();
   out += attribute->Name();
   if (value.find('"') != std::string::npos) {
     out += "='";
-    out += value;
+    Escape(out, value, true);
     out += "'";
   } else {
     out += "=\"";
-    AppendInventoryEscaped(out, value);
+    Escape(out, value, false);
     out += "\"";
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace XPath {
 
@@ -54,14 +55,44 @@ bool IsNumberKind(const ExpressionResult& value) {
   return value.Kind() == ResultKind::Integer || value.Kind() == ResultKind::Number;
 }
 
-// Integer arithmetic that would leave the 32-bit range gives the exact
-// number instead of wrapping.
-void SetInteger64(ExpressionResult& out, std::int64_t value) {
-  if (value >= -2147483648LL && value <= 2147483647LL) {
-    out.SetInteger(static_cast<std::int32_t>(value));
+// A whole number is an integer when it fits 64 bits.
+void SetWhole(ExpressionResult& out, double value) {
+  if (value >= -9223372036854775808.0 && value < 9223372036854775808.0) {
+    out.SetInteger(static_cast<std::int64_t>(value));
   } else {
-    out.SetNumber(static_cast<double>(value));
+    out.SetNumber(value);
   }
+}
+
+enum class Arithmetic { Add, Subtract, Multiply };
+
+// Integer arithmetic that would leave the 64-bit range, or starts from a
+// value beyond it, is carried out on doubles instead of wrapping.
+void SetArithmetic(ExpressionResult& out, Arithmetic op, const IntegerValue& a, const IntegerValue& b) {
+  if (a.fits && b.fits) {
+    std::int64_t result;
+    const bool overflow = op == Arithmetic::Add        ? __builtin_add_overflow(a.exact, b.exact, &result)
+                          : op == Arithmetic::Subtract ? __builtin_sub_overflow(a.exact, b.exact, &result)
+                                                       : __builtin_mul_overflow(a.exact, b.exact, &result);
+    if (!overflow) {
+      out.SetInteger(result);
+      return;
+    }
+  }
+  const double x = a.ToDouble(), y = b.ToDouble();
+  out.SetNumber(op == Arithmetic::Add ? x + y : op == Arithmetic::Subtract ? x - y : x * y);
+}
+
+bool EqualIntegers(const IntegerValue& a, const IntegerValue& b) {
+  return a.fits == b.fits && (a.fits ? a.exact == b.exact : a.beyond == b.beyond);
+}
+
+int CompareIntegers(const IntegerValue& a, const IntegerValue& b) {
+  if (a.fits && b.fits) return a.exact < b.exact ? -1 : a.exact > b.exact ? 1 : 0;
+  // A value beyond the 64-bit range lies beyond every value within it.
+  if (a.fits) return b.beyond > 0 ? -1 : 1;
+  if (b.fits) return a.beyond > 0 ? 1 : -1;
+  return a.beyond < b.beyond ? -1 : a.beyond > b.beyond ? 1 : 0;
 }
 
 bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
@@ -83,6 +114,10 @@ bool xpath_processor::Equal(const ExpressionResult& left, const ExpressionResult
     if (left.Kind() == ResultKind::Boolean || right.Kind() == ResultKind::Boolean) {
       return left.ToBoolean() == right.ToBoolean();
     }
+    // Two integers compare exactly, also beyond the 53 bits of a double.
+    if (left.Kind() == ResultKind::Integer && right.Kind() == ResultKind::Integer) {
+      return left.Integer() == right.Integer();
+    }
     if (IsNumberKind(left) || IsNumberKind(right)) return left.ToNumber() == right.ToNumber();
     return left.ToStringView(scratchA_) == right.ToStringView(scratchB_);
   }
@@ -93,9 +128,9 @@ bool xpath_processor::Equal(const ExpressionResult& left, const ExpressionResult
     case ResultKind::Boolean: return set.ToBoolean() == other.Boolean();
     case ResultKind::Integer:
     case ResultKind::Number: {
-      const std::int32_t wanted = other.ToInteger();
+      const IntegerValue wanted = other.ToInteger();
       for (unsigned i = 0; i < nodes.Count(); ++i) {
-        if (LeadingInteger(nodes.At(i).Value()) == wanted) return true;
+        if (EqualIntegers(LeadingInteger(nodes.At(i).Value()), wanted)) return true;
       }
       return false;
     }
@@ -115,7 +150,12 @@ void xpath_processor::Binary(Op op) {
     if (value.Kind() == ResultKind::Number) {
       value.SetNumber(-value.Number());
     } else {
-      SetInteger64(value, -static_cast<std::int64_t>(value.ToInteger()));
+      const IntegerValue integer = value.ToInteger();
+      if (integer.fits && integer.exact != std::numeric_limits<std::int64_t>::min()) {
+        value.SetInteger(-integer.exact);
+      } else {
+        value.SetNumber(-integer.ToDouble());
+      }
     }
     return;
   }
@@ -133,8 +173,7 @@ void xpath_processor::Binary(Op op) {
     case Op::GreaterEqual: {
       int order;
       if (integers) {
-        std::int32_t a = left.ToInteger(), b = right.ToInteger();
-        order = a < b ? -1 : a > b ? 1 : 0;
+        order = CompareIntegers(left.ToInteger(), right.ToInteger());
       } else {
         double a = left.ToNumber(), b = right.ToNumber();
         if (std::isnan(a) || std::isnan(b)) {
@@ -154,8 +193,11 @@ void xpath_processor::Binary(Op op) {
     case Op::Subtract:
     case Op::Multiply:
       if (integers) {
-        std::int64_t a = left.ToInteger(), b = right.ToInteger();
-        SetInteger64(left, op == Op::Add ? a + b : op == Op::Subtract ? a - b : a * b);
+        SetArithmetic(left,
+                      op == Op::Add        ? Arithmetic::Add
+                      : op == Op::Subtract ? Arithmetic::Subtract
+                                           : Arithmetic::Multiply,
+                      left.ToInteger(), right.ToInteger());
       } else {
         double a = left.ToNumber(), b = right.ToNumber();
         left.SetNumber(op == Op::Add ? a + b : op == Op::Subtract ? a - b : a * b);
@@ -168,13 +210,23 @@ void xpath_processor::Binary(Op op) {
       break;
     }
     case Op::Modulo: {
-      std::int32_t a = left.ToInteger(), b = right.ToInteger();
-      if (b == 0) throw execution_error(ExecutionCode::ModuloByZero);
-      std::int32_t remainder = b == -1 ? 0 : a % b;  // INT_MIN % -1 would trap
-      if (integers) {
-        left.SetInteger(remainder);
+      const IntegerValue a = left.ToInteger(), b = right.ToInteger();
+      if (b.fits && b.exact == 0) throw execution_error(ExecutionCode::ModuloByZero);
+      if (a.fits && b.fits) {
+        const std::int64_t remainder = b.exact == -1 ? 0 : a.exact % b.exact;  // INT64_MIN % -1 would trap
+        if (integers) {
+          left.SetInteger(remainder);
+        } else {
+          left.SetNumber(static_cast<double>(remainder));
+        }
       } else {
-        left.SetNumber(remainder);
+        // Beyond 64 bits the remainder is taken of the double values.
+        const double remainder = std::fmod(a.ToDouble(), b.ToDouble());
+        if (integers) {
+          SetWhole(left, remainder);
+        } else {
+          left.SetNumber(remainder);
+        }
       }
       break;
     }
@@ -251,13 +303,17 @@ void xpath_processor::CallFunction(const Instruction& call) {
     case fn_ceiling:
     case fn_floor: {
       const ExpressionResult& value = arg(0);
-      std::int32_t result = 0;
+      double result = 0;
       if (value.Kind() == ResultKind::Number) {
-        result = NumberToInteger(call.function == fn_ceiling ? std::ceil(value.Number()) : std::floor(value.Number()));
-      } else if (value.Kind() == ResultKind::Boolean || value.Kind() == ResultKind::Integer) {
-        result = value.ToInteger();
+        if (!std::isnan(value.Number())) {
+          result = call.function == fn_ceiling ? std::ceil(value.Number()) : std::floor(value.Number());
+        }
+        SetWhole(finish(), result);
+      } else if (value.Kind() == ResultKind::Integer) {
+        finish().SetInteger(value.Integer());
+      } else {
+        finish().SetInteger(value.Kind() == ResultKind::Boolean && value.Boolean() ? 1 : 0);
       }
-      finish().SetInteger(result);
       break;
     }
     case fn_concat:
@@ -272,7 +328,7 @@ void xpath_processor::CallFunction(const Instruction& call) {
     }
     case fn_count: {
       const ExpressionResult& value = arg(0);
-      std::int32_t count = value.Kind() == ResultKind::NodeSet ? static_cast<std::int32_t>(value.Nodes().Count()) : 0;
+      std::int64_t count = value.Kind() == ResultKind::NodeSet ? value.Nodes().Count() : 0;
       finish().SetInteger(count);
       break;
     }
@@ -281,14 +337,14 @@ void xpath_processor::CallFunction(const Instruction& call) {
     case fn_last: {
       if (contextElement_ == nullptr) throw execution_error(ExecutionCode::LastNoContext);
       std::uint32_t count = siblings_.ElementChildren(contextElement_->Parent());
-      finish().SetInteger(static_cast<std::int32_t>(count));
+      finish().SetInteger(count);
       break;
     }
     case fn_position: {
       if (contextElement_ == nullptr) throw execution_error(ExecutionCode::PositionNoContext);
       std::uint32_t place =
           contextPosition_ != 0 ? contextPosition_ : siblings_.Position(contextElement_, byName_);
-      finish().SetInteger(static_cast<std::int32_t>(place));
+      finish().SetInteger(place);
       break;
     }
     case fn_name: {
@@ -337,19 +393,23 @@ void xpath_processor::CallFunction(const Instruction& call) {
     }
     case fn_string_length: {
       std::size_t length = arg(0).ToStringView(scratchA_).size();
-      finish().SetInteger(length > 2147483647u ? 2147483647 : static_cast<std::int32_t>(length));
+      finish().SetInteger(static_cast<std::int64_t>(length));
       break;
     }
     case fn_substring: {
       std::string_view text = arg(0).ToStringView(scratchA_);
-      const std::int32_t start = arg(1).ToInteger();
+      const std::int64_t start = arg(1).ToInteger().Held();
       functionText_.clear();
-      if (start >= 1 && static_cast<std::size_t>(start) <= text.size()) {
+      if (start >= 1 && static_cast<std::uint64_t>(start) <= text.size()) {
         std::string_view rest = text.substr(static_cast<std::size_t>(start) - 1);
         if (n == 3) {
-          const std::int32_t length = arg(2).ToInteger();
+          const std::int64_t length = arg(2).ToInteger().Held();
           // A negative length keeps nothing.
-          rest = rest.substr(0, length < 0 ? 0 : static_cast<std::size_t>(length));
+          if (length < 0) {
+            rest = std::string_view();
+          } else if (static_cast<std::uint64_t>(length) < rest.size()) {
+            rest = rest.substr(0, static_cast<std::size_t>(length));
+          }
         }
         functionText_.assign(rest);
       }
@@ -360,21 +420,33 @@ void xpath_processor::CallFunction(const Instruction& call) {
       const ExpressionResult& value = arg(0);
       if (value.Kind() != ResultKind::NodeSet) throw execution_error(ExecutionCode::SumNotNodeSet);
       std::int64_t integerSum = 0;
+      bool integerFits = true;
+      double wideSum = 0;  // the integer sum once it left the 64-bit range
       double numberSum = 0;
       bool fraction = false;
       const NodeSet& nodes = value.Nodes();
       for (unsigned i = 0; i < nodes.Count(); ++i) {
         PrefetchAhead(&nodes.At(i), nodes.Count() - i);
         std::string_view text = nodes.At(i).Value();
-        integerSum += LeadingInteger(text);
+        const IntegerValue integer = LeadingInteger(text);
+        std::int64_t next;
+        if (integerFits && integer.fits && !__builtin_add_overflow(integerSum, integer.exact, &next)) {
+          integerSum = next;
+        } else {
+          if (integerFits) wideSum = static_cast<double>(integerSum);
+          integerFits = false;
+          wideSum += integer.ToDouble();
+        }
         numberSum += LeadingNumber(text);
         if (text.find('.') != std::string_view::npos) fraction = true;
       }
       ExpressionResult& out = finish();
       if (fraction) {
         out.SetNumber(numberSum);
+      } else if (integerFits) {
+        out.SetInteger(integerSum);
       } else {
-        SetInteger64(out, integerSum);
+        out.SetNumber(wideSum);
       }
       break;
     }

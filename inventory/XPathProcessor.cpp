@@ -29,7 +29,7 @@ std::string xpath_processor::ComputeString() {
   return stringValue_;
 }
 
-std::int32_t xpath_processor::ComputeInteger() {
+std::int64_t xpath_processor::ComputeInteger() {
   Evaluate(Target::Integer);
   return integerValue_;
 }
@@ -143,7 +143,7 @@ void xpath_processor::Convert(Target target) {
   numberValue_ = 0;
   switch (target) {
     case Target::String: stringValue_ = result_.ToString(); break;
-    case Target::Integer: integerValue_ = result_.ToInteger(); break;
+    case Target::Integer: integerValue_ = result_.ToInteger().Held(); break;
     case Target::Boolean: booleanValue_ = result_.ToBoolean(); break;
     case Target::Number: numberValue_ = result_.ToNumber(); break;
     case Target::NodeSet: break;
@@ -152,13 +152,11 @@ void xpath_processor::Convert(Target target) {
 
 namespace {
 // A number literal without a point is an integer when it fits one.
-bool ReadIntegerLiteral(const std::string& text, std::int32_t& value) {
-  if (text.empty() || text.find('.') != std::string::npos || text.size() > 10) return false;
-  std::int64_t number = 0;
-  for (char c : text) number = number * 10 + (c - '0');
-  if (number > 2147483647) return false;
-  value = static_cast<std::int32_t>(number);
-  return true;
+bool ReadIntegerLiteral(const std::string& text, std::int64_t& value) {
+  if (text.empty() || text.find('.') != std::string::npos) return false;
+  IntegerValue number = LeadingInteger(text);
+  value = number.exact;
+  return number.fits;
 }
 }  // namespace
 
@@ -269,7 +267,7 @@ void xpath_processor::Prepare() {
       predicate.constantValue = value.integer;
     } else if (value.op == Op::Number) {
       predicate.constant = true;
-      predicate.constantValue = NumberToInteger(value.number);
+      predicate.constantValue = NumberToInteger(value.number).Held();
     }
   }
 }
@@ -440,7 +438,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
       if (depth_ != before + 1) throw execution_error(ExecutionCode::PredicateValueCount);
       const ExpressionResult& value = Top();
       if (value.Kind() == ResultKind::Integer || value.Kind() == ResultKind::Number) {
-        keep = static_cast<std::int64_t>(PlaceOf(entry, byName, stepPositions)) == value.ToInteger();
+        keep = static_cast<std::int64_t>(PlaceOf(entry, byName, stepPositions)) == value.ToInteger().Held();
       } else {
         keep = value.ToBoolean();
       }

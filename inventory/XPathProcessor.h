@@ -30,7 +30,7 @@
 // the candidate's parent; position() and last() work only inside a
 // predicate (and on the base node before the first predicate ran);
 // operators on two operands of integer kinds (anything but a number with
-// fraction) use integer arithmetic; "!=" is the negation of "=".
+// fraction) use 64-bit integer arithmetic; "!=" is the negation of "=".
 #pragma once
 
 #include "inventory/XPathErrors.h"
@@ -78,7 +78,8 @@ class xpath_processor : public xpath_stream {
   // The value converted to a string: numbers without trailing zeros ("2.5",
   // "3"), NaN and infinities as "NaN", "Infinity", "-Infinity".
   std::string ComputeString();
-  std::int32_t ComputeInteger();
+  // Held to the 64-bit range.
+  std::int64_t ComputeInteger();
   bool ComputeBoolean();
   double ComputeNumber();
   // The number of entries when the value is a node set, else 0. The set
@@ -124,14 +125,14 @@ class xpath_processor : public xpath_stream {
     int axis = 0;
     int test = 0;
     std::string_view text;     // name test, literal, variable or function name (in actions_)
-    std::int32_t integer = 0;  // Integer
+    std::int64_t integer = 0;  // Integer
     double number = 0;         // Number
     std::size_t match = 0;     // begin: index of its end; end: index of its begin
     int function = 0;
     int arguments = 0;
     bool constant = false;     // a predicate that is one number literal
     std::uint32_t attributeId = 0;  // attribute name step: the name's id in the index, 0 none
-    std::int32_t constantValue = 0;
+    std::int64_t constantValue = 0;
   };
 
   // How a step's first predicate can be handled while the nodes are produced.
@@ -139,7 +140,7 @@ class xpath_processor : public xpath_stream {
     bool byName = false;     // the step tests a name: places count same-named siblings
     bool positions = false;  // predicates follow: note each candidate's place
     bool constant = false;   // the first predicate is a number literal
-    std::int32_t wanted = 0;
+    std::int64_t wanted = 0;
     bool anyCandidate = false;
   };
 
@@ -206,7 +207,7 @@ class xpath_processor : public xpath_stream {
 
   // Converted results of the last computation.
   std::string stringValue_;
-  std::int32_t integerValue_ = 0;
+  std::int64_t integerValue_ = 0;
   bool booleanValue_ = false;
   double numberValue_ = 0;
 

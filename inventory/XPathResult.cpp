@@ -21,7 +21,7 @@ void ExpressionResult::SetBoolean(bool value) {
   boolean_ = value;
 }
 
-void ExpressionResult::SetInteger(std::int32_t value) {
+void ExpressionResult::SetInteger(std::int64_t value) {
   Reset();
   kind_ = ResultKind::Integer;
   integer_ = value;
@@ -109,17 +109,18 @@ std::string ExpressionResult::ToString() const {
   return std::string(ToStringView(scratch));
 }
 
-std::int32_t ExpressionResult::ToInteger() const {
+IntegerValue ExpressionResult::ToInteger() const {
+  IntegerValue value;
   switch (kind_) {
-    case ResultKind::Boolean: return boolean_ ? 1 : 0;
-    case ResultKind::Integer: return integer_;
+    case ResultKind::Boolean: value.exact = boolean_ ? 1 : 0; return value;
+    case ResultKind::Integer: value.exact = integer_; return value;
     case ResultKind::Number: return NumberToInteger(number_);
     case ResultKind::String:
     case ResultKind::NodeSet: {
       std::string scratch;
       return LeadingInteger(ToStringView(scratch));
     }
-    default: return 0;
+    default: return value;
   }
 }
 
@@ -163,17 +164,31 @@ std::string FormatNumber(double value) {
   return text;
 }
 
-std::int32_t LeadingInteger(std::string_view text) {
+IntegerValue LeadingInteger(std::string_view text) {
   std::size_t i = SkipBlanks(text);
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-  std::int64_t value = 0;
+  const std::uint64_t limit = negative ? std::uint64_t(1) << 63 : (std::uint64_t(1) << 63) - 1;
+  const std::size_t digits = i;
+  std::uint64_t magnitude = 0;
+  bool fits = true;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) value = limit;
+    fits = fits && !__builtin_mul_overflow(magnitude, 10u, &magnitude) &&
+           !__builtin_add_overflow(magnitude, static_cast<unsigned>(text[i] - '0'), &magnitude) && magnitude <= limit;
   }
-  return static_cast<std::int32_t>(negative ? -value : value);
+  IntegerValue value;
+  if (fits) {
+    // Two's complement: the magnitude 2^63 negated is the smallest value.
+    value.exact = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+    return value;
+  }
+  value.fits = false;
+  // Digits alone read as a double without fail, or are too many for one.
+  if (std::from_chars(text.data() + digits, text.data() + i, value.beyond).ec != std::errc()) {
+    value.beyond = std::numeric_limits<double>::infinity();
+  }
+  if (negative) value.beyond = -value.beyond;
+  return value;
 }
 
 double LeadingNumber(std::string_view text) {
@@ -206,11 +221,23 @@ double LeadingNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-std::int32_t NumberToInteger(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return 2147483647;
-  if (value <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<std::int32_t>(value);
+IntegerValue NumberToInteger(double value) {
+  IntegerValue integer;
+  if (std::isnan(value)) return integer;
+  // -2^63 and 2^63 are exact doubles; everything from the one up to the
+  // other converts.
+  if (value >= -9223372036854775808.0 && value < 9223372036854775808.0) {
+    integer.exact = static_cast<std::int64_t>(value);
+  } else {
+    integer.fits = false;
+    integer.beyond = std::trunc(value);
+  }
+  return integer;
+}
+
+std::int64_t IntegerValue::Held() const {
+  if (fits) return exact;
+  return beyond > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
 }  // namespace XPath

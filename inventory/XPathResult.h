@@ -11,6 +11,19 @@ namespace XPath {
 
 enum class ResultKind { Invalid, Boolean, String, Integer, Number, NodeSet };
 
+// An integer value: exact when it fits 64 bits; beyond them (a longer digit
+// string, a number that large) only its double value is known.
+struct IntegerValue {
+  std::int64_t exact = 0;  // when it fits
+  double beyond = 0;       // when it does not: at least 2^63 in magnitude, or infinite
+  bool fits = true;
+
+  double ToDouble() const { return fits ? static_cast<double>(exact) : beyond; }
+  // Held to the 64-bit range: for places and lengths, which a value beyond
+  // it passes all the same.
+  std::int64_t Held() const;
+};
+
 // A kind and one payload. A fresh value, and the value of every failed
 // evaluation, is invalid.
 class ExpressionResult {
@@ -26,7 +39,7 @@ class ExpressionResult {
 
   void Reset();
   void SetBoolean(bool value);
-  void SetInteger(std::int32_t value);
+  void SetInteger(std::int64_t value);
   void SetNumber(double value);
   void SetString(std::string_view text);
   // Refers to text that outlives the value instead of copying it.
@@ -40,7 +53,7 @@ class ExpressionResult {
 
   // The payloads, as they are.
   bool Boolean() const { return boolean_; }
-  std::int32_t Integer() const { return integer_; }
+  std::int64_t Integer() const { return integer_; }
   double Number() const { return number_; }
   NodeSet& Nodes() { return nodes_; }
   const NodeSet& Nodes() const { return nodes_; }
@@ -49,7 +62,7 @@ class ExpressionResult {
   // in document order (an attribute's value, a text's text, an element's
   // name); an invalid value is "false", 0, 0.0 and false.
   bool ToBoolean() const;
-  std::int32_t ToInteger() const;
+  IntegerValue ToInteger() const;
   double ToNumber() const;
   std::string ToString() const;
   // The string value without copying when possible; `scratch` holds the
@@ -61,7 +74,7 @@ class ExpressionResult {
  private:
   ResultKind kind_ = ResultKind::Invalid;
   bool boolean_ = false;
-  std::int32_t integer_ = 0;
+  std::int64_t integer_ = 0;
   double number_ = 0;
   std::string string_;
   const char* borrowed_ = nullptr;  // when set, the string is [borrowed_, +borrowedLength_)
@@ -72,12 +85,12 @@ class ExpressionResult {
 // "%f" with trailing zeros and then a trailing point removed (2.5, 3);
 // "NaN", "Infinity" and "-Infinity"; never "-0". Independent of the locale.
 std::string FormatNumber(double value);
-// Leading decimal integer, as atoi reads it (blanks, sign, digits), held
-// to the 32-bit range.
-std::int32_t LeadingInteger(std::string_view text);
+// Leading decimal integer, as atoi reads it (blanks, sign, digits); digits
+// beyond 64 bits give their double value.
+IntegerValue LeadingInteger(std::string_view text);
 // Leading number, as atof reads it, independent of the locale.
 double LeadingNumber(std::string_view text);
-// Truncated toward zero and held to the 32-bit range; NaN gives 0.
-std::int32_t NumberToInteger(double value);
+// Truncated toward zero; NaN gives 0.
+IntegerValue NumberToInteger(double value);
 
 }  // namespace XPath

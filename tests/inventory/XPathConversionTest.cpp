@@ -4,7 +4,9 @@
 #include <tinyxml.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -30,15 +32,43 @@ TEST(XPathConversion, NumbersPrintWithoutTrailingZeros) {
 }
 
 TEST(XPathConversion, TextReadsLikeAtoiAndAtof) {
-  EXPECT_EQ(LeadingInteger("42abc"), 42);
-  EXPECT_EQ(LeadingInteger(" \t-7"), -7);
-  EXPECT_EQ(LeadingInteger("+5"), 5);
-  EXPECT_EQ(LeadingInteger("1.9"), 1);
-  EXPECT_EQ(LeadingInteger("abc"), 0);
-  EXPECT_EQ(LeadingInteger(""), 0);
-  EXPECT_EQ(LeadingInteger("99999999999"), 2147483647);
-  EXPECT_EQ(LeadingInteger("-99999999999"), -2147483647 - 1);
-  EXPECT_EQ(LeadingInteger("-2147483648"), -2147483647 - 1);
+  const double kTwo63 = 9223372036854775808.0;
+  const double kInfinity = std::numeric_limits<double>::infinity();
+  // Leading digits are exact within 64 bits; beyond them they give their
+  // double value, never a value held at some limit.
+  struct Leading {
+    std::string text;
+    bool fits;
+    std::int64_t exact;
+    double beyond;
+  } leading[] = {
+      {"42abc", true, 42, 0},
+      {" \t-7", true, -7, 0},
+      {"+5", true, 5, 0},
+      {"1.9", true, 1, 0},
+      {"abc", true, 0, 0},
+      {"", true, 0, 0},
+      {"2147483648", true, 2147483648LL, 0},
+      {"-2147483649", true, -2147483649LL, 0},
+      {"1000204886016 bytes", true, 1000204886016LL, 0},
+      {"9223372036854775807", true, std::numeric_limits<std::int64_t>::max(), 0},
+      {"-9223372036854775808", true, std::numeric_limits<std::int64_t>::min(), 0},
+      {"000000000000000000000000042", true, 42, 0},
+      {"9223372036854775808", false, 0, kTwo63},
+      {"-9223372036854775809", false, 0, -kTwo63},
+      {"18446744073709551617", false, 0, 18446744073709551616.0},
+      {"123456789012345678901234567890", false, 0, 1.2345678901234568e29},
+      {std::string(400, '9'), false, 0, kInfinity},
+  };
+  for (const Leading& row : leading) {
+    IntegerValue value = LeadingInteger(row.text);
+    EXPECT_EQ(value.fits, row.fits) << row.text;
+    EXPECT_EQ(value.fits ? static_cast<double>(value.exact) : value.beyond,
+              row.fits ? static_cast<double>(row.exact) : row.beyond) << row.text;
+    if (value.fits && row.fits) {
+      EXPECT_EQ(value.exact, row.exact) << row.text;
+    }
+  }
 
   EXPECT_DOUBLE_EQ(LeadingNumber("1.5x"), 1.5);
   EXPECT_DOUBLE_EQ(LeadingNumber(" -2e3"), -2000);
@@ -52,11 +82,26 @@ TEST(XPathConversion, TextReadsLikeAtoiAndAtof) {
   EXPECT_TRUE(std::isinf(LeadingNumber("-inf")));
   EXPECT_TRUE(std::isnan(LeadingNumber("nan")));
 
-  EXPECT_EQ(NumberToInteger(2.9), 2);
-  EXPECT_EQ(NumberToInteger(-2.9), -2);
-  EXPECT_EQ(NumberToInteger(std::numeric_limits<double>::quiet_NaN()), 0);
-  EXPECT_EQ(NumberToInteger(1e20), 2147483647);
-  EXPECT_EQ(NumberToInteger(-1e20), -2147483647 - 1);
+  struct Truncated {
+    double number;
+    bool fits;
+    std::int64_t exact;
+  } truncated[] = {
+      {2.9, true, 2},
+      {-2.9, true, -2},
+      {std::numeric_limits<double>::quiet_NaN(), true, 0},
+      {1e10 + 0.5, true, 10000000000LL},
+      {-kTwo63, true, std::numeric_limits<std::int64_t>::min()},
+      {9223372036854774784.0, true, 9223372036854774784LL},  // the last double below 2^63
+      {kTwo63, false, 0},
+      {-1e20, false, 0},
+      {kInfinity, false, 0},
+  };
+  for (const Truncated& row : truncated) {
+    IntegerValue value = NumberToInteger(row.number);
+    EXPECT_EQ(value.fits, row.fits) << row.number;
+    EXPECT_EQ(value.fits ? static_cast<double>(value.exact) : value.beyond, row.fits ? row.exact : row.number);
+  }
 }
 
 class XPathComputed : public ::testing::Test {
@@ -66,7 +111,7 @@ class XPathComputed : public ::testing::Test {
     ASSERT_FALSE(document_.Error());
   }
   std::string S(const char* e) { return xpath_processor(document_.RootElement(), e).ComputeString(); }
-  std::int32_t I(const char* e) { return xpath_processor(document_.RootElement(), e).ComputeInteger(); }
+  std::int64_t I(const char* e) { return xpath_processor(document_.RootElement(), e).ComputeInteger(); }
   double N(const char* e) { return xpath_processor(document_.RootElement(), e).ComputeNumber(); }
   bool B(const char* e) { return xpath_processor(document_.RootElement(), e).ComputeBoolean(); }
   TiXmlDocument document_;
@@ -126,9 +171,13 @@ TEST_F(XPathComputed, ResultKindsFollowTheLiterals) {
   xpath_processor number(document_.RootElement(), "2.");
   number.ComputeString();
   EXPECT_EQ(number.GetResult().Kind(), ResultKind::Number);
-  xpath_processor big(document_.RootElement(), "2147483648");
-  EXPECT_EQ(big.ComputeString(), "2147483648");
-  EXPECT_EQ(big.GetResult().Kind(), ResultKind::Number);
+  xpath_processor big(document_.RootElement(), "9223372036854775807");
+  EXPECT_EQ(big.ComputeString(), "9223372036854775807");
+  EXPECT_EQ(big.GetResult().Kind(), ResultKind::Integer);
+  xpath_processor bigger(document_.RootElement(), "9223372036854775808");
+  EXPECT_EQ(bigger.ComputeString(), "9223372036854775808");
+  EXPECT_EQ(bigger.GetResult().Kind(), ResultKind::Number);
+  EXPECT_EQ(bigger.ComputeInteger(), std::numeric_limits<std::int64_t>::max());
   xpath_processor failed(document_.RootElement(), "1 +");
   failed.ComputeString();
   EXPECT_EQ(failed.GetResult().Kind(), ResultKind::Invalid);
