@@ -1,10 +1,13 @@
 #include "inventory/InventoryFile.h"
 #include "inventory/InventoryNodeText.h"
+#include "inventory/XPathProcessor.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <random>
+#include <regex>
 #include <string>
 
 namespace {
@@ -91,6 +94,151 @@ TEST(InventoryFile, RefusesNestingBeyondTheLimit) {
     EXPECT_FALSE(LoadInventoryFile(document, dir.File(name))) << name;
     EXPECT_TRUE(document.Error()) << name;
     EXPECT_EQ(document.FirstChild(), nullptr) << name;
+  }
+}
+
+TEST(InventoryNodeText, EscapesEveryValueToWellFormedText) {
+  struct Case {
+    const char* value;
+    const char* attribute;
+    const char* text;
+  } cases[] = {
+      {"x&y", "a=\"x&amp;y\"", "x&amp;y"},
+      {"q\"x&<'", "a='q\"x&amp;&lt;&apos;'", "q&quot;x&amp;&lt;&apos;"},
+      {"say \"hi\" > 'yo'", "a='say \"hi\" &gt; &apos;yo&apos;'", "say &quot;hi&quot; &gt; &apos;yo&apos;"},
+      {"l1\nl2\x01", "a=\"l1&#x0A;l2&#x01;\"", "l1&#x0A;l2&#x01;"},
+      {"AT&#x26 Co <fake id=\"1\"/> ok;", "a='AT&amp;#x26 Co &lt;fake id=\"1\"/&gt; ok;'",
+       "AT&amp;#x26 Co &lt;fake id=&quot;1&quot;/&gt; ok;"},
+      // complete hexadecimal references pass as they are, nothing else does
+      {"&#x41;&#x10FFFF;\xC3\xA9", "a=\"&#x41;&#x10FFFF;\xC3\xA9\"", "&#x41;&#x10FFFF;\xC3\xA9"},
+      {"&#x;&#x1234567;&#xG;&#41;&#x41", "a=\"&amp;#x;&amp;#x1234567;&amp;#xG;&amp;#41;&amp;#x41\"",
+       "&amp;#x;&amp;#x1234567;&amp;#xG;&amp;#41;&amp;#x41"},
+  };
+  for (const Case& c : cases) {
+    TiXmlElement element("e");
+    element.SetAttribute("a", c.value);
+    std::string attribute;
+    AppendAttributeText(attribute, element.FirstAttribute());
+    EXPECT_EQ(attribute, c.attribute) << c.value;
+    std::string text;
+    AppendInventoryEscaped(text, c.value);
+    EXPECT_EQ(text, c.text) << c.value;
+  }
+}
+
+// Documents with hostile values: every node-set reply, put into one element,
+// parses and gives back the values it was made of.
+class HostileDocument {
+ public:
+  explicit HostileDocument(unsigned seed) : random_(seed) {
+    TiXmlElement* root = new TiXmlElement("r");
+    document_.LinkEndChild(root);
+    Fill(root, 0);
+  }
+  TiXmlElement* Root() { return document_.RootElement(); }
+
+ private:
+  std::string Value(bool text) {
+    static const char* const kPieces[] = {
+        "\"", "'", "&", "<", ">", ";", "#", "x", "a", "Z", "0", "&#x", "&#x;", "&#x41", "&#xZZ;",
+        "&#x1234567;", "&#x26 Co", "&amp;", "&lt;fake id=\"1\"/&gt;", "<fake id='1'/>", "]]>", "-->",
+        "\x01", "\x1F", "\t", "\n", "\r", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E", " "};
+    static const std::regex kReference("&#x[0-9a-fA-F]{1,6};");
+    static const std::regex kBlank("[ \t\n\r]*");
+    // A complete reference would come back as its character, and the XML
+    // library drops blank texts and runs of spaces in text when it loads.
+    const std::size_t pieces = std::size(kPieces) - (text ? 1 : 0);
+    for (;;) {
+      std::string value;
+      for (int n = Pick(1, 8); n > 0; --n) value += kPieces[Pick(0, static_cast<int>(pieces) - 1)];
+      if (!std::regex_search(value, kReference) && !(text && std::regex_match(value, kBlank))) return value;
+    }
+  }
+  void Fill(TiXmlElement* element, int depth) {
+    static const char* const kNames[] = {"a", "b", "size", "c"};
+    for (int i = Pick(0, 3); i > 0; --i) element->SetAttribute(kNames[i], Value(false));
+    bool textLast = false;
+    for (int i = Pick(0, depth < 3 ? 3 : 0); i > 0; --i) {
+      if (!textLast && Pick(0, 1) == 1) {
+        element->LinkEndChild(new TiXmlText(Value(true)));
+        textLast = true;
+      } else {
+        TiXmlElement* child = new TiXmlElement(Pick(0, 1) == 1 ? "e" : "f");
+        element->LinkEndChild(child);
+        Fill(child, depth + 1);
+        textLast = false;
+      }
+    }
+  }
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+  std::mt19937 random_;
+  TiXmlDocument document_;
+};
+
+void ExpectSameElement(const TiXmlElement* original, const TiXmlElement* parsed, const std::string& where) {
+  ASSERT_NE(parsed, nullptr) << where;
+  EXPECT_EQ(parsed->ValueStr(), original->ValueStr()) << where;
+  const TiXmlAttribute* a = original->FirstAttribute();
+  const TiXmlAttribute* b = parsed->FirstAttribute();
+  for (; a != nullptr && b != nullptr; a = a->Next(), b = b->Next()) {
+    EXPECT_EQ(b->NameTStr(), a->NameTStr()) << where;
+    EXPECT_EQ(b->ValueStr(), a->ValueStr()) << where;
+  }
+  EXPECT_TRUE(a == nullptr && b == nullptr) << where << ": attributes differ in number";
+  const TiXmlNode* x = original->FirstChild();
+  const TiXmlNode* y = parsed->FirstChild();
+  for (; x != nullptr && y != nullptr; x = x->NextSibling(), y = y->NextSibling()) {
+    ASSERT_EQ(y->Type(), x->Type()) << where;
+    if (x->ToElement() != nullptr) {
+      ExpectSameElement(x->ToElement(), y->ToElement(), where);
+    } else {
+      EXPECT_EQ(y->ValueStr(), x->ValueStr()) << where;
+    }
+  }
+  EXPECT_TRUE(x == nullptr && y == nullptr) << where << ": children differ in number";
+}
+
+TEST(InventoryNodeText, NodeSetRepliesOfHostileDocumentsParseBackToTheirValues) {
+  for (unsigned seed = 1; seed <= 150; ++seed) {
+    HostileDocument document(seed);
+    for (const char* query : {"//*", "//@*", "//text()"}) {
+      const std::string where = "seed " + std::to_string(seed) + ", " + query;
+      XPath::xpath_processor processor(document.Root(), query);
+      const unsigned total = processor.ComputeNodeSet();
+      // The reply as the inventory page writes it.
+      std::string reply;
+      for (unsigned i = 0; i < total; ++i) {
+        if (const TiXmlNode* node = processor.GetNode(i)) AppendNodeText(reply, node, 0);
+        if (const TiXmlAttribute* attribute = processor.GetAttribute(i)) AppendAttributeText(reply, attribute);
+      }
+      reply += "<TotalCount>" + std::to_string(total) + "</TotalCount>";
+      TiXmlDocument parsed;
+      parsed.Parse(("<reply>" + reply + "</reply>").c_str(), nullptr, TIXML_ENCODING_UTF8);
+      ASSERT_FALSE(parsed.Error()) << where << ": " << parsed.ErrorDesc() << "\n" << reply;
+      const TiXmlElement* item = parsed.RootElement()->FirstChildElement();
+      for (unsigned i = 0; i < total; ++i) {
+        std::string one;
+        if (const TiXmlAttribute* attribute = processor.GetAttribute(i)) {
+          AppendAttributeText(one, attribute);
+          TiXmlDocument alone;
+          alone.Parse(("<reply " + one + "/>").c_str(), nullptr, TIXML_ENCODING_UTF8);
+          ASSERT_FALSE(alone.Error()) << where << ": " << one;
+          EXPECT_EQ(alone.RootElement()->FirstAttribute()->ValueStr(), attribute->ValueStr()) << where;
+        } else if (const TiXmlElement* element = processor.GetNode(i)->ToElement()) {
+          ExpectSameElement(element, item, where);
+          item = item != nullptr ? item->NextSiblingElement() : nullptr;
+        } else {
+          AppendNodeText(one, processor.GetNode(i), 0);
+          TiXmlDocument alone;
+          alone.Parse(("<reply>" + one + "</reply>").c_str(), nullptr, TIXML_ENCODING_UTF8);
+          ASSERT_FALSE(alone.Error()) << where << ": " << one;
+          EXPECT_EQ(alone.RootElement()->GetText(), processor.GetNode(i)->ValueStr()) << where;
+        }
+      }
+      ASSERT_NE(item, nullptr) << where;
+      EXPECT_STREQ(item->Value(), "TotalCount") << where;
+    }
   }
 }
 
