@@ -155,8 +155,9 @@ namespace {
 bool ReadIntegerLiteral(const std::string& text, std::int64_t& value) {
   if (text.empty() || text.find('.') != std::string::npos) return false;
   IntegerValue number = LeadingInteger(text);
+  if (!number.fits) return false;
   value = number.exact;
-  return number.fits;
+  return true;
 }
 }  // namespace
 

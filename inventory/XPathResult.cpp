@@ -147,6 +147,8 @@ std::size_t SkipBlanks(std::string_view text) {
   return i;
 }
 
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 }  // namespace
 
@@ -168,13 +170,19 @@ IntegerValue LeadingInteger(std::string_view text) {
   std::size_t i = SkipBlanks(text);
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const std::uint64_t limit = negative ? std::uint64_t(1) << 63 : (std::uint64_t(1) << 63) - 1;
   const std::size_t digits = i;
   std::uint64_t magnitude = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
   bool fits = true;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    fits = fits && !__builtin_mul_overflow(magnitude, 10u, &magnitude) &&
-           !__builtin_add_overflow(magnitude, static_cast<unsigned>(text[i] - '0'), &magnitude) && magnitude <= limit;
+  if (i - digits > 18) {
+    // Eighteen digits always fit; a longer run is read again with checks
+    // (it may still fit, after leading zeros).
+    const std::uint64_t limit = negative ? std::uint64_t(1) << 63 : (std::uint64_t(1) << 63) - 1;
+    magnitude = 0;
+    for (std::size_t j = digits; j < i && fits; ++j) {
+      fits = !__builtin_mul_overflow(magnitude, 10u, &magnitude) &&
+             !__builtin_add_overflow(magnitude, static_cast<unsigned>(text[j] - '0'), &magnitude) && magnitude <= limit;
+    }
   }
   IntegerValue value;
   if (fits) {
@@ -182,12 +190,13 @@ IntegerValue LeadingInteger(std::string_view text) {
     value.exact = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
     return value;
   }
-  value.fits = false;
   // Digits alone read as a double without fail, or are too many for one.
-  if (std::from_chars(text.data() + digits, text.data() + i, value.beyond).ec != std::errc()) {
-    value.beyond = std::numeric_limits<double>::infinity();
+  double beyond = 0;
+  if (std::from_chars(text.data() + digits, text.data() + i, beyond).ec != std::errc()) {
+    beyond = std::numeric_limits<double>::infinity();
   }
-  if (negative) value.beyond = -value.beyond;
+  value.fits = false;
+  value.beyond = negative ? -beyond : beyond;
   return value;
 }
 

@@ -14,9 +14,11 @@ enum class ResultKind { Invalid, Boolean, String, Integer, Number, NodeSet };
 // An integer value: exact when it fits 64 bits; beyond them (a longer digit
 // string, a number that large) only its double value is known.
 struct IntegerValue {
-  std::int64_t exact = 0;  // when it fits
-  double beyond = 0;       // when it does not: at least 2^63 in magnitude, or infinite
-  bool fits = true;
+  union {
+    std::int64_t exact = 0;  // when it fits
+    double beyond;           // when it does not: at least 2^63 in magnitude, or infinite
+  };
+  bool fits = true;  // small enough to come back in registers: strings read by the million
 
   double ToDouble() const { return fits ? static_cast<double>(exact) : beyond; }
   // Held to the 64-bit range: for places and lengths, which a value beyond
