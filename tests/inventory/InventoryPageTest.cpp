@@ -97,11 +97,12 @@ TEST_F(InventoryPage, NodeSetsArePagedWithATotalCount) {
 
 TEST_F(InventoryPage, TextFormsOfNodes) {
   WriteFile(client_ + "/inventory-1.xml",
-            "<r><e a=\"x&amp;y\" b='say \"hi\"'><c>t&lt;1</c><!-- note --><d/>tail</e></r>");
+            "<r><e a=\"x&amp;y\" b='say \"hi\" &amp; &apos;yo&apos; &lt;'><c>t&lt;1 AT&amp;#x26 Co;</c><!-- note --><d/>"
+            "tail</e></r>");
   Start();
   EXPECT_EQ(Get("command=query&data=/r/e").body,
-            "<e a=\"x&amp;y\" b='say \"hi\"'>\n"
-            "    <c>t&lt;1</c>\n"
+            "<e a=\"x&amp;y\" b='say \"hi\" &amp; &apos;yo&apos; &lt;'>\n"
+            "    <c>t&lt;1 AT&amp;#x26 Co;</c>\n"
             "    <!-- note -->\n"
             "    <d />tail\n"
             "</e><TotalCount>1</TotalCount>");
