@@ -30,7 +30,7 @@
 // the candidate's parent; position() and last() work only inside a
 // predicate (and on the base node before the first predicate ran);
 // operators on two operands of integer kinds (anything but a number with
-// fraction) use 64-bit integer arithmetic; "!=" is the negation of "=".
+// fraction) use integer arithmetic; "!=" is the negation of "=".
 #pragma once
 
 #include "inventory/XPathErrors.h"
