@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -55,6 +57,22 @@ TEST(InventoryFile, ReplacesTheEarlierTree) {
   EXPECT_EQ(Text(document), "<c />\n");
   EXPECT_FALSE(LoadInventoryFile(document, dir.File("broken.xml")));
   EXPECT_TRUE(document.Error());
+
+  // Refused before parsing, with the reason: what is not a regular file,
+  // and a file (sparse here) one byte over the size limit.
+  WriteFile(dir.File("big.xml"), "<a/>");
+  std::filesystem::resize_file(dir.File("big.xml"), kInventorySizeLimit + 1);
+  const std::pair<std::string, std::string> refused[] = {
+      {dir.Path(), "not a regular file"},
+      {dir.File("big.xml"), "larger than " + std::to_string(kInventorySizeLimit) + " bytes"}};
+  for (const auto& [path, expected] : refused) {
+    ASSERT_TRUE(LoadInventoryFile(document, dir.File("a.xml")));
+    std::string reason;
+    EXPECT_FALSE(LoadInventoryFile(document, path, &reason)) << path;
+    EXPECT_EQ(reason, expected);
+    EXPECT_TRUE(document.Error()) << path;
+    EXPECT_EQ(document.FirstChild(), nullptr) << path;
+  }
 }
 
 std::string Nested(unsigned depth, const std::string& open, const std::string& close) {

@@ -119,11 +119,13 @@ TEST_F(InventoryPage, NoInventoryFileAnswers204) {
   EXPECT_EQ(Get("command=configuration").status, "200 OK");
 }
 
-// An inventory nested far deeper than any scanner writes would overflow
-// the session thread's stack while parsing; it is refused like a file that
-// does not parse, and the provider goes on serving. One at the limit is
-// served.
-TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
+// Files that cannot be an inventory are refused like files that do not
+// parse (204, the reason in the log), and the provider goes on serving: one
+// nested far deeper than any scanner writes (parsing it would overflow the
+// session thread's stack), and reconfigs to a folder, a FIFO (opening it
+// must not wait for a writer) and a 64 GB sparse file (no allocation of its
+// size). One nested as deep as accepted is served.
+TEST_F(InventoryPage, UnloadableFilesAreRefusedNotFatal) {
   std::string deep = "<?xml version=\"1.0\"?>\n";
   for (int i = 0; i < 100000; ++i) deep += "<x>";
   for (int i = 0; i < 100000; ++i) deep += "</x>";
@@ -132,7 +134,6 @@ TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
   Reply refused = Get("command=query&data=count(//x)");
   EXPECT_EQ(refused.status, "204 No Content");
   EXPECT_EQ(refused.body, "we have no inventory.xml today");
-  // As deep as is accepted: loaded and answered on a session thread's stack.
   std::string limit;
   for (int i = 0; i < 1000; ++i) limit += "<x a='1'>";
   for (int i = 0; i < 1000; ++i) limit += "</x>";
@@ -140,6 +141,24 @@ TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
   EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000");
   EXPECT_EQ(Get("command=query&data=count(//x[last()]/ancestor::*)").body, "999");
   EXPECT_EQ(Get("command=query&data=//x[@a]&start=999&number=1").body, "<x a=\"1\" /><TotalCount>1000</TotalCount>");
+
+  std::vector<std::pair<std::string, std::string>> files = {{dir_.Path(), "not a regular file"}};
+  std::string fifo = dir_.File("fifo.xml");
+  bool haveFifo = testing_support::RunProgram({"mkfifo", fifo}).exitCode == 0;  // none on Windows
+  if (haveFifo) files.push_back({fifo, "not a regular file"});
+  std::string sparse = dir_.File("sparse.xml");
+  WriteFile(sparse, "<x/>");
+  std::filesystem::resize_file(sparse, std::uintmax_t{64} << 30);
+  files.push_back({sparse, "larger than"});
+  for (const auto& [file, reason] : files) {
+    Reply r = Get("command=reconfig&data=" + file);
+    EXPECT_EQ(r.status, "204 No Content") << file;
+    EXPECT_EQ(r.body, "we have no inventory.xml today") << file;
+    // Back to the inventory file of the client folder.
+    EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000") << file;
+    EXPECT_NE(provider_->Log().find("Cinventory::Load " + file + " does not load: " + reason), std::string::npos)
+        << file << "\n" << provider_->Log();
+  }
   int code = 0;
   EXPECT_FALSE(provider_->WaitForExit(0, &code)) << "exit code " << code;
 }
