@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 const char Cinventory::kUniqueName[] = "Corvane inventory provider";
 
@@ -172,8 +173,8 @@ std::string Cinventory::SetReplyText(const char* text) {
   return replyText;
 }
 
-Cinventory::Answer Cinventory::Reply(bool answered, bool loaded, const std::string& result) {
-  if (answered) return Answer{"200 OK", result, 200};
+Cinventory::Answer Cinventory::Reply(bool answered, bool loaded, std::string result) {
+  if (answered) return Answer{"200 OK", std::move(result), 200};
   if (loaded) return Answer{"400 Bad Request", SetReplyText("bad query"), 400};
   return Answer{"204 No Content", SetReplyText("we have no inventory.xml today"), 204};
 }
@@ -238,7 +239,7 @@ Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
     }
   }
   if (Contains(command, commandConfiguration)) answered = true;
-  return Reply(answered, loaded != nullptr, result);
+  return Reply(answered, loaded != nullptr, std::move(result));
 }
 
 unsigned Cinventory::Get(IOBase* io, const char*, const char* query, const char* const*, const char* const*, unsigned,

@@ -67,7 +67,7 @@ class Cinventory : public CMonitorPageUsingConfigFile {
   static SnapshotPtr Load(const std::string& name);
   SnapshotPtr Current() const;
   void Install(SnapshotPtr snapshot);
-  Answer Reply(bool answered, bool loaded, const std::string& result);
+  Answer Reply(bool answered, bool loaded, std::string result);
   std::string SetReplyText(const char* text);
 
   // Guards `snapshot` and `replyText`, and only while they are read or set.
