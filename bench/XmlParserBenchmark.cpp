@@ -34,6 +34,14 @@ const struct {
      }},
     {"long_attribute_list", [](std::size_t b) { return "<a" + Repeat(" x='1'", b) + "/>"; }},
     {"cdata_run", [](std::size_t b) { return "<a>" + Repeat("t\r<![CDATA[c]]>", b) + "</a>"; }},
+    {"nested_names_holding_slash", [](std::size_t b) {
+       std::string open, close;
+       for (std::size_t i = 0; open.size() < b / 2; ++i) {
+         open += "<a/" + std::to_string(i) + ">";
+         close = "</a/" + std::to_string(i) + ">" + close;
+       }
+       return open + close;
+     }},
     {"nested_distinct", [](std::size_t b) {
        std::string open, close;
        for (std::size_t i = 0; open.size() < b / 2; ++i) {

@@ -39,6 +39,12 @@ std::uint64_t PrependByte(std::uint64_t hash, char c) {
   while (value >= kHashModulus) value -= kHashModulus;
   return value;
 }
+std::uint64_t MultiplyModulo(std::uint64_t a, std::uint64_t b) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  std::uint64_t value = static_cast<std::uint64_t>(product & kHashModulus) + static_cast<std::uint64_t>(product >> 61);
+  while (value >= kHashModulus) value -= kHashModulus;
+  return value;
+}
 // Names up to this long are compared byte by byte; longer ones by key.
 constexpr std::size_t kShortName = 64;
 
@@ -148,6 +154,27 @@ void Parser::BuildIndex() {
       if (runEnd > i) entries.push_back(Entry{NameKey{hash, runEnd - i}, next->second});
       ++next;
     }
+  }
+  // Names holding "/" ("a/1"): a tag is also filed under each of its names
+  // that ends before a later "/" or ends its tag name, up to a "<". Under
+  // the part before the first "/" alone, nested elements named "a/1",
+  // "a/2", ... would each search through all of the others. The parts up
+  // to a "<" never overlap, so this stays linear.
+  for (const auto& [nameStart, lt] : starts) {
+    if (nameStart >= text_.size() || text_[nameStart] == '/') continue;
+    std::uint64_t prefix = 0;
+    std::uint64_t power = 1;
+    bool slash = false;
+    std::size_t j = nameStart;
+    for (; j < text_.size() && !IsSpace(text_[j]) && text_[j] != '>' && text_[j] != '<'; ++j) {
+      if (text_[j] == '/') {
+        if (slash) entries.push_back(Entry{NameKey{prefix, j - nameStart}, lt});
+        slash = true;
+      }
+      prefix = (prefix + MultiplyModulo(static_cast<unsigned char>(UpperAscii(text_[j])) + 1u, power)) % kHashModulus;
+      power = MultiplyModulo(power, kHashBase);
+    }
+    if (slash && (j == text_.size() || text_[j] != '<')) entries.push_back(Entry{NameKey{prefix, j - nameStart}, lt});
   }
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.key < b.key || (!(b.key < a.key) && a.lt < b.lt);
@@ -375,7 +402,9 @@ void Parser::ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end) {
 // does what a search per nested element would.
 std::size_t Parser::FindEndTag(std::string_view name, std::size_t from, std::size_t limit) {
   // Names starting with "/" have no index entry; they scan the text.
-  const std::string_view segment = Segment(static_cast<std::size_t>(name.data() - text_.data()));
+  std::string_view segment = Segment(static_cast<std::size_t>(name.data() - text_.data()));
+  // A name holding "/" but no "<" has tags filed under it whole.
+  if (!segment.empty() && segment.size() < name.size() && name.find('<') == std::string_view::npos) segment = name;
   const bool indexed = !segment.empty();
   Tags tags{nullptr, nullptr};
   if (indexed) {

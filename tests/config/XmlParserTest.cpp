@@ -432,6 +432,9 @@ TEST(ParseXml, HostileShapesParseInTime) {
   };
   const std::size_t n = 250000;
   const std::string longName(n, 'n');
+  std::string slashNames;  // <a/0><a/1>...</a/1></a/0>: one search per name must not pass all others
+  for (std::size_t i = 0, k = n / 2; i < 2 * k; ++i)
+    slashNames += i < k ? "<a/" + std::to_string(i) + ">" : "</a/" + std::to_string(2 * k - 1 - i) + ">";
   struct Shape {
     const char* what;
     std::string text;
@@ -446,6 +449,7 @@ TEST(ParseXml, HostileShapesParseInTime) {
       {"long attribute list", "<a" + repeat(" x='1'", n / 2) + "/>", "125000 attributes"},
       {"CDATA after text", "<a>" + repeat("t\r<![CDATA[c]]>", n / 4) + "</a>",
        repeat("t\nc", n / 4 - 1) + "t\rc cdata"},
+      {"names holding /", slashNames, "1 child []"},
       {"CDATA after CDATA", "<a>t\r" + repeat("<![CDATA[c\r]]>", n / 4) + "</a>", "t\r" + repeat("c\r", n / 4) + " cdata"},
   };
   for (const Shape& shape : shapes) {
