@@ -1,6 +1,9 @@
 #include "config/XmlParser.h"
 
+#include "config/XmlEscape.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <unordered_map>
@@ -15,21 +18,35 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 bool IsTagDelimiter(char c) { return IsSpace(c) || c == '/' || c == '>'; }
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-struct NoCaseHash {
-  std::size_t operator()(std::string_view s) const {
-    std::size_t h = 1469598103934665603ull;
-    for (char c : s) h = (h ^ static_cast<unsigned char>(UpperAscii(c))) * 1099511628211ull;
-    return h;
-  }
+// A name as a polynomial hash of its upper-cased bytes (modulo 2^61 - 1)
+// and its length. Keys of different names are taken to differ; the
+// chance that two names of a text share one is about the text's length in
+// 2^61.
+struct NameKey {
+  std::uint64_t hash;
+  std::size_t size;
+  bool operator<(const NameKey& other) const { return hash != other.hash ? hash < other.hash : size < other.size; }
 };
-struct NoCaseEqual {
-  bool operator()(std::string_view a, std::string_view b) const {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    return true;
-  }
-};
+constexpr std::uint64_t kHashModulus = (std::uint64_t{1} << 61) - 1;
+constexpr std::uint64_t kHashBase = 1000003;
+// hash(c + rest) from hash(rest): the hash of text[i, end) is the sum of
+// byte(i + j) * base^j, so keys of every suffix of a run come in one pass
+// from its end.
+std::uint64_t PrependByte(std::uint64_t hash, char c) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(hash) * kHashBase;
+  std::uint64_t value = static_cast<std::uint64_t>(product & kHashModulus) + static_cast<std::uint64_t>(product >> 61);
+  value += static_cast<unsigned char>(UpperAscii(c)) + 1u;
+  while (value >= kHashModulus) value -= kHashModulus;
+  return value;
+}
+std::uint64_t MultiplyModulo(std::uint64_t a, std::uint64_t b) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  std::uint64_t value = static_cast<std::uint64_t>(product & kHashModulus) + static_cast<std::uint64_t>(product >> 61);
+  while (value >= kHashModulus) value -= kHashModulus;
+  return value;
+}
+// Names up to this long are compared byte by byte; longer ones by key.
+constexpr std::size_t kShortName = 64;
 
 struct ParseError {
   const char* text;
@@ -51,6 +68,17 @@ class Parser {
     XmlNode* parent;
     std::size_t limit;   // end of this content
     std::size_t resume;  // where parsing goes on once the content is done
+    std::size_t cdata;   // index into cdata_ once the content held CDATA, else npos
+  };
+  // The value of an element whose content holds CDATA, kept here while it
+  // grows and set once its content is done: setting it into the node at
+  // every section would re-encode all of it each time. The node's value
+  // would be normalized + tail; raw is character data since the last
+  // section, in file form.
+  struct CdataText {
+    std::string normalized;  // carriage returns already made line feeds
+    std::string tail;        // appended since, not yet normalized
+    std::string raw;
   };
 
   std::size_t Find(char c, std::size_t from, std::size_t limit) const;
@@ -58,12 +86,20 @@ class Parser {
   bool StartsWith(std::size_t pos, std::string_view what, std::size_t limit) const;
   bool NameAt(std::size_t pos, std::string_view name, std::size_t limit) const;
   std::size_t NameEnd(std::size_t from, std::size_t end) const;
+  void AppendText(Frame& frame, std::string_view text);
+  void AppendCdata(Frame& frame, std::string_view section);
+  void FinishContent(const Frame& frame);
   std::size_t ParseConstruct(std::size_t lt, std::vector<Frame>& frames);
   std::size_t ParseElement(std::size_t lt, std::vector<Frame>& frames);
   void ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end);
   std::size_t FindEndTag(std::string_view name, std::size_t from, std::size_t limit);
   std::string_view Segment(std::size_t pos) const;
-  const std::vector<std::size_t>* TagsNamed(std::string_view segment);
+  struct Tags {
+    const std::size_t* begin;
+    const std::size_t* end;
+  };
+  Tags TagsNamed(std::string_view segment);
+  void BuildIndex();
 
   std::string_view text_;
   std::size_t current_ = 0;  // start of the construct being parsed
@@ -75,8 +111,13 @@ class Parser {
   // (after "</" for end tags), up to white space, "/" or ">". An end-tag
   // search visits only the tags that can match, which keeps deep nesting of
   // different names from turning quadratic. Built on first use.
+  // Keys stand for the names: the names of a run of "<" without white space
+  // overlap, and hashing each would take the square of the run. Sorted by
+  // key, then by position; tagPositions_ runs alongside.
   bool indexed_ = false;
-  std::unordered_map<std::string_view, std::vector<std::size_t>, NoCaseHash, NoCaseEqual> tags_;
+  std::vector<NameKey> tagKeys_;
+  std::vector<std::size_t> tagPositions_;
+  std::vector<CdataText> cdata_;
 };
 
 std::string_view Parser::Segment(std::size_t pos) const {
@@ -85,17 +126,74 @@ std::string_view Parser::Segment(std::size_t pos) const {
   return text_.substr(pos, end - pos);
 }
 
-const std::vector<std::size_t>* Parser::TagsNamed(std::string_view segment) {
-  if (!indexed_) {
-    indexed_ = true;
-    for (std::size_t lt = Find('<', 0, text_.size()); lt != npos; lt = Find('<', lt + 1, text_.size())) {
-      const std::size_t nameStart = lt + 1 < text_.size() && text_[lt + 1] == '/' ? lt + 2 : lt + 1;
-      const std::string_view key = Segment(nameStart);
-      if (!key.empty()) tags_[key].push_back(lt);
+void Parser::BuildIndex() {
+  indexed_ = true;
+  // (name start, "<") in ascending order: the name follows "<", or "</".
+  std::vector<std::pair<std::size_t, std::size_t>> starts;
+  for (std::size_t lt = Find('<', 0, text_.size()); lt != npos; lt = Find('<', lt + 1, text_.size()))
+    starts.emplace_back(lt + 1 < text_.size() && text_[lt + 1] == '/' ? lt + 2 : lt + 1, lt);
+  struct Entry {
+    NameKey key;
+    std::size_t lt;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(starts.size());
+  // One pass from the end: the key of the run from i to the next delimiter.
+  std::uint64_t hash = 0;
+  std::size_t runEnd = text_.size();
+  auto next = starts.rbegin();
+  for (std::size_t i = text_.size(); i-- > 0 && next != starts.rend();) {
+    while (next != starts.rend() && next->first > i) ++next;  // at the end of the text: no name
+    if (IsTagDelimiter(text_[i])) {
+      hash = 0;
+      runEnd = i;
+    } else {
+      hash = PrependByte(hash, text_[i]);
+    }
+    if (next != starts.rend() && next->first == i) {
+      if (runEnd > i) entries.push_back(Entry{NameKey{hash, runEnd - i}, next->second});
+      ++next;
     }
   }
-  const auto found = tags_.find(segment);
-  return found == tags_.end() ? nullptr : &found->second;
+  // Names holding "/" ("a/1"): a tag is also filed under each of its names
+  // that ends before a later "/" or ends its tag name, up to a "<". Under
+  // the part before the first "/" alone, nested elements named "a/1",
+  // "a/2", ... would each search through all of the others. The parts up
+  // to a "<" never overlap, so this stays linear.
+  for (const auto& [nameStart, lt] : starts) {
+    if (nameStart >= text_.size() || text_[nameStart] == '/') continue;
+    std::uint64_t prefix = 0;
+    std::uint64_t power = 1;
+    bool slash = false;
+    std::size_t j = nameStart;
+    for (; j < text_.size() && !IsSpace(text_[j]) && text_[j] != '>' && text_[j] != '<'; ++j) {
+      if (text_[j] == '/') {
+        if (slash) entries.push_back(Entry{NameKey{prefix, j - nameStart}, lt});
+        slash = true;
+      }
+      prefix = (prefix + MultiplyModulo(static_cast<unsigned char>(UpperAscii(text_[j])) + 1u, power)) % kHashModulus;
+      power = MultiplyModulo(power, kHashBase);
+    }
+    if (slash && (j == text_.size() || text_[j] != '<')) entries.push_back(Entry{NameKey{prefix, j - nameStart}, lt});
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (!(b.key < a.key) && a.lt < b.lt);
+  });
+  tagKeys_.reserve(entries.size());
+  tagPositions_.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    tagKeys_.push_back(entry.key);
+    tagPositions_.push_back(entry.lt);
+  }
+}
+
+Parser::Tags Parser::TagsNamed(std::string_view segment) {
+  if (!indexed_) BuildIndex();
+  std::uint64_t hash = 0;
+  for (std::size_t i = segment.size(); i-- > 0;) hash = PrependByte(hash, segment[i]);
+  const auto range = std::equal_range(tagKeys_.begin(), tagKeys_.end(), NameKey{hash, segment.size()});
+  const std::size_t* base = tagPositions_.data();
+  return Tags{base + (range.first - tagKeys_.begin()), base + (range.second - tagKeys_.begin())};
 }
 
 std::size_t Parser::Find(char c, std::size_t from, std::size_t limit) const {
@@ -127,21 +225,58 @@ std::size_t Parser::NameEnd(std::size_t from, std::size_t end) const {
 }
 
 void Parser::Run(XmlNode* document) {
-  std::vector<Frame> frames{{document, text_.size(), text_.size()}};
+  std::vector<Frame> frames{{document, text_.size(), text_.size(), npos}};
   std::size_t pos = 0;
   while (true) {
-    const Frame frame = frames.back();
+    Frame& frame = frames.back();
     if (pos >= frame.limit) {
+      FinishContent(frame);
       if (frames.size() == 1) break;
-      frames.pop_back();
       pos = frame.resume;
+      frames.pop_back();
       continue;
     }
     const std::size_t lt = Find('<', pos, frame.limit);
     const std::size_t textEnd = lt == npos ? frame.limit : lt;
-    if (textEnd > pos) frame.parent->AppendText(text_.substr(pos, textEnd - pos));
+    if (textEnd > pos) AppendText(frame, text_.substr(pos, textEnd - pos));
     pos = lt == npos ? frame.limit : ParseConstruct(lt, frames);
   }
+}
+
+void Parser::AppendText(Frame& frame, std::string_view text) {
+  if (frame.cdata == npos)
+    frame.parent->AppendText(text);
+  else
+    cdata_[frame.cdata].raw.append(text);
+}
+
+// The value grows as if each section were appended to the node's decoded
+// value and the text re-encoded from it: re-encoding turns carriage returns
+// into line feeds, so what stood before a section that follows character
+// data is normalized; sections that follow each other directly are not.
+void Parser::AppendCdata(Frame& frame, std::string_view section) {
+  if (frame.cdata == npos) {
+    frame.cdata = cdata_.size();
+    cdata_.push_back(CdataText{std::string(), frame.parent->Value(), std::string()});
+  } else {
+    CdataText& value = cdata_[frame.cdata];
+    if (!value.raw.empty()) {
+      value.normalized += UnescapeXml(EscapeXml(value.tail, XmlEscapeMode::ElementText));
+      value.tail = UnescapeXml(value.raw);
+      value.raw.clear();
+    }
+  }
+  cdata_[frame.cdata].tail.append(section);
+}
+
+void Parser::FinishContent(const Frame& frame) {
+  if (frame.cdata == npos) return;
+  CdataText& value = cdata_[frame.cdata];
+  value.normalized += value.tail;
+  frame.parent->SetValue(std::move(value.normalized));
+  frame.parent->Text();  // re-encodes the text from the value
+  frame.parent->SetCdata(true);
+  frame.parent->AppendText(value.raw);
 }
 
 // Parses the markup at lt into the innermost content and returns where
@@ -172,11 +307,7 @@ std::size_t Parser::ParseConstruct(std::size_t lt, std::vector<Frame>& frames) {
   if (StartsWith(lt, "<![CDATA[", limit)) {
     const std::size_t end = Find("]]>", lt + 9, limit);
     if (end == npos) throw ParseError{"End of CDATA block not found", lt};
-    std::string value = parent->Value();
-    value.append(text_.substr(lt + 9, end - lt - 9));
-    parent->SetValue(std::move(value));
-    parent->Text();  // re-encodes the text from the value
-    parent->SetCdata(true);
+    AppendCdata(frames.back(), text_.substr(lt + 9, end - lt - 9));
     return end + 3;
   }
 
@@ -224,7 +355,7 @@ std::size_t Parser::ParseElement(std::size_t lt, std::vector<Frame>& frames) {
   if (endTag == npos) throw ParseError{"End tag not found", lt};
   const std::size_t endGt = Find('>', endTag, limit);
   if (endGt == npos) throw ParseError{"End tag malformed", endTag};
-  frames.push_back({element, endTag, endGt + 1});
+  frames.push_back({element, endTag, endGt + 1, npos});
   return gt + 1;
 }
 
@@ -271,31 +402,44 @@ void Parser::ParseAttributes(XmlNode* node, std::size_t pos, std::size_t end) {
 // does what a search per nested element would.
 std::size_t Parser::FindEndTag(std::string_view name, std::size_t from, std::size_t limit) {
   // Names starting with "/" have no index entry; they scan the text.
-  const std::string_view segment = Segment(static_cast<std::size_t>(name.data() - text_.data()));
-  const std::vector<std::size_t>* tags = segment.empty() ? nullptr : TagsNamed(segment);
-  if (!segment.empty() && tags == nullptr) return npos;
-  std::size_t next = 0;
-  if (tags != nullptr) next = static_cast<std::size_t>(std::lower_bound(tags->begin(), tags->end(), from) - tags->begin());
+  std::string_view segment = Segment(static_cast<std::size_t>(name.data() - text_.data()));
+  // A name holding "/" but no "<" has tags filed under it whole.
+  if (!segment.empty() && segment.size() < name.size() && name.find('<') == std::string_view::npos) segment = name;
+  const bool indexed = !segment.empty();
+  Tags tags{nullptr, nullptr};
+  if (indexed) {
+    tags = TagsNamed(segment);
+    if (tags.begin == tags.end) return npos;
+    tags.begin = std::lower_bound(tags.begin, tags.end, from);
+  }
+  // A long name that is all one key: every tag of the list holds it, ended
+  // by a delimiter or the end of the text, so only the limit is left to
+  // check, which keeps long names from costing their length at every tag.
+  const bool byKey = indexed && segment.size() == name.size() && name.size() > kShortName;
+  auto endTagAt = [&](std::size_t lt) { return byKey ? lt + 2 + name.size() < limit : NameAt(lt + 2, name, limit); };
+  auto startTagAt = [&](std::size_t lt) {
+    return byKey ? text_[lt + 1] != '/' && lt + 1 + name.size() < limit : NameAt(lt + 1, name, limit);
+  };
 
   std::vector<std::size_t> open;  // nested start tags, npos when not worth remembering
   std::size_t pos = from;
   while (true) {
     std::size_t lt = npos;
-    if (tags == nullptr) {
+    if (!indexed) {
       lt = Find('<', pos, limit);
     } else {
-      while (next < tags->size() && (*tags)[next] < pos) ++next;
-      if (next < tags->size() && (*tags)[next] < limit) lt = (*tags)[next++];
+      while (tags.begin != tags.end && *tags.begin < pos) ++tags.begin;
+      if (tags.begin != tags.end && *tags.begin < limit) lt = *tags.begin++;
     }
     if (lt == npos) return npos;
-    if (lt + 1 < limit && text_[lt + 1] == '/' && NameAt(lt + 2, name, limit)) {
+    if (lt + 1 < limit && text_[lt + 1] == '/' && endTagAt(lt)) {
       if (open.empty()) return lt;
       if (open.back() != npos) endTags_[open.back()] = lt;
       open.pop_back();
       pos = lt + 2 + name.size();
       continue;
     }
-    if (NameAt(lt + 1, name, limit)) {
+    if (startTagAt(lt)) {
       const std::size_t gt = Find('>', lt + 1 + name.size(), limit);
       if (gt == npos) return npos;
       pos = gt + 1;

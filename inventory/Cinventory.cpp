@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 const char Cinventory::kUniqueName[] = "Corvane inventory provider";
 
@@ -69,21 +70,49 @@ std::string Cinventory::FindInventoryFile() {
   return name.empty() ? name : folder + platform::PreferredSeparator() + name;
 }
 
-bool Cinventory::Load(const std::string& name) {
-  index.Clear();  // it points into the tree the load replaces
-  bool loaded = LoadInventoryFile(document, name);
-  if (loaded) index.Build(document.RootElement());
+Cinventory::SnapshotPtr Cinventory::Load(const std::string& name) {
+  std::string reason;
+  try {
+    auto loaded = std::make_shared<Snapshot>();
+    if (LoadInventoryFile(loaded->document, name, &reason)) {
+      loaded->index.Build(loaded->document.RootElement());
+      return loaded;
+    }
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  }
+  DiagLog(0x01, "Cinventory::Load %s does not load: %s\n", name.c_str(), reason.c_str());
+  return nullptr;
+}
+
+Cinventory::SnapshotPtr Cinventory::Current() const {
+  std::lock_guard<std::mutex> guard(stateLock);
+  return snapshot;
+}
+
+void Cinventory::Install(SnapshotPtr loaded) {
+  SnapshotPtr dropped;  // freed after the lock, when no reader holds it
+  std::lock_guard<std::mutex> guard(stateLock);
+  dropped = std::move(snapshot);
+  snapshot = std::move(loaded);
+}
+
+Cinventory::SnapshotPtr Cinventory::LoadOnDemand() {
+  if (SnapshotPtr current = Current()) return current;
+  std::lock_guard<std::mutex> loading(loadLock);
+  if (SnapshotPtr current = Current()) return current;  // loaded meanwhile
+  std::string name = FindInventoryFile();
+  if (name.empty()) return nullptr;
+  SnapshotPtr loaded = Load(name);
+  if (loaded != nullptr) Install(loaded);
   return loaded;
 }
 
-void Cinventory::LoadOnDemand() {
-  if (documentLoaded) return;
-  std::string name = FindInventoryFile();
-  if (!name.empty() && Load(name)) documentLoaded = true;
-}
-
-std::string Cinventory::EvaluateQuery(const std::string& expression, std::uint32_t start, std::uint32_t number) {
-  XPath::xpath_processor processor(document.RootElement(), expression.c_str(), &index);
+std::string Cinventory::EvaluateQuery(const Snapshot& loaded, const std::string& expression, std::uint32_t start,
+                                      std::uint32_t number) {
+  // The evaluator only reads the tree it is given.
+  TiXmlElement* root = const_cast<TiXmlElement*>(loaded.document.RootElement());
+  XPath::xpath_processor processor(root, expression.c_str(), &loaded.index);
   std::string result;
   if (expression.empty() || expression[0] != '/') {
     result = processor.ComputeString();
@@ -138,24 +167,24 @@ std::string Cinventory::DecodeName(const std::string& text) {
   return out;
 }
 
-unsigned Cinventory::Reply(IOBase* io, bool answered, const std::string& result) {
-  if (answered) {
-    StandardResponse(io, "200 OK", result.data(), result.size());
-    return 200;
-  }
-  if (documentLoaded) {
-    replyText = "bad query";
-    StandardResponse(io, "400 Bad Request", replyText.data(), replyText.size());
-    return 400;
-  }
-  replyText = "we have no inventory.xml today";
-  StandardResponse(io, "204 No Content", replyText.data(), replyText.size());
-  return 204;
+std::string Cinventory::SetReplyText(const char* text) {
+  std::lock_guard<std::mutex> guard(stateLock);
+  replyText = text;
+  return replyText;
 }
 
-unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
+Cinventory::Answer Cinventory::Reply(bool answered, bool loaded, std::string result) {
+  if (answered) return Answer{"200 OK", std::move(result), 200};
+  if (loaded) return Answer{"400 Bad Request", SetReplyText("bad query"), 400};
+  return Answer{"204 No Content", SetReplyText("we have no inventory.xml today"), 204};
+}
+
+// Works on the snapshot taken at its start (or the one it installs), so a
+// reset or reconfig of another request never changes a document under it;
+// the answer is written by the caller, with no lock held.
+Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
   bool get = verb == Verb::Get;
-  LoadOnDemand();
+  SnapshotPtr loaded = LoadOnDemand();
   QueryStringMap pairs(query);
   const std::string& command = pairs.Value("command");
   const std::string& data = pairs.Value("data");
@@ -168,12 +197,12 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
     std::string expression;
     for (char c : data)
       if (quoteChars.find(c) == std::string::npos) expression += c;
-    if (documentLoaded && !expression.empty()) {
+    if (loaded != nullptr && !expression.empty()) {
       DiagLog(0x04, get ? "Level one inventory provider received query:\n%s\n"
                         : "Level one inventory provider recieved query:\n%s\n",
               expression.c_str());
       DiagLog(0x04, "start = %x\t and count = %x\n", start, number);
-      result = EvaluateQuery(expression, start, number);
+      result = EvaluateQuery(*loaded, expression, start, number);
       if (!result.empty()) {
         answered = true;
         DiagLog(0x04, "The result for query %s was \n%s\n", expression.c_str(), result.c_str());
@@ -184,19 +213,25 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
   }
   if (Contains(command, commandReset)) {
     answered = true;
-    if (get) documentLoaded = false;
+    if (get) {
+      Install(nullptr);
+      loaded = nullptr;
+    }
   }
   if (Contains(command, commandReconfig)) {
-    documentLoaded = false;
     std::string name = get ? data : DecodeName(pairs.Value("name"));
     std::uint32_t bit = get ? 0x01 : 0x04;
+    std::lock_guard<std::mutex> loading(loadLock);
+    Install(nullptr);
+    loaded = nullptr;
     if (!name.empty()) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      if (Load(name)) {
+      loaded = Load(name);
+      if (loaded != nullptr) {
+        Install(loaded);
         answered = true;
-        documentLoaded = true;
         DiagLog(bit, "Reconfigured the CVInventory provider with: %s\n", name.c_str());
       } else {
         DiagLog(bit, "ERROR:Reconfiguration failure with: %s\n", name.c_str());
@@ -204,19 +239,15 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
     }
   }
   if (Contains(command, commandConfiguration)) answered = true;
-  return Reply(io, answered, result);
+  return Reply(answered, loaded != nullptr, std::move(result));
 }
 
 unsigned Cinventory::Get(IOBase* io, const char*, const char* query, const char* const*, const char* const*, unsigned,
                          unsigned) {
-  unsigned status;
-  {
-    // Evaluation borrows the document's nodes: one request at a time.
-    std::lock_guard<std::recursive_mutex> guard(PageLock());
-    status = Handle(io, query, Verb::Get);
-  }
+  Answer answer = Handle(query, Verb::Get);
+  StandardResponse(io, answer.status, answer.body.data(), answer.body.size());
   SetIdleTimeout(kIdleAfterGet);
-  return status;
+  return answer.result;
 }
 
 unsigned Cinventory::Post(IOBase* io, const char*, const char* query, const char* const*, const char* const*,
@@ -226,16 +257,18 @@ unsigned Cinventory::Post(IOBase* io, const char*, const char* query, const char
   QueryStringMap pairs(query);
   const std::string& scan = pairs.Value("scan");
   if (!scan.empty()) return StartScan(io, scan, pairs.Value("core"));
-  std::lock_guard<std::recursive_mutex> guard(PageLock());
-  return Handle(io, query, Verb::Post);
+  Answer answer = Handle(query, Verb::Post);
+  StandardResponse(io, answer.status, answer.body.data(), answer.body.size());
+  return answer.result;
 }
 
+// Never waits for a query: it touches no document.
 unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::string& core) {
-  std::lock_guard<std::recursive_mutex> guard(PageLock());
+  std::string body;
   const char* status;
   unsigned result;
   if (scan != "default" && scan != "full") {
-    replyText = "Bad scan request";
+    body = SetReplyText("Bad scan request");
     status = "400 Bad Request";
     result = 400;
   } else {
@@ -259,16 +292,16 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
       started = scanner.Start(SplitCommandLine(line), options);
     }
     if (started) {
-      replyText = full ? "Full scan initiated" : "Delta (default) scan initiated";
+      body = SetReplyText(full ? "Full scan initiated" : "Delta (default) scan initiated");
       status = "200 OK";
       result = 200;
     } else {
-      replyText = "Could not start child process";
+      body = SetReplyText("Could not start child process");
       status = "417 Expectation Failed";
       result = 417;
     }
   }
   SetIdleTimeout(kIdleAfterScan);
-  StandardResponse(io, status, replyText.data(), replyText.size());
+  StandardResponse(io, status, body.data(), body.size());
   return result;
 }

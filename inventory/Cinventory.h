@@ -8,6 +8,8 @@
 #include <tinyxml.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 class Cinventory : public CMonitorPageUsingConfigFile {
@@ -29,31 +31,55 @@ class Cinventory : public CMonitorPageUsingConfigFile {
   // The first "inventory*.xml" in the client folder (with the folder), or
   // empty when the registry names no folder or nothing matches.
   static std::string FindInventoryFile();
+  // A loaded inventory: the document and the index of its root element.
+  // Never changed once installed, so any number of queries read it at the
+  // same time without a lock; it is freed when the page has dropped it and
+  // its last reader is done.
+  struct Snapshot {
+    TiXmlDocument document;
+    XPath::DocumentIndex index;
+  };
+  using SnapshotPtr = std::shared_ptr<const Snapshot>;
+
   // Node-set answers as node texts plus "<TotalCount>"; other expressions
   // as their string value. Empty when nothing was found or the expression
   // failed.
-  std::string EvaluateQuery(const std::string& expression, std::uint32_t start, std::uint32_t number);
+  static std::string EvaluateQuery(const Snapshot& snapshot, const std::string& expression, std::uint32_t start,
+                                   std::uint32_t number);
   // The "name" decoding of reconfig POSTs.
   static std::string DecodeName(const std::string& text);
 
-  bool DocumentLoaded() const { return documentLoaded; }
+  bool DocumentLoaded() const { return Current() != nullptr; }
 
  private:
   enum class Verb { Get, Post };
-  unsigned Handle(IOBase* io, const char* query, Verb verb);
+  struct Answer {
+    const char* status;
+    std::string body;
+    unsigned result;
+  };
+  Answer Handle(const char* query, Verb verb);
   unsigned StartScan(IOBase* io, const std::string& scan, const std::string& core);
-  void LoadOnDemand();
-  // Loads `name` into `document` and indexes it; false when it did not load.
-  bool Load(const std::string& name);
-  unsigned Reply(IOBase* io, bool answered, const std::string& result);
+  // The installed snapshot, loading the inventory file first when none is.
+  SnapshotPtr LoadOnDemand();
+  // The file loaded and indexed, or null (the reason logged) when it does
+  // not load.
+  static SnapshotPtr Load(const std::string& name);
+  SnapshotPtr Current() const;
+  void Install(SnapshotPtr snapshot);
+  Answer Reply(bool answered, bool loaded, std::string result);
+  std::string SetReplyText(const char* text);
 
-  TiXmlDocument document;
-  XPath::DocumentIndex index;  // of the document's root element, rebuilt with every load
+  // Guards `snapshot` and `replyText`, and only while they are read or set.
+  mutable std::mutex stateLock;
+  // Loads and reconfigurations take turns, so that concurrent requests that
+  // find nothing loaded read the file once.
+  std::mutex loadLock;
+  SnapshotPtr snapshot;  // null while no document is loaded
   std::string replyText;
   const char* const commandQuery = "query";
   const char* const commandReset = "reset";
   const char* const commandReconfig = "reconfig";
   const char* const commandConfiguration = "configuration";
   const std::string quoteChars = "\"";
-  bool documentLoaded = false;
 };

@@ -1,29 +1,50 @@
 #include "inventory/InventoryFile.h"
 
+#include "platform/RegularFile.h"
+
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
-// The whole file plus a terminating zero; null when it cannot be read in
-// one go (TinyXML then reports the problem its own way).
-std::unique_ptr<char[]> ReadWhole(const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
-  if (file == nullptr) return nullptr;
-  std::unique_ptr<char[]> text;
-  long length = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-  if (length > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-    text.reset(new char[static_cast<std::size_t>(length) + 1]);
-    if (std::fread(text.get(), 1, static_cast<std::size_t>(length), file) != static_cast<std::size_t>(length)) {
-      text.reset();
-    } else {
-      text[static_cast<std::size_t>(length)] = '\0';
-    }
+// The whole file plus a terminating zero, or null with the reason and the
+// error TinyXML would have given.
+std::unique_ptr<char[]> ReadWhole(const std::string& fileName, std::string& reason, int& error) {
+  error = TiXmlBase::TIXML_ERROR_OPENING_FILE;
+  platform::RegularFile file;
+  switch (file.Open(fileName)) {
+    case platform::RegularFile::OpenResult::Opened:
+      break;
+    case platform::RegularFile::OpenResult::NotRegular:
+      reason = "not a regular file";
+      return nullptr;
+    case platform::RegularFile::OpenResult::Failed:
+      reason = "cannot be opened";
+      return nullptr;
   }
-  std::fclose(file);
+  const std::uint64_t size = file.Size();
+  if (size > kInventorySizeLimit) {
+    reason = "larger than " + std::to_string(kInventorySizeLimit) + " bytes";
+    return nullptr;
+  }
+  if (size == 0) {
+    error = TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY;
+    reason = "empty";
+    return nullptr;
+  }
+  const std::size_t length = static_cast<std::size_t>(size);
+  std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]);
+  if (text == nullptr) {
+    reason = "out of memory";
+    return nullptr;
+  }
+  if (file.Read(text.get(), length) != static_cast<std::int64_t>(length)) {
+    reason = "cannot be read";
+    return nullptr;
+  }
+  text[length] = '\0';
   return text;
 }
 
@@ -96,17 +117,35 @@ bool NestingWithin(const char* text, unsigned limit) {
 }
 }  // namespace
 
-bool LoadInventoryFile(TiXmlDocument& document, const std::string& fileName) {
-  document.SetTabSize(0);
-  std::unique_ptr<char[]> text = ReadWhole(fileName);
-  if (text == nullptr) return document.LoadFile(fileName.c_str());
-  NormalizeLineEnds(text.get());
+bool LoadInventoryFile(TiXmlDocument& document, const std::string& fileName, std::string* reason) {
+  std::string why;
   document.Clear();
-  if (!NestingWithin(text.get(), kInventoryNestingLimit)) {
-    document.SetError(TiXmlBase::TIXML_ERROR_PARSING_ELEMENT, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
-    return false;
-  }
+  document.ClearError();
+  document.SetTabSize(0);
   document.SetValue(fileName);
-  document.Parse(text.get(), nullptr, TIXML_DEFAULT_ENCODING);
-  return !document.Error();
+  try {
+    int error = 0;
+    std::unique_ptr<char[]> text = ReadWhole(fileName, why, error);
+    if (text == nullptr) {
+      document.SetError(error, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    } else {
+      NormalizeLineEnds(text.get());
+      if (!NestingWithin(text.get(), kInventoryNestingLimit)) {
+        why = "nested deeper than " + std::to_string(kInventoryNestingLimit) + " elements";
+        document.SetError(TiXmlBase::TIXML_ERROR_PARSING_ELEMENT, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+      } else {
+        document.Parse(text.get(), nullptr, TIXML_DEFAULT_ENCODING);
+        if (document.Error()) why = std::string("does not parse: ") + document.ErrorDesc();
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // TinyXML links each node as soon as it is made: clearing frees them all.
+    document.Clear();
+    document.ClearError();
+    document.SetError(TiXmlBase::TIXML_ERROR, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    why = "out of memory";
+  }
+  if (why.empty()) return true;
+  if (reason != nullptr) *reason = why;
+  return false;
 }

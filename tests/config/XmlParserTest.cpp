@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -414,6 +417,70 @@ TEST(ParseXml, DeepNestingParsesWithoutRecursion) {
   Parsed p(huge);
   ASSERT_EQ(p.result, 0) << p.error;
   EXPECT_EQ(SerializeXml(p.document, -1).size(), huge.size() - 3);  // innermost written "<a/>"
+}
+
+// Shapes that a search per "<", per name or per CDATA section would make
+// quadratic: a hostile 140 KB alarm body of "<b<b<b..." once took 16 s.
+// Each parse of about 1 MB here runs on a thread of its own and is given a
+// generous 30 s; the results are those of the parsing rules.
+TEST(ParseXml, HostileShapesParseInTime) {
+  auto repeat = [](const std::string& piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+  };
+  const std::size_t n = 250000;
+  const std::string longName(n, 'n');
+  std::string slashNames;  // <a/0><a/1>...</a/1></a/0>: one search per name must not pass all others
+  for (std::size_t i = 0, k = n / 2; i < 2 * k; ++i)
+    slashNames += i < k ? "<a/" + std::to_string(i) + ">" : "</a/" + std::to_string(2 * k - 1 - i) + ">";
+  struct Shape {
+    const char* what;
+    std::string text;
+    std::string outcome;  // error and position, or what the tree holds
+  };
+  const Shape shapes[] = {
+      {"run of <", repeat("<b", n) + ">", "End tag not found 0"},
+      {"run of < in content", "<a>" + repeat("<b", n) + "</a>", "End of element tag not found 3"},
+      {"name of < over content of <", "<" + repeat("a<", n) + ">" + repeat("<a", n), "End tag not found 0"},
+      {"run of &", "<a v='" + repeat("&", n) + "'>" + repeat("&", n) + "</a>", "a v=[] []"},
+      {"long name", "<" + longName + ">x<" + longName + "/></" + std::string(n, 'N') + ">", "1 child [x]"},
+      {"long attribute list", "<a" + repeat(" x='1'", n / 2) + "/>", "125000 attributes"},
+      {"CDATA after text", "<a>" + repeat("t\r<![CDATA[c]]>", n / 4) + "</a>",
+       repeat("t\nc", n / 4 - 1) + "t\rc cdata"},
+      {"names holding /", slashNames, "1 child []"},
+      {"CDATA after CDATA", "<a>t\r" + repeat("<![CDATA[c\r]]>", n / 4) + "</a>", "t\r" + repeat("c\r", n / 4) + " cdata"},
+  };
+  for (const Shape& shape : shapes) {
+    auto text = std::make_shared<const std::string>(shape.text);
+    auto outcome = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> done = outcome->get_future();
+    // Detached: a parse that overruns must not hold the test up.
+    std::thread([text, outcome] {
+      XmlNode* document = nullptr;
+      std::string error;
+      std::size_t position = 0;
+      std::string summary;
+      if (ParseXml(*text, &document, &error, &position) != 0) {
+        summary = error + " " + std::to_string(position);
+      } else {
+        const XmlNode* e = document->Children().at(0);
+        if (e->Attributes().size() > 1)
+          summary = std::to_string(e->Attributes().size()) + " attributes";
+        else if (!e->Attributes().empty())
+          summary = e->Name() + " " + e->Attributes()[0]->Name() + "=[" + e->Attributes()[0]->Value() + "] [" +
+                    e->Value() + "]";
+        else
+          summary = (e->IsCdata() ? e->Value() + " cdata"
+                                  : std::to_string(e->Children().size()) + " child [" + e->Value() + "]");
+      }
+      delete document;
+      outcome->set_value(summary);
+    }).detach();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready) << shape.what;
+    EXPECT_TRUE(done.get() == shape.outcome) << shape.what;
+  }
 }
 
 }  // namespace

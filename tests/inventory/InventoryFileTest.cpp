@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -39,8 +41,9 @@ TEST(InventoryFile, LoadsWhatTinyXmlLoads) {
   WriteFile(dir.File("crlf.xml"), "<inv>\r\n<x>one\r\ntwo\rthree\r\r\n</x>\r\n<y v=\"a\rb\"/></inv>\r");
   WriteFile(dir.File("empty.xml"), "");
   WriteFile(dir.File("broken.xml"), "<inv><x></inv>");
-  WriteFile(dir.File("nul.xml"), std::string("<inv><x/></inv>\0<y>\r\n</y>", 26));
-  for (const char* name : {"lf.xml", "crlf.xml", "empty.xml", "broken.xml", "nul.xml", "missing.xml"})
+  // Not "nul.xml": on Windows that names the null device.
+  WriteFile(dir.File("embedded-zero.xml"), std::string("<inv><x/></inv>\0<y>\r\n</y>", 26));
+  for (const char* name : {"lf.xml", "crlf.xml", "empty.xml", "broken.xml", "embedded-zero.xml", "missing.xml"})
     ExpectSameLoad(dir.File(name));
 
   TiXmlDocument document;
@@ -58,6 +61,22 @@ TEST(InventoryFile, ReplacesTheEarlierTree) {
   EXPECT_EQ(Text(document), "<c />\n");
   EXPECT_FALSE(LoadInventoryFile(document, dir.File("broken.xml")));
   EXPECT_TRUE(document.Error());
+
+  // Refused before parsing, with the reason: what is not a regular file,
+  // and a file (sparse here) one byte over the size limit.
+  WriteFile(dir.File("big.xml"), "<a/>");
+  std::filesystem::resize_file(dir.File("big.xml"), kInventorySizeLimit + 1);
+  const std::pair<std::string, std::string> refused[] = {
+      {dir.Path(), "not a regular file"},
+      {dir.File("big.xml"), "larger than " + std::to_string(kInventorySizeLimit) + " bytes"}};
+  for (const auto& [path, expected] : refused) {
+    ASSERT_TRUE(LoadInventoryFile(document, dir.File("a.xml")));
+    std::string reason;
+    EXPECT_FALSE(LoadInventoryFile(document, path, &reason)) << path;
+    EXPECT_EQ(reason, expected);
+    EXPECT_TRUE(document.Error()) << path;
+    EXPECT_EQ(document.FirstChild(), nullptr) << path;
+  }
 }
 
 std::string Nested(unsigned depth, const std::string& open, const std::string& close) {

@@ -3,12 +3,16 @@
 #include "HttpClient.h"
 #include "ProviderProcess.h"
 #include "TestSupport.h"
+#include "platform/Socket.h"
 #include "platform/Time.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -120,11 +124,13 @@ TEST_F(InventoryPage, NoInventoryFileAnswers204) {
   EXPECT_EQ(Get("command=configuration").status, "200 OK");
 }
 
-// An inventory nested far deeper than any scanner writes would overflow
-// the session thread's stack while parsing; it is refused like a file that
-// does not parse, and the provider goes on serving. One at the limit is
-// served.
-TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
+// Files that cannot be an inventory are refused like files that do not
+// parse (204, the reason in the log), and the provider goes on serving: one
+// nested far deeper than any scanner writes (parsing it would overflow the
+// session thread's stack), and reconfigs to a folder, a FIFO (opening it
+// must not wait for a writer) and a 64 GB sparse file (no allocation of its
+// size). One nested as deep as accepted is served.
+TEST_F(InventoryPage, UnloadableFilesAreRefusedNotFatal) {
   std::string deep = "<?xml version=\"1.0\"?>\n";
   for (int i = 0; i < 100000; ++i) deep += "<x>";
   for (int i = 0; i < 100000; ++i) deep += "</x>";
@@ -133,7 +139,6 @@ TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
   Reply refused = Get("command=query&data=count(//x)");
   EXPECT_EQ(refused.status, "204 No Content");
   EXPECT_EQ(refused.body, "we have no inventory.xml today");
-  // As deep as is accepted: loaded and answered on a session thread's stack.
   std::string limit;
   for (int i = 0; i < 1000; ++i) limit += "<x a='1'>";
   for (int i = 0; i < 1000; ++i) limit += "</x>";
@@ -141,6 +146,24 @@ TEST_F(InventoryPage, DeeplyNestedInventoryIsRefusedNotFatal) {
   EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000");
   EXPECT_EQ(Get("command=query&data=count(//x[last()]/ancestor::*)").body, "999");
   EXPECT_EQ(Get("command=query&data=//x[@a]&start=999&number=1").body, "<x a=\"1\" /><TotalCount>1000</TotalCount>");
+
+  std::vector<std::pair<std::string, std::string>> files = {{dir_.Path(), "not a regular file"}};
+  std::string fifo = dir_.File("fifo.xml");
+  bool haveFifo = testing_support::RunProgram({"mkfifo", fifo}).exitCode == 0;  // none on Windows
+  if (haveFifo) files.push_back({fifo, "not a regular file"});
+  std::string sparse = dir_.File("sparse.xml");
+  WriteFile(sparse, "<x/>");
+  std::filesystem::resize_file(sparse, std::uintmax_t{64} << 30);
+  files.push_back({sparse, "larger than"});
+  for (const auto& [file, reason] : files) {
+    Reply r = Get("command=reconfig&data=" + file);
+    EXPECT_EQ(r.status, "204 No Content") << file;
+    EXPECT_EQ(r.body, "we have no inventory.xml today") << file;
+    // Back to the inventory file of the client folder.
+    EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000") << file;
+    EXPECT_NE(provider_->Log().find("Cinventory::Load " + file + " does not load: " + reason), std::string::npos)
+        << file << "\n" << provider_->Log();
+  }
   int code = 0;
   EXPECT_FALSE(provider_->WaitForExit(0, &code)) << "exit code " << code;
 }
@@ -220,21 +243,96 @@ TEST_F(InventoryPage, MissingScannerIs417) {
   EXPECT_EQ(r.body, "Could not start child process");
 }
 
-TEST_F(InventoryPage, ConcurrentQueriesAllSeeTheSameDocument) {
-  std::string doc = "<x>";
-  for (int i = 0; i < 2000; ++i) doc += "<y id=\"" + std::to_string(i) + "\"/>";
-  WriteFile(client_ + "/inventory-1.xml", doc + "</x>");
+// A client that sends a query and never reads its 20 MB answer holds up no
+// other request: queries, resets and reconfigs go on, and a scan request,
+// served on the main thread, does not wait for it either.
+TEST_F(InventoryPage, AClientThatDoesNotReadHoldsUpNoOtherRequest) {
+  std::string doc;
+  for (int i = 0; i < 8; ++i) doc += "<x>";
+  for (int i = 0; i < 100000; ++i) doc += "<y id=\"" + std::to_string(i) + "\"/>";
+  for (int i = 0; i < 8; ++i) doc += "</x>";
+  WriteFile(client_ + "/inventory-1.xml", doc);
   Start();
-  std::vector<std::string> answers(24);
-  std::vector<std::thread> clients;
-  for (int i = 0; i < 24; ++i)
-    clients.emplace_back([&, i] {
-      answers[i] = i % 2 ? Get("command=query&data=count(//y)").body
-                         : Get("command=query&data=/x/y[last()]").body;
+  platform::SocketHandle stalled = platform::CreateTcpSocket();
+  ASSERT_TRUE(platform::ConnectLoopback(stalled, provider_->Port(), 5000));
+  const std::string request = "GET /lvl1inventory?command=query&data=//x HTTP/1.1\r\n\r\n";
+  platform::Send(stalled, request.data(), request.size());
+  // The answer is being written (every x prints the whole tree below it).
+  ASSERT_GT(platform::WaitReadable(stalled, 20000), 0);
+
+  EXPECT_EQ(Get("command=query&data=count(//y)").body, "100000");
+  EXPECT_EQ(Post("scan=quick&core=srv").body, "Bad scan request");
+  EXPECT_EQ(Get("command=reset").status, "200 OK");
+  EXPECT_EQ(Post("command=reconfig&name=" + client_ + "/inventory-1.xml").status, "200 OK");
+  EXPECT_EQ(Get("command=query&data=count(//x)").body, "8");
+  platform::CloseSocket(stalled);
+}
+
+// Queries on 16 threads while resets and reconfigs (GET and POST, one to a
+// file that does not load) switch the document on 3 more: every answer is
+// the whole answer of one of the documents, never a mix or a failure, and
+// a query started before a switch finishes on its document.
+TEST_F(InventoryPage, ConcurrentQueriesResetsAndReconfigs) {
+  auto document = [](char tag, int count) {
+    std::string text = "<x>";
+    for (int i = 0; i < count; ++i) text += "<y id=\"" + std::string(1, tag) + std::to_string(i) + "\"/>";
+    return text + "</x>";
+  };
+  auto nodes = [](char tag, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "<y id=\"" + std::string(1, tag) + std::to_string(i) + "\" />";
+    return text + "<TotalCount>" + std::to_string(count) + "</TotalCount>";
+  };
+  WriteFile(client_ + "/inventory-1.xml", document('a', 200));
+  WriteFile(dir_.File("b.xml"), document('b', 300));
+  WriteFile(dir_.File("c.xml"), document('c', 400));
+  const std::set<std::string> valid = {"200", "300", "400", nodes('a', 200), nodes('b', 300), nodes('c', 400)};
+  Start();
+
+  std::mutex lock;
+  std::vector<std::string> wrong;
+  std::set<std::string> seen;
+  auto expect = [&](bool good, const std::string& what, const Reply& r) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!good) wrong.push_back(what + ": " + r.status + " " + r.body.substr(0, 80));
+  };
+  const std::uint64_t end = platform::MonotonicMilliseconds() + 3000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; platform::MonotonicMilliseconds() < end; ++i) {
+        Reply r = Get((t + i) % 2 ? "command=query&data=count(/x/y)" : "command=query&data=/x/y");
+        expect(r.status == "200 OK" && valid.count(r.body) == 1, "query", r);
+        std::lock_guard<std::mutex> guard(lock);
+        seen.insert(r.body);
+      }
     });
-  for (auto& c : clients) c.join();
-  for (int i = 0; i < 24; ++i)
-    EXPECT_EQ(answers[i], i % 2 ? "2000" : "<y id=\"1999\" /><TotalCount>1</TotalCount>") << i;
+  threads.emplace_back([&] {
+    while (platform::MonotonicMilliseconds() < end) {
+      Reply r = Get("command=reset");
+      expect(r.status == "200 OK" && r.body.empty(), "reset", r);
+    }
+  });
+  threads.emplace_back([&] {
+    for (int i = 0; platform::MonotonicMilliseconds() < end; ++i) {
+      Reply r = Get("command=reconfig&data=" + dir_.File(i % 2 ? "b.xml" : "c.xml"));
+      expect(r.status == "200 OK" && r.body.empty(), "GET reconfig", r);
+    }
+  });
+  threads.emplace_back([&] {
+    for (int i = 0; platform::MonotonicMilliseconds() < end; ++i) {
+      Reply r = Post("command=reconfig&name=" + dir_.File(i % 2 ? "c.xml" : "missing.xml"));
+      expect(i % 2 ? r.status == "200 OK" && r.body.empty()
+                   : r.status == "204 No Content" && r.body == "we have no inventory.xml today",
+             "POST reconfig", r);
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  for (const std::string& w : wrong) ADD_FAILURE() << w;
+  // Every document was queried.
+  EXPECT_EQ(seen, valid);
+  int code = 0;
+  EXPECT_FALSE(provider_->WaitForExit(0, &code)) << "exit code " << code;
 }
 
 }  // namespace
