@@ -62,7 +62,8 @@ void DiagnosticLog::Open(const char* fileName, std::uint32_t rolloverSize) {
   stream_ = stderr;
   if (fileName != nullptr && *fileName != '\0') {
     fileName_.assign(fileName).resize(std::min(fileName_.size(), kMaxLogFileName));
-    std::FILE* file = std::fopen(fileName_.c_str(), "a");
+    // Not inherited: the scanner and the SNMP tools must not hold the log.
+    std::FILE* file = platform::OpenForAppendNotInherited(fileName_);
     if (file != nullptr) {
       stream_ = file;
     } else {
@@ -97,7 +98,7 @@ void DiagnosticLog::Write(std::uint32_t mask, std::uint32_t bit, const char* for
       std::string old = fileName_ + ".old";
       std::remove(old.c_str());
       std::rename(fileName_.c_str(), old.c_str());
-      std::FILE* file = std::fopen(fileName_.c_str(), "a");
+      std::FILE* file = platform::OpenForAppendNotInherited(fileName_);
       if (file != nullptr) {
         stream_ = file;
       } else {
