@@ -11,6 +11,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -202,6 +203,40 @@ TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases)
   auto third = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + thirdLog}, env);
   EXPECT_TRUE(WaitForText(thirdLog, "Listen port bound"));
   EXPECT_NE(ReadTextFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+}
+
+// Where the guard is a lock file in the lock folder, a file or link that
+// someone else put there is never followed and never made more open.
+TEST(ProviderSingleInstance, TheLockFileIsNeverFollowedNorOpenedUp) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  const std::string lock = dir.File("Corvane inventory provider.lock");
+  auto run = [&env] { return RunProgram({ProviderBinary(), "-o", "GET /x"}, "", env); };
+  EXPECT_EQ(run().exitCode, 0);
+  if (!testing_support::FileExists(lock)) GTEST_SKIP() << "the single-instance guard is no file on this system";
+
+  // An existing lock file keeps its mode.
+  fs::permissions(lock, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(run().exitCode, 0);
+  EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  // A link planted in its place, to a private file: refused, the file untouched.
+  fs::remove(lock);
+  const std::string secret = dir.File("secret");
+  testing_support::WriteFile(secret, "private");
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(secret, lock);
+  auto linked = run();
+  EXPECT_EQ(linked.exitCode, 1);
+  EXPECT_NE(linked.error.find("Unicorn::TheOne Failed to create unique event."), std::string::npos) << linked.error;
+  EXPECT_EQ(fs::status(secret).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile(secret), "private");
+  // A dangling link is not followed to create its target either.
+  fs::remove(lock);
+  fs::create_symlink(dir.File("made-through-link"), lock);
+  EXPECT_EQ(run().exitCode, 1);
+  EXPECT_FALSE(testing_support::FileExists(dir.File("made-through-link")));
 }
 
 }  // namespace
