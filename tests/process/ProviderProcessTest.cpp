@@ -177,6 +177,23 @@ TEST(ProviderReadySignal, PortZeroNamesTheSystemChosenPort) {
   EXPECT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
 }
 
+// The listening port belongs to one process: another one cannot bind it too
+// and take the collector's requests.
+TEST(ProviderListenPort, AnotherProviderCannotBindTheSamePort) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  std::string log = dir.File("first.log");
+  auto first = Background({"-u", "-c", "-p", "-z", "-V", "0x400", "-l" + log}, env);
+  ASSERT_TRUE(WaitForText(log, "Listen port bound to"));
+  std::smatch bound;
+  std::string text = ReadTextFile(log);
+  ASSERT_TRUE(std::regex_search(text, bound, std::regex(R"(Listen port bound to (\d+))")));
+  ASSERT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
+  auto second = RunProgram({ProviderBinary(), "-u", "-c", "-z", "-V", "0x410", "-p", bound[1].str()}, "", env);
+  EXPECT_NE(second.error.find("Unable to bind to 127.0.0.1:" + bound[1].str()), std::string::npos) << second.error;
+  EXPECT_EQ(second.error.find("Listen port bound to"), std::string::npos) << second.error;
+}
+
 TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases) {
   TempDir dir;
   Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
