@@ -100,8 +100,14 @@ bool ConfigurationFile::Load(std::int32_t timeoutSeconds, bool forUpdate) {
 bool ConfigurationFile::Write(int indent) {
   if (!forUpdate_) return false;
   forUpdate_ = false;
+  // Text that did not parse gave no document: writing nothing over it would
+  // lose every section, so the file is left as it is.
+  if (document_ == nullptr) {
+    file_.Close();
+    return false;
+  }
   std::string text;
-  if (document_ != nullptr) SerializeXml(document_, text, indent, false);
+  SerializeXml(document_, text, indent, false);
   std::string disk = ToDiskLineEnds(text);
   // Everything is written and handed to the device before the lock ends, and
   // a short write is a failure.

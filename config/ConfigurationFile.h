@@ -43,8 +43,9 @@ class ConfigurationFile : public Configuration {
   virtual bool LoadReadOnly(std::int32_t timeoutSeconds);
   virtual bool LoadForUpdate(std::int32_t timeoutSeconds);
   // Write the whole document back, compact or tab-indented, and release the
-  // lock. False when not loaded for update, or when the text could not be
-  // written completely; the lock is released in either case.
+  // lock. False when not loaded for update, when the loaded text did not
+  // parse (the file is left untouched) or when the text could not be written
+  // completely; the lock is released in every case.
   virtual bool WriteFile();
   virtual bool WriteFileFormatted();
 

@@ -118,15 +118,25 @@ void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crash
   }
   if (!enabled) {
     DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is off\n");
+  } else if (interval == 0) {
+    // A renewing timer of 0 seconds would be due on every pass of the server
+    // loop: such an interval (also a missing or non-numeric one) is skipped.
+    DiagLog(0x20, "CMonitorPageUsingConfigFile: polling interval 0; monitoring not set up\n");
   } else {
     DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is on\n");
     bool external = false;
+    bool refused = false;
     if (interval >= minimumExternalInterval && (firstRun || cleanUp)) {
       DiagLog(0x08, "CMonitorPageUsingConfigFile: creating external wakeup call\n");
       external = SendESAddRenew(monitorTag, interval);
+      refused = !external;
       if (external) TimeToMonitor(0, nullptr);
     }
-    if (!firstRun && !crashRecovery) external = true;
+    // A wake-up from an earlier run is relied on only when none was just
+    // deleted or refused: monitoring must never end up with neither.
+    if (!firstRun && !crashRecovery && !refused) external = true;
+    if (refused)
+      DiagLog(0x20, "CMonitorPageUsingConfigFile: external wakeup call refused; using an internal timer\n");
     if (!(interval >= minimumExternalInterval && external)) {
       SetScheduleActive(true);
       DiagLog(0x08, "CMonitorPageUsingConfigFile: creating internal timer\n");

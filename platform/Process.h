@@ -36,6 +36,10 @@ void UseSystemLocaleIfClassic();
 // Standard input and output without newline translation.
 void SetBinaryStandardStreams();
 
+// Opens a text file for appending, as fopen with "a" does, through a
+// descriptor that child processes do not inherit; null on failure.
+std::FILE* OpenForAppendNotInherited(const std::string& path);
+
 // Socket library start and end, once per user; returns false when sockets
 // cannot be used.
 bool StartSocketLibrary();

@@ -32,7 +32,9 @@ std::int64_t CurrentEpochSeconds();
 CalendarTime LocalTimeOf(std::int64_t epochSeconds);
 
 // Standard time-zone bias in minutes (UTC = local time + bias); daylight
-// saving is never applied.
+// saving is never applied. Standard is the offset without the seasonal
+// shift forward, also for zones whose files write winter time as a negative
+// daylight shift (Europe/Dublin: +0000 all year, as Windows has it).
 int StandardBiasMinutes();
 
 }  // namespace platform

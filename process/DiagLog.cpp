@@ -38,10 +38,16 @@ std::string FormatDiagLogTime(std::uint64_t ticksSinceOrigin, std::uint64_t base
   std::uint64_t hours = seconds / 3600;
   std::uint64_t minutes = (seconds - hours * 3600) / 60;
   std::uint64_t wholeSeconds = seconds - hours * 3600 - minutes * 60;
-  double fraction = static_cast<double>(ticks % frequency) / static_cast<double>(frequency);
+  // Microseconds in integers, rounded as "%f" rounds: a floating-point
+  // conversion would print the locale's decimal separator (a comma, say).
+  std::uint64_t micro = ((ticks % frequency) * 2000000 / frequency + 1) / 2;
+  if (micro >= 1000000) {
+    micro -= 1000000;
+    ++wholeSeconds;
+  }
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02f", static_cast<int>(hours),
-                static_cast<int>(minutes), static_cast<double>(wholeSeconds) + fraction);
+  std::snprintf(text, sizeof text, "%02d:%02d:%d.%06d", static_cast<int>(hours), static_cast<int>(minutes),
+                static_cast<int>(wholeSeconds), static_cast<int>(micro));
   return text;
 }
 
@@ -56,7 +62,8 @@ void DiagnosticLog::Open(const char* fileName, std::uint32_t rolloverSize) {
   stream_ = stderr;
   if (fileName != nullptr && *fileName != '\0') {
     fileName_.assign(fileName).resize(std::min(fileName_.size(), kMaxLogFileName));
-    std::FILE* file = std::fopen(fileName_.c_str(), "a");
+    // Not inherited: the scanner and the SNMP tools must not hold the log.
+    std::FILE* file = platform::OpenForAppendNotInherited(fileName_);
     if (file != nullptr) {
       stream_ = file;
     } else {
@@ -91,7 +98,7 @@ void DiagnosticLog::Write(std::uint32_t mask, std::uint32_t bit, const char* for
       std::string old = fileName_ + ".old";
       std::remove(old.c_str());
       std::rename(fileName_.c_str(), old.c_str());
-      std::FILE* file = std::fopen(fileName_.c_str(), "a");
+      std::FILE* file = platform::OpenForAppendNotInherited(fileName_);
       if (file != nullptr) {
         stream_ = file;
       } else {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -117,5 +118,13 @@ std::size_t CountEntries(const char* directory) {
 std::size_t CountOpenHandles() { return CountEntries("/proc/self/fd") - 1; }
 
 std::size_t CountThreads() { return CountEntries("/proc/self/task"); }
+
+std::FILE* OpenForAppendNotInherited(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, "a");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
 
 }  // namespace platform

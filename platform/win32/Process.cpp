@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace platform {
@@ -127,6 +128,14 @@ std::size_t CountThreads() {
     if (entry.th32OwnerProcessID == self) ++count;
   CloseHandle(snapshot);
   return count;
+}
+
+std::FILE* OpenForAppendNotInherited(const std::string& path) {
+  int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = _fdopen(fd, "a");
+  if (stream == nullptr) _close(fd);
+  return stream;
 }
 
 }  // namespace platform

@@ -71,7 +71,9 @@ int LastSocketError() { return t_lastError; }
 
 bool SetReuseAddress(SocketHandle socket) {
   BOOL on = TRUE;
-  return Track(setsockopt(Native(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+  // Here SO_REUSEADDR would let another process bind the same port and take
+  // the collector's requests; the exclusive use keeps the port this one's.
+  return Track(setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                           sizeof on) == 0);
 }
 

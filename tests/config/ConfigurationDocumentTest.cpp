@@ -176,9 +176,10 @@ TEST(ConfigurationDocument, DeletingKeysAndNodes) {
   EXPECT_EQ(ReadFile(dir.File("c.xml")), "<section name=\"t\"/>");
 }
 
-TEST(ConfigurationDocument, TextThatDoesNotParseGivesNoDocument) {
+TEST(ConfigurationDocument, TextThatDoesNotParseGivesNoDocumentAndIsNeverWritten) {
   TempDir dir;
-  auto file = LoadText(dir, "<section name=\"s\"><key name=\"a\" value=\"1\"/>");
+  const std::string broken = "<section name=\"s\"><key name=\"a\" value=\"1\"/>";
+  auto file = LoadText(dir, broken);
   EXPECT_EQ(file->GetRoot(), nullptr);
   EXPECT_FALSE(file->IsNew());
   EXPECT_EQ(file->FindSection(file->GetRoot(), "s"), nullptr);
@@ -189,13 +190,14 @@ TEST(ConfigurationDocument, TextThatDoesNotParseGivesNoDocument) {
   std::vector<std::string> names;
   file->GetSectionNames(file->GetRoot(), names);
   EXPECT_TRUE(names.empty());
-  // Writing it back leaves an empty file: the next load starts anew.
-  ASSERT_TRUE(file->WriteFile());
-  EXPECT_EQ(ReadFile(dir.File("c.xml")), "");
+  // Writing it back fails and keeps the text; the lock is released.
+  EXPECT_FALSE(file->WriteFile());
+  EXPECT_FALSE(file->IsForUpdate());
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), broken);
   ConfigurationFile next(dir.Path().c_str(), "c.xml");
-  ASSERT_TRUE(next.LoadReadOnly(0));
-  EXPECT_TRUE(next.IsNew());
-  EXPECT_NE(next.GetRoot(), nullptr);
+  ASSERT_TRUE(next.LoadForUpdate(0));
+  EXPECT_FALSE(next.WriteFileFormatted());
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), broken);
 }
 
 TEST(ConfigurationDocument, CachedViewAnswersLikeItsSourceAndRefusesChanges) {

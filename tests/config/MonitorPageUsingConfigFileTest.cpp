@@ -3,6 +3,7 @@
 #include "config/MonitorPageUsingConfigFile.h"
 
 #include "FakeCollector.h"
+#include "ProviderProcess.h"
 #include "TestSupport.h"
 #include "config/MasterConfig.h"
 #include "platform/Process.h"
@@ -120,6 +121,16 @@ TEST_F(MonitoringParameters, MissingFieldsAnswer400ButStillReinitialize) {
   EXPECT_EQ(page_->monitored, (std::vector<unsigned>{0, 0}));
 }
 
+TEST_F(MonitoringParameters, ALocalFileThatDoesNotParseIsNeverOverwritten) {
+  const std::string broken = "<section name=\"DefaultMonitorTag\"><key name=\"Other\" value=\"keep\"/>";
+  testing_support::WriteFile("DefaultConfigFile", broken);
+  unsigned status = 0;
+  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=10", &status),
+            "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(status, 500u);
+  EXPECT_EQ(ReadFile("DefaultConfigFile"), broken);
+}
+
 TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
   std::string master = "<section name=\"identity\"><key name=\"modified\" value=\"0\"/></section>"
                        "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
@@ -173,6 +184,56 @@ TEST_F(MonitoringParameters, OverARealSocket) {
   EXPECT_NE(ReadFile("DefaultConfigFile").find("<key name=\"PollingInterval\" value=\"5\"/>"), std::string::npos);
   std::fclose(in);
   std::fclose(out);
+}
+
+// The inventory page of the real provider, reconfigured through the external
+// alarm page: after it, monitoring is exactly one of an external wake-up, an
+// internal timer, or nothing, and never a timer that is due on every pass.
+TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
+  struct Case {
+    const char* keys;  // of section DefaultMonitorTag in the local file
+    bool collectorRefuses;
+    const char* logged;  // once, at 0x20
+    bool internalTimer;
+  } cases[] = {
+      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"0\"/>", false,
+       "polling interval 0; monitoring not set up", false},
+      {"<key name=\"EnableMonitoring\" value=\"1\"/>", false, "polling interval 0; monitoring not set up", false},
+      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"soon\"/>", false,
+       "polling interval 0; monitoring not set up", false},
+      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"60\"/>", true,
+       "external wakeup call refused; using an internal timer", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    TempDir dir;
+    FakeCollector collector(c.collectorRefuses ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
+                                               : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    testing_support::WriteFile(dir.File("DefaultConfigFile"),
+                               std::string("<section name=\"DefaultMonitorTag\">") + c.keys + "</section>");
+    testing_support::ProviderProcess provider(
+        dir.Path(), {"-u", "-z", "-V", "0x460", "-b", "1000000"},  // a timer spinning must not roll the log over
+        testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), collector.Port()));
+    ASSERT_TRUE(provider.Started()) << provider.Log();
+    EXPECT_EQ(testing_support::Exchange(provider.Port(),
+                                        "POST /extalarm?masterreconfig=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+    // Pages are reconfigured in path order; /status is the last.
+    ASSERT_TRUE(testing_support::WaitForText(provider.LogFile(), "Reconfig for page /status")) << provider.Log();
+    if (c.internalTimer) {
+      EXPECT_TRUE(testing_support::WaitForText(provider.LogFile(), "Time to monitor item DefaultMonitorTag", 5000));
+    }
+    // A few passes of the server loop after the reconfiguration.
+    for (int i = 0; i < 3; ++i) testing_support::Get(provider.Port(), "/status");
+    std::string log = provider.Log();
+    auto count = [&log](const std::string& text) {
+      std::size_t n = 0;
+      for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(c.logged), 1u);
+    EXPECT_EQ(count("Time to monitor item DefaultMonitorTag"), c.internalTimer ? 1u : 0u) << log;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 #include "platform/NamedEvent.h"
 #include "platform/Process.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -20,6 +25,30 @@ TEST(SingleInstanceGuard, SecondHolderIsRefusedUntilRelease) {
   EXPECT_EQ(second.Acquire(name), platform::SingleInstanceGuard::Result::Acquired);
   platform::SingleInstanceGuard other;
   EXPECT_EQ(other.Acquire(name + " other"), platform::SingleInstanceGuard::Result::Acquired);
+}
+
+// Whether this process reads files that deny it reading (a superuser).
+bool ReadsUnreadableFiles() {
+  testing_support::TempDir dir;
+  std::string file = dir.File("closed");
+  testing_support::WriteFile(file, "x");
+  std::filesystem::permissions(file, std::filesystem::perms::none);
+  return std::ifstream(file).is_open();
+}
+
+TEST(SingleInstanceGuard, ASuperuserKeepsTheLockOutOfFoldersOthersWrite) {
+  if (!ReadsUnreadableFiles()) GTEST_SKIP() << "not running as a superuser";
+  if (!platform::EnvironmentValue("INVENTORY_PROVIDER_LOCK_DIR", "").empty())
+    GTEST_SKIP() << "INVENTORY_PROVIDER_LOCK_DIR chooses the folder";
+  std::string name = UniqueName("superuser guard test");
+  platform::SingleInstanceGuard guard;
+  EXPECT_EQ(guard.Acquire(name), platform::SingleInstanceGuard::Result::Acquired);
+  for (const char* folder : {"/run/lock", "/tmp"}) {
+    std::error_code error;
+    auto perms = std::filesystem::status(folder, error).permissions();
+    if (error || (perms & std::filesystem::perms::others_write) == std::filesystem::perms::none) continue;
+    EXPECT_FALSE(testing_support::FileExists(std::string(folder) + "/" + name + ".lock")) << folder;
+  }
 }
 
 TEST(NamedEvent, OpenOnlyFindsCreatedEventsAndSetWakesWaiter) {

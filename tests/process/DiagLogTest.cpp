@@ -50,12 +50,20 @@ TEST(DiagLogFile, UnwritableFileFallsBackToStandardError) {
   EXPECT_EQ(log.FileName(), "");
 }
 
-TEST(DiagLogFile, RolloverKeepsTheCrossingLineWhole) {
+// Handles a child process has open: the log file must not be among them.
+std::string ChildHandles() {
+  return testing_support::RunProgram({testing_support::HelperBinary("count-handles")}).output;
+}
+
+TEST(DiagLogFile, RolloverKeepsTheCrossingLineWholeAndChildrenNeverInheritTheFile) {
   TempDir dir;
   std::string name = dir.File("roll.log");
   testing_support::WriteFile(name + ".old", "stale copy\n");
+  const std::string withoutLog = ChildHandles();
+  ASSERT_FALSE(withoutLog.empty());
   DiagnosticLog log;
   log.Open(name.c_str(), 2048);
+  EXPECT_EQ(ChildHandles(), withoutLog);
   std::string payload(100, 'a');
   int lines = 0;
   while (testing_support::FileExists(name) && ReadTextFile(name + ".old") == "stale copy\n") {
@@ -77,6 +85,7 @@ TEST(DiagLogFile, RolloverKeepsTheCrossingLineWhole) {
   EXPECT_NE(old.find(last), std::string::npos);
   Write(log, 1, 1, "after\n");
   EXPECT_NE(ReadTextFile(name).find(":after\n"), std::string::npos);
+  EXPECT_EQ(ChildHandles(), withoutLog);  // the file reopened after the rollover
 }
 
 TEST(DiagLogFile, LinesFromThreadsNeverInterleave) {

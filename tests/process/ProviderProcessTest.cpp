@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -35,6 +38,18 @@ std::unique_ptr<platform::ChildProcess> Background(const std::vector<std::string
   argv.insert(argv.end(), args.begin(), args.end());
   EXPECT_TRUE(child->Start(argv, options));
   return child;
+}
+
+// A locale name whose decimal separator is a comma, or null when none is
+// installed.
+const char* CommaDecimalLocale() {
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252"}) {
+    if (std::setlocale(LC_NUMERIC, name) == nullptr) continue;
+    bool comma = std::localeconv()->decimal_point[0] == ',';
+    std::setlocale(LC_NUMERIC, "C");
+    if (comma) return name;
+  }
+  return nullptr;
 }
 
 TEST(ProviderCommandLine, UsageVersionAndErrors) {
@@ -71,6 +86,19 @@ TEST(ProviderStdio, AnswersEachRequestAndNumbersThem) {
   EXPECT_NE(three.error.find("\"GET /a\" 404 26 [request#1]"), std::string::npos);
   EXPECT_NE(three.error.find("\"GET /b\" 404 26 [request#2]"), std::string::npos);
   EXPECT_NE(three.error.find("\"POST /c\" 404 26 [request#3]"), std::string::npos);
+
+  // The log's time text keeps its "." under a locale whose decimal separator
+  // is a comma (the provider takes the system's locale).
+  if (const char* comma = CommaDecimalLocale()) {
+    Env german{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}, {"LC_ALL", comma}, {"LANG", comma}};
+    auto logged = RunProgram({ProviderBinary(), "-u", "-V", "0x40"}, "GET /nothing HTTP/1.1\r\n\r\n", german);
+    EXPECT_TRUE(std::regex_search(logged.error, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d{1,2}\.\d{6}\(\d+\) :)")))
+        << logged.error;
+    EXPECT_EQ(logged.error.find(','), std::string::npos) << logged.error;
+  } else {
+    std::printf("[  NOTE    ] no comma-decimal locale (de_DE.UTF-8; scripts/install-deps.sh makes it): "
+                "the log under such a locale is not checked\n");
+  }
 
   // A malformed request ends the stdio phase.
   auto bad = RunProgram({ProviderBinary(), "-u"}, "GET /a\r\nno colon\r\n\r\nGET /b\r\n\r\n", env);
@@ -149,6 +177,23 @@ TEST(ProviderReadySignal, PortZeroNamesTheSystemChosenPort) {
   EXPECT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
 }
 
+// The listening port belongs to one process: another one cannot bind it too
+// and take the collector's requests.
+TEST(ProviderListenPort, AnotherProviderCannotBindTheSamePort) {
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  std::string log = dir.File("first.log");
+  auto first = Background({"-u", "-c", "-p", "-z", "-V", "0x400", "-l" + log}, env);
+  ASSERT_TRUE(WaitForText(log, "Listen port bound to"));
+  std::smatch bound;
+  std::string text = ReadTextFile(log);
+  ASSERT_TRUE(std::regex_search(text, bound, std::regex(R"(Listen port bound to (\d+))")));
+  ASSERT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
+  auto second = RunProgram({ProviderBinary(), "-u", "-c", "-z", "-V", "0x410", "-p", bound[1].str()}, "", env);
+  EXPECT_NE(second.error.find("Unable to bind to 127.0.0.1:" + bound[1].str()), std::string::npos) << second.error;
+  EXPECT_EQ(second.error.find("Listen port bound to"), std::string::npos) << second.error;
+}
+
 TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases) {
   TempDir dir;
   Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
@@ -175,6 +220,40 @@ TEST(ProviderSingleInstance, SecondInstanceRefusedUnlessDisabledAndKillReleases)
   auto third = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + thirdLog}, env);
   EXPECT_TRUE(WaitForText(thirdLog, "Listen port bound"));
   EXPECT_NE(ReadTextFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+}
+
+// Where the guard is a lock file in the lock folder, a file or link that
+// someone else put there is never followed and never made more open.
+TEST(ProviderSingleInstance, TheLockFileIsNeverFollowedNorOpenedUp) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  const std::string lock = dir.File("Corvane inventory provider.lock");
+  auto run = [&env] { return RunProgram({ProviderBinary(), "-o", "GET /x"}, "", env); };
+  EXPECT_EQ(run().exitCode, 0);
+  if (!testing_support::FileExists(lock)) GTEST_SKIP() << "the single-instance guard is no file on this system";
+
+  // An existing lock file keeps its mode.
+  fs::permissions(lock, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(run().exitCode, 0);
+  EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  // A link planted in its place, to a private file: refused, the file untouched.
+  fs::remove(lock);
+  const std::string secret = dir.File("secret");
+  testing_support::WriteFile(secret, "private");
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(secret, lock);
+  auto linked = run();
+  EXPECT_EQ(linked.exitCode, 1);
+  EXPECT_NE(linked.error.find("Unicorn::TheOne Failed to create unique event."), std::string::npos) << linked.error;
+  EXPECT_EQ(fs::status(secret).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile(secret), "private");
+  // A dangling link is not followed to create its target either.
+  fs::remove(lock);
+  fs::create_symlink(dir.File("made-through-link"), lock);
+  EXPECT_EQ(run().exitCode, 1);
+  EXPECT_FALSE(testing_support::FileExists(dir.File("made-through-link")));
 }
 
 }  // namespace

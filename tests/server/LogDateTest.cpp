@@ -34,6 +34,28 @@ TEST(FormatLogDate, DaylightSavingShowsTheStandardBias) {
   EXPECT_EQ(DateIn("EST5EDT,M3.2.0,M11.1.0", "1341144000"), "[01/Jul/2012:08:00:00 -0500]\n");
 }
 
+TEST(FormatLogDate, NamedZonesShowTheirStandardOffsetSummerAndWinter) {
+  if (const char* why = testing_support::ChildTimeZoneFixed()) GTEST_SKIP() << why;
+  // The zone files of the system (tzdata). Europe/Dublin is written with a
+  // negative daylight shift: its winter time (UTC) counts as the shifted one.
+  const char* const kSummer = "1341144000";  // 2012-07-01 12:00:00 UTC
+  struct {
+    const char* zone;
+    const char* winter;
+    const char* summer;
+  } zones[] = {
+      {"Europe/Dublin", "[07/Nov/2012:09:55:21 +0000]\n", "[01/Jul/2012:13:00:00 +0000]\n"},
+      {"Europe/Berlin", "[07/Nov/2012:10:55:21 +0100]\n", "[01/Jul/2012:14:00:00 +0100]\n"},
+      {"America/New_York", "[07/Nov/2012:04:55:21 -0500]\n", "[01/Jul/2012:08:00:00 -0500]\n"},
+      {"Australia/Sydney", "[07/Nov/2012:20:55:21 +1000]\n", "[01/Jul/2012:22:00:00 +1000]\n"},
+      {"Etc/UTC", "[07/Nov/2012:09:55:21 +0000]\n", "[01/Jul/2012:12:00:00 +0000]\n"},
+  };
+  for (const auto& z : zones) {
+    EXPECT_EQ(DateIn(z.zone), z.winter) << z.zone;
+    EXPECT_EQ(DateIn(z.zone, kSummer), z.summer) << z.zone;
+  }
+}
+
 TEST(FormatLogDate, BufferLimits) {
   char small[8];
   FormatLogDate(small, sizeof small, 1352282121);
