@@ -4,6 +4,7 @@
 #include "config/MonitorMetadata.h"
 #include "inventory/CommandLineSplit.h"
 #include "inventory/InventoryFile.h"
+#include "inventory/InventoryInputs.h"
 #include "inventory/InventoryNodeText.h"
 #include "inventory/XPathProcessor.h"
 #include "platform/ChildProcess.h"
@@ -194,7 +195,8 @@ unsigned Cinventory::Handle(IOBase* io, const char* query, Verb verb) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      if (Load(name)) {
+      std::string file = ConfinedReconfigFile(name, ClientFolder(260));
+      if (!file.empty() && Load(file)) {
         answered = true;
         documentLoaded = true;
         DiagLog(bit, "Reconfigured the CVInventory provider with: %s\n", name.c_str());
@@ -234,7 +236,8 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
   std::lock_guard<std::recursive_mutex> guard(PageLock());
   const char* status;
   unsigned result;
-  if (scan != "default" && scan != "full") {
+  // A core name that could carry switches is refused like an unknown type.
+  if ((scan != "default" && scan != "full") || !IsCoreServerName(core)) {
     replyText = "Bad scan request";
     status = "400 Bad Request";
     result = 400;
@@ -243,7 +246,8 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
     std::string folder = ClientFolder(260);
     if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::PreferredSeparator();
     bool started = false;
-    if (folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
+    // No client folder, no scan: never a scanner found on the search path.
+    if (!folder.empty() && folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
       char line[kCommandLineSize];
       std::snprintf(line, sizeof line,
                     "\"%scviscn32.exe\" /NOUI /NTT=%s:5007 /RSS /F- /S=CORE /o=inventory.out "
