@@ -292,7 +292,7 @@ TEST_F(InventoryPage, ScansStartOnlyTheClientFoldersScannerForAHostName) {
   Reply fine = Post("scan=default&core=10.1.2.3");
   EXPECT_EQ(fine.status, "200 OK");
   ASSERT_TRUE(testing_support::WaitForText(client_ + "/scan-args.txt", "/g\n"));
-  EXPECT_EQ(ReadFile(client_ + "/scan-args.txt").find("/NTT=10.1.2.3:5007\n"), 6u);
+  EXPECT_EQ(testing_support::ReadTextFile(client_ + "/scan-args.txt").find("/NTT=10.1.2.3:5007\n"), 6u);
   EXPECT_EQ(Post("scan=full&core=Core-1.example_x").status, "200 OK");
   // The scanner's command line is logged once for each scan started.
   std::string log = provider_->Log();
@@ -302,8 +302,9 @@ TEST_F(InventoryPage, ScansStartOnlyTheClientFoldersScannerForAHostName) {
     ++started;
   EXPECT_EQ(started, 2u) << log;
 
-  // A scanner in the client folder that is not there: 417.
-  std::filesystem::remove(client_ + "/cviscn32.exe");
+  // A client folder without the scanner: 417.
+  std::filesystem::create_directory(dir_.Path() + "/empty");
+  WriteRegistry(dir_.Path() + "/empty");
   Reply missing = Post("scan=full&core=srv");
   EXPECT_EQ(missing.status, "417 Expectation Failed");
   EXPECT_EQ(missing.body, "Could not start child process");
