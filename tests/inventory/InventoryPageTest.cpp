@@ -205,6 +205,10 @@ TEST_F(InventoryPage, ReconfigLoadsOnlyFilesOfTheClientFolderOrWorkingDirectory)
   WriteFile(outside.File("secret.xml"), "<x><secret/></x>");
   std::string away = "../" + std::filesystem::path(outside.Path()).filename().string();
   WriteFile(dir_.File("here.xml"), "<x><here/></x>");
+  // A folder whose name only begins with the working directory's.
+  std::string sibling = dir_.Path() + "-sibling";
+  std::filesystem::create_directory(sibling);
+  WriteFile(sibling + "/secret.xml", "<x><secret/></x>");
   std::error_code linked;
   std::filesystem::create_symlink(outside.File("secret.xml"), dir_.File("link-out.xml"), linked);
   if (!linked) std::filesystem::create_symlink(client_ + "/inventory-1.xml", dir_.File("link-in.xml"), linked);
@@ -220,6 +224,7 @@ TEST_F(InventoryPage, ReconfigLoadsOnlyFilesOfTheClientFolderOrWorkingDirectory)
       {outside.File("secret.xml"), false, false},
       {away + "/secret.xml", false, false},
       {"client/../" + away + "/secret.xml", false, false},
+      {sibling + "/secret.xml", false, false},
       {"client", false, false},
       {".", false, false},
       {"nothing.xml", false, false},
@@ -241,6 +246,7 @@ TEST_F(InventoryPage, ReconfigLoadsOnlyFilesOfTheClientFolderOrWorkingDirectory)
                      "working directory"), std::string::npos) << log;
   EXPECT_NE(log.find("Reconfig file client refused: it is not a regular file"), std::string::npos);
   EXPECT_NE(log.find("ERROR:Reconfiguration failure with: " + outside.File("secret.xml")), std::string::npos);
+  std::filesystem::remove_all(sibling);
 }
 
 TEST_F(InventoryPage, ScansStartTheScannerAndSetTheIdleTimeout) {
