@@ -4,6 +4,7 @@
 #include "config/MonitorMetadata.h"
 #include "inventory/CommandLineSplit.h"
 #include "inventory/InventoryFile.h"
+#include "inventory/InventoryInputs.h"
 #include "inventory/InventoryNodeText.h"
 #include "inventory/XPathProcessor.h"
 #include "platform/ChildProcess.h"
@@ -228,7 +229,8 @@ Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      loaded = Load(name);
+      std::string file = ConfinedReconfigFile(name, ClientFolder(260));
+      if (!file.empty()) loaded = Load(file);
       if (loaded != nullptr) {
         Install(loaded);
         answered = true;
@@ -267,7 +269,8 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
   std::string body;
   const char* status;
   unsigned result;
-  if (scan != "default" && scan != "full") {
+  // A core name that could carry switches is refused like an unknown type.
+  if ((scan != "default" && scan != "full") || !IsCoreServerName(core)) {
     body = SetReplyText("Bad scan request");
     status = "400 Bad Request";
     result = 400;
@@ -276,7 +279,8 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
     std::string folder = ClientFolder(260);
     if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::PreferredSeparator();
     bool started = false;
-    if (folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
+    // No client folder, no scan: never a scanner found on the search path.
+    if (!folder.empty() && folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
       char line[kCommandLineSize];
       std::snprintf(line, sizeof line,
                     "\"%scviscn32.exe\" /NOUI /NTT=%s:5007 /RSS /F- /S=CORE /o=inventory.out "

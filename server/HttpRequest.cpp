@@ -178,3 +178,17 @@ bool ReadBody(IOBase& io, const char* const* names, const char* const* values, s
   DiagLog(0x400, "ReadBody::data ( %s )\n", output.c_str());
   return true;
 }
+
+void SkipUnreadBody(IOBase& io, const char* const* names, const char* const* values) {
+  const char* header = FindHeader(names, values, "Content-Length");
+  if (header == nullptr) return;
+  long long announced = std::strtoll(header, nullptr, 10);
+  if (announced <= 0 || static_cast<std::uint64_t>(announced) <= io.RequestBytesRead()) return;
+  std::uint64_t left = static_cast<std::uint64_t>(announced) - io.RequestBytesRead();
+  char piece[1024];
+  while (left > 0) {
+    long got = io.Read(piece, static_cast<long>(left < sizeof piece ? left : sizeof piece));
+    if (got <= 0) break;
+    left -= static_cast<std::uint64_t>(got);
+  }
+}

@@ -55,3 +55,7 @@ const char* FindHeader(const char* const* names, const char* const* values, cons
 // Reads the body that Content-Length announces into output; true when a
 // body was read (also when the input ended early: output holds what came).
 bool ReadBody(IOBase& io, const char* const* names, const char* const* values, std::string& output);
+
+// Reads past what is left unread of the body Content-Length announces, so
+// that the next request on a stream starts where this one's body ends.
+void SkipUnreadBody(IOBase& io, const char* const* names, const char* const* values);

@@ -72,6 +72,7 @@ long IOSocket::Read(char* buffer, long length) {
   if (!WaitForData()) return -1;
   long got = platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
   queued_ = got > 0 && got < queued_ ? queued_ - got : 0;
+  CountRead(got);
   return got;
 }
 
@@ -124,6 +125,7 @@ long IOStdio::Read(char* buffer, long length) {
   if (length < 1) return -1;
   if (input_ == nullptr) return 0;
   std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(length), input_);
+  CountRead(static_cast<long>(n));
   if (n != 0) return static_cast<long>(n);
   return std::ferror(input_) ? -1 : 0;
 }

@@ -26,7 +26,13 @@ class IOBase {
   std::uint32_t Kind() const { return kind_; }
   std::uint32_t TotalBytesWritten() const { return totalWritten_; }
   std::uint32_t RequestBytesWritten() const { return requestWritten_; }
-  void ResetRequestBytes() { requestWritten_ = 0; }
+  // Bytes Read has delivered since the request's head was read: how much
+  // of its body has been taken.
+  std::uint64_t RequestBytesRead() const { return requestRead_; }
+  void ResetRequestBytes() {
+    requestWritten_ = 0;
+    requestRead_ = 0;
+  }
 
  protected:
   void CountWritten(long bytes) {
@@ -35,10 +41,14 @@ class IOBase {
       requestWritten_ += static_cast<std::uint32_t>(bytes);
     }
   }
+  void CountRead(long bytes) {
+    if (bytes > 0) requestRead_ += static_cast<std::uint64_t>(bytes);
+  }
 
  private:
   std::uint32_t totalWritten_ = 0;
   std::uint32_t requestWritten_ = 0;
+  std::uint64_t requestRead_ = 0;
   std::uint32_t kind_;
 };
 

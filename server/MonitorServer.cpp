@@ -5,6 +5,7 @@
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/IOChannel.h"
+#include "server/RequestSource.h"
 #include "server/TextCompare.h"
 
 #include <cstring>
@@ -316,6 +317,10 @@ void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
   if (request.ReadRequest(io) != URLParse::kRequestRead) {
     if (io.TimedOut()) DiagLog(0x20, "Accept connection timed out reading the request from %s\n", io.Name());
     DiagLog(0x20, "Accept connection failed to parse URI\n");
+    return;
+  }
+  if (const char* reason = ForeignRequestReason(request.HeaderNames(), request.HeaderValues())) {
+    DiagLog(0x20, "Accept connection refused a request from %s: %s\n", io.Name(), reason);
     return;
   }
   MonitorPage* page = FindPage(request.Path());

@@ -3,6 +3,7 @@
 #include "pages/PageStats.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
+#include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
 #include "server/IOChannel.h"
 #include "server/LogDate.h"
@@ -52,6 +53,7 @@ int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {
               request.Path(), status, static_cast<unsigned long>(io.RequestBytesWritten()), number);
     }
     if (io.Kind() != IOBase::kStdio) break;
+    SkipUnreadBody(io, request.HeaderNames(), request.HeaderValues());
     if (request.ReadRequest(io) != URLParse::kRequestRead) break;
   }
   return 0;

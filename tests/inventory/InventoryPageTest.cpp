@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -37,6 +39,17 @@ Reply Parse(const std::string& raw) {
   return r;
 }
 
+std::string PercentEncoded(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    char piece[4];
+    std::snprintf(piece, sizeof piece, "%%%02X", c);
+    out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(piece);
+  }
+
+  return out;
+}
+
 class InventoryPage : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,16 +59,18 @@ class InventoryPage : public ::testing::Test {
     WriteFile(client_ + "/inventory-1.xml",
               "<?xml version=\"1.0\"?>\n<x><y id=\"1\">one</y><y id=\"2\">two</y><y id=\"3\"/></x>\n");
   }
+  // An empty folder leaves "Path" out.
   void WriteRegistry(const std::string& folder) {
     std::string quoted;  // a registry file's string: backslashes doubled
     for (char c : folder) quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
     testing_support::WriteRegistryFile(dir_.File("registry.reg"), "Windows Registry Editor Version 5.00\r\n\r\n"
-                                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n"
-                                         "\"Path\"=\"" + quoted + "\"\r\n");
+                                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n" +
+                                         (folder.empty() ? std::string() : "\"Path\"=\"" + quoted + "\"\r\n"));
   }
-  void Start() {
+  void Start(const Environment& extra = Environment()) {
     Environment env =
         testing_support::ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), testing_support::FreePort());
+    env.insert(env.end(), extra.begin(), extra.end());
     provider_.reset(new ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff"}, env));
     ASSERT_TRUE(provider_->Started()) << provider_->Log();
   }
@@ -205,6 +220,59 @@ TEST_F(InventoryPage, ResetAndReconfig) {
   EXPECT_NE(log.find("Level one inventory provider received query:\ncount(/x/y)"), std::string::npos);
 }
 
+// A reconfig loads only a regular file that lies, links followed, in the
+// client folder or the working directory: a local user must not read other
+// XML files through the provider. Anything else is refused like a file
+// that does not load.
+TEST_F(InventoryPage, ReconfigLoadsOnlyFilesOfTheClientFolderOrWorkingDirectory) {
+  TempDir outside;
+  WriteFile(outside.File("secret.xml"), "<x><secret/></x>");
+  std::string away = "../" + std::filesystem::path(outside.Path()).filename().string();
+  WriteFile(dir_.File("here.xml"), "<x><here/></x>");
+  // A folder whose name only begins with the working directory's.
+  std::string sibling = dir_.Path() + "-sibling";
+  std::filesystem::create_directory(sibling);
+  WriteFile(sibling + "/secret.xml", "<x><secret/></x>");
+  std::error_code linked;
+  std::filesystem::create_symlink(outside.File("secret.xml"), dir_.File("link-out.xml"), linked);
+  if (!linked) std::filesystem::create_symlink(client_ + "/inventory-1.xml", dir_.File("link-in.xml"), linked);
+  Start();
+  struct Case {
+    std::string name;
+    bool loads;
+    bool needsLinks;
+  } cases[] = {
+      {client_ + "/inventory-1.xml", true, false},
+      {"here.xml", true, false},
+      {"client/../here.xml", true, false},
+      {outside.File("secret.xml"), false, false},
+      {away + "/secret.xml", false, false},
+      {"client/../" + away + "/secret.xml", false, false},
+      {sibling + "/secret.xml", false, false},
+      {"client", false, false},
+      {".", false, false},
+      {"nothing.xml", false, false},
+      {"link-out.xml", false, true},
+      {"link-in.xml", true, true},
+  };
+  for (const Case& c : cases) {
+    if (c.needsLinks && linked) continue;  // no symbolic links here
+    Reply r = Get("command=reconfig&data=" + c.name);
+    EXPECT_EQ(r.status, c.loads ? "200 OK" : "204 No Content") << c.name;
+    // Refused: the next request falls back to the client folder's file.
+    EXPECT_EQ(Get("command=query&data=count(//secret)").body, "0") << c.name;
+  }
+  Reply posted = Post("command=reconfig&name=" + PercentEncoded(away + "/secret.xml"));
+  EXPECT_EQ(posted.status, "204 No Content");
+  EXPECT_EQ(posted.body, "we have no inventory.xml today");
+  std::string log = provider_->Log();
+  EXPECT_NE(log.find("Reconfig file " + away + "/secret.xml refused: it lies outside the client folder and the "
+                     "working directory"), std::string::npos) << log;
+  EXPECT_NE(log.find("Reconfig file client refused: it is not a regular file"), std::string::npos);
+  EXPECT_NE(log.find("ERROR:Reconfiguration failure with: " + outside.File("secret.xml")), std::string::npos);
+  std::filesystem::remove_all(sibling);
+}
+
 TEST_F(InventoryPage, ScansStartTheScannerAndSetTheIdleTimeout) {
   std::filesystem::copy_file(testing_support::HelperBinary("scanner-standin"), client_ + "/cviscn32.exe");
   Start();
@@ -236,11 +304,51 @@ TEST_F(InventoryPage, ScansStartTheScannerAndSetTheIdleTimeout) {
   EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "idle is 300,")) << provider_->Log();
 }
 
-TEST_F(InventoryPage, MissingScannerIs417) {
+
+// The core name goes into the scanner's command line: only a host name or
+// address is taken, anything that could add or merge switches is refused
+// like an unknown scan type. And the scanner is only ever the client
+// folder's: without one, no program of the search path is started.
+TEST_F(InventoryPage, ScansStartOnlyTheClientFoldersScannerForAHostName) {
+  std::filesystem::copy_file(testing_support::HelperBinary("scanner-standin"), client_ + "/cviscn32.exe");
   Start();
-  Reply r = Post("scan=full&core=srv");
-  EXPECT_EQ(r.status, "417 Expectation Failed");
-  EXPECT_EQ(r.body, "Could not start child process");
+  const std::string refused[] = {"srv /o=/tmp/evil.out /I=HTTP://evil/x", "a\"b c", "", "srv\tx", "a/b",
+                                 "srv:80", "\xc3\xa9vil", std::string(256, 'c')};
+  for (const std::string& core : refused) {
+    Reply r = Post("scan=full&core=" + PercentEncoded(core));
+    EXPECT_EQ(r.status, "400 Bad Request") << core;
+    EXPECT_EQ(r.body, "Bad scan request") << core;
+  }
+  Reply fine = Post("scan=default&core=10.1.2.3");
+  EXPECT_EQ(fine.status, "200 OK");
+  ASSERT_TRUE(testing_support::WaitForText(client_ + "/scan-args.txt", "/g\n"));
+  EXPECT_EQ(testing_support::ReadTextFile(client_ + "/scan-args.txt").find("/NTT=10.1.2.3:5007\n"), 6u);
+  EXPECT_EQ(Post("scan=full&core=Core-1.example_x").status, "200 OK");
+  // The scanner's command line is logged once for each scan started.
+  std::string log = provider_->Log();
+  std::size_t started = 0;
+  for (std::size_t at = log.find("Cinventory::StartScan "); at != std::string::npos;
+       at = log.find("Cinventory::StartScan ", at + 1))
+    ++started;
+  EXPECT_EQ(started, 2u) << log;
+
+  // A client folder without the scanner: 417.
+  std::filesystem::create_directory(dir_.Path() + "/empty");
+  WriteRegistry(dir_.Path() + "/empty");
+  Reply missing = Post("scan=full&core=srv");
+  EXPECT_EQ(missing.status, "417 Expectation Failed");
+  EXPECT_EQ(missing.body, "Could not start child process");
+
+  // No client folder, a scanner on the search path: 417 as well.
+  provider_.reset();
+  std::string bin = dir_.Path() + "/bin";
+  std::filesystem::create_directory(bin);
+  std::filesystem::copy_file(testing_support::HelperBinary("scanner-standin"), bin + "/cviscn32.exe");
+  WriteRegistry("");
+  Start({{"PATH", bin}});
+  Reply noFolder = Post("scan=full&core=srv");
+  EXPECT_EQ(noFolder.status, "417 Expectation Failed");
+  EXPECT_EQ(noFolder.body, "Could not start child process");
 }
 
 // A client that sends a query and never reads its 20 MB answer holds up no

@@ -100,6 +100,17 @@ TEST(ProviderStdio, AnswersEachRequestAndNumbersThem) {
                 "the log under such a locale is not checked\n");
   }
 
+  // The next request starts where a body ends, whether its page read it
+  // (external alarms) or left it (a path without a page).
+  auto bodies = RunProgram({ProviderBinary(), "-u", "-V", "0x40"},
+                           "POST /c HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"
+                           "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: 9\r\n\r\n<alarms/>"
+                           "GET /d HTTP/1.0\r\n\r\n",
+                           env);
+  EXPECT_NE(bodies.error.find("\"POST /c\" 404 26 [request#1]"), std::string::npos) << bodies.error;
+  EXPECT_NE(bodies.error.find("\"POST /extalarm\" 200 "), std::string::npos);
+  EXPECT_NE(bodies.error.find("\"GET /d\" 404 26 [request#3]"), std::string::npos);
+
   // A malformed request ends the stdio phase.
   auto bad = RunProgram({ProviderBinary(), "-u"}, "GET /a\r\nno colon\r\n\r\nGET /b\r\n\r\n", env);
   EXPECT_EQ(bad.output, "");

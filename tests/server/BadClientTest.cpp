@@ -5,6 +5,7 @@
 #include "ProviderProcess.h"
 #include "TestSupport.h"
 
+#include "platform/HostName.h"
 #include "platform/Socket.h"
 #include "platform/Time.h"
 
@@ -132,6 +133,57 @@ TEST_F(BadClients, MalformedOversizedAndAbandonedRequestsLeaveTheProviderServing
   }
   int code = 0;
   EXPECT_FALSE(provider.WaitForExit(0, &code)) << "provider ended with " << code;
+}
+
+// A web page in a local browser reaches 127.0.0.1 too: its cross-site
+// requests carry Origin, and after DNS rebinding its Host is the page's own
+// name. Such requests are closed unanswered; the collector's requests (no
+// Host at all, HTTP/1.0) and local clients naming an address, localhost or
+// this machine are served.
+TEST_F(BadClients, BrowserRequestsAreClosedUnanswered) {
+  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x423"}, Env());
+  ASSERT_TRUE(provider.Started()) << provider.Log();
+  std::uint16_t port = provider.Port();
+  std::string self = platform::HostName();
+  struct Case {
+    std::string head;
+    bool served;
+  } cases[] = {
+      {"GET /status HTTP/1.0\r\n", true},
+      {"GET /status\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n", true},
+      {"GET /status HTTP/1.1\r\nhost: LocalHost:80\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: localhost.\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: [::1]:8080\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: 10.1.2.3\r\n", true},
+      {"GET /status HTTP/1.1\r\nHost: " + self + "\r\n", !self.empty()},
+      {"GET /status HTTP/1.1\r\nHost: evil.example\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: evil.example:" + std::to_string(port) + "\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: localhost.evil.example\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1.evil.example\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1:80x\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: [::1\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: [evil]\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n", false},
+      {"GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://evil.example\r\n", false},
+      {"GET /status HTTP/1.0\r\norigin: null\r\n", false},
+  };
+  for (const Case& c : cases) {
+    std::string reply = Exchange(port, c.head + "\r\n");
+    if (c.served)
+      EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << c.head << reply;
+    else
+      EXPECT_EQ(reply, "") << c.head;
+  }
+  // A cross-site form posted to /shutdown stops nothing.
+  EXPECT_EQ(Exchange(port, "POST /shutdown HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                               "\r\nOrigin: http://evil.example\r\nContent-Length: 0\r\n\r\n"),
+            "");
+  EXPECT_EQ(Get(port, "/status").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  int code = 0;
+  EXPECT_FALSE(provider.WaitForExit(0, &code)) << "provider ended with " << code;
+  EXPECT_TRUE(testing_support::WaitForText(provider.LogFile(), "Accept connection refused a request from 127.0.0.1:"));
 }
 
 }  // namespace
