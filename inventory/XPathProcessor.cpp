@@ -2,20 +2,9 @@
 
 #include <tinyxml.h>
 
-#include <mutex>
 #include <new>
 
 namespace XPath {
-
-namespace {
-// An evaluation relinks the base node and writes the user-data slots of its
-// tree. Requests on one document may run on several threads at once, so
-// evaluations take turns; they are short.
-std::mutex& EvaluationLock() {
-  static std::mutex lock;
-  return lock;
-}
-}  // namespace
 
 xpath_processor::xpath_processor(TiXmlNode* base, const char* expression, const DocumentIndex* index)
     : xpath_stream(expression), base_(base), givenIndex_(index), rootElement_("root") {
@@ -75,18 +64,13 @@ void xpath_processor::Evaluate(Target target) {
     return;
   }
   try {
-    std::lock_guard<std::mutex> serialized(EvaluationLock());
-    // Restores the base node's links when it goes out of scope, also when
-    // an exception leaves the block.
-    SyntheticRoot root(base_, rootElement_);
-    root_ = root.Element();
-    order_.Reset(root_);
+    // The tree is only read, through the view, so evaluations on other
+    // threads may share it.
+    root_ = &rootElement_;
+    view_.Reset(base_, root_);
     index_ = givenIndex_ != nullptr && givenIndex_->Usable(base_) ? givenIndex_ : nullptr;
-    if (index_ != nullptr) {
-      root_->SetUserData(reinterpret_cast<void*>(1));
-      order_.MarkNumbered();
-    }
-    siblings_.Reset(index_, root_);
+    order_.Reset(&view_, index_);
+    siblings_.Reset(&view_, index_);
     actions_.clear();
     actions_.reserve(Bytes().size() / 2 + 4);
     decode();
@@ -103,7 +87,7 @@ void xpath_processor::Evaluate(Target target) {
     } else {
       result_.Swap(*stack_[0]);
       if (result_.Kind() == ResultKind::NodeSet) {
-        // The synthetic element dies with this scope; no result may keep it.
+        // The synthetic element is the evaluation's; no result may keep it.
         result_.Nodes().Remove(root_);
         if (result_.Nodes().GetOrder() == NodeSet::Order::Pending) result_.Nodes().Sort();
       }
@@ -126,8 +110,9 @@ void xpath_processor::Evaluate(Target target) {
   index_ = nullptr;
   pathContext_ = nullptr;
   ClearContext();
-  order_.Reset(nullptr);
+  order_.Reset();
   siblings_.Reset();
+  view_.Reset(nullptr, nullptr);
   for (std::size_t i = 0; i < stack_.size(); ++i) stack_[i]->Reset();
   depth_ = 0;
   if (errorKind_ != ErrorKind::None) {

@@ -8,19 +8,16 @@
 //   }
 //
 // Every computation evaluates the whole expression afresh over the tree as
-// it is then. While it runs, the base node is borrowed into a synthetic
+// it is then. The base node is seen as the only child of a synthetic
 // element named "root" (so "/" plus the root element's name selects the
-// root element); afterwards the base node is linked to its parent and
-// siblings as before, whatever happened. The synthetic element is never
-// part of a result ("/" and "/inv/.." give no entries, though name(/inv/..)
-// is "root"). When an evaluation needs document order (sorting, a string
-// value of an unsorted set) it numbers the nodes in pre-order in their
-// user-data slots, the synthetic element 1, and leaves the numbers there.
-// No exception leaves the processor: a
+// root element); the element is the processor's own, and the tree is only
+// read: neither its links nor its user-data slots are written. Processors
+// on several threads may therefore evaluate over one tree at the same time,
+// as long as nobody changes the tree meanwhile. The synthetic element is
+// never part of a result ("/" and "/inv/.." give no entries, though
+// name(/inv/..) is "root"). No exception leaves the processor: a
 // failed computation yields the invalid value ("false", 0, 0.0, false, an
-// empty node set) and GetErrorKind() says why. Computations of all
-// processors take turns, so requests on several threads cannot tangle one
-// tree; the tree must not be changed by others meanwhile.
+// empty node set) and GetErrorKind() says why.
 //
 // Where this evaluator differs from the W3C recommendation (on purpose):
 // an element's string value is its name; "//" is the descendant-or-self
@@ -211,7 +208,8 @@ class xpath_processor : public xpath_stream {
   double numberValue_ = 0;
 
   // State of one evaluation.
-  TiXmlElement* root_ = nullptr;        // the synthetic root
+  TiXmlElement* root_ = nullptr;        // the synthetic root, rootElement_ while evaluating
+  TreeView view_;
   TiXmlNode* pathContext_ = nullptr;    // where relative paths start
   std::uint32_t pathContextNumber_ = 0;  // its number in the index, 0 unknown
   TiXmlNode* contextElement_ = nullptr;  // for position(), last(), text()

@@ -80,8 +80,8 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
       // appended in document order.
       std::vector<TiXmlNode*>& back = backHalf_;
       back.clear();
-      TiXmlNode* front = parent->FirstChild();
-      TiXmlNode* rear = parent->LastChild();
+      TiXmlNode* front = view_.FirstChild(parent);
+      TiXmlNode* rear = view_.LastChild(parent);
       while (front != nullptr) {
         if (Matches(front, step.test, step.text)) out.AddUnique(front);
         if (front == rear) break;
@@ -96,7 +96,7 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
     }
     std::uint32_t all = 0;
     std::uint32_t named = 0;
-    for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
+    for (TiXmlNode* child = view_.FirstChild(parent); child != nullptr; child = view_.NextSibling(child)) {
       const bool element = child->Type() == TiXmlNode::TINYXML_ELEMENT;
       if (element) ++all;
       if (!Matches(child, step.test, step.text)) continue;
@@ -203,6 +203,15 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
     TiXmlNode* top = static_cast<TiXmlNode*>(entry.item);
     if (orSelf && top != root_ && Matches(top, step.test, step.text)) {
       offer(top, true, places ? siblings_.Position(top, plan.byName) : 0);
+    }
+    if (top == root_) {
+      // Below the synthetic root: the base node, its only child, then
+      // what lies below the base node.
+      top = base_;
+      while (next < count && context[next].isAttribute) ++next;
+      if (next < count && context[next].item == top) ++next;
+      const bool element = IsElement(top);
+      if (Matches(top, step.test, step.text)) offer(top, element, places && element ? 1 : 0);
     }
     if (places) {
       WalkBelow<true>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
@@ -463,7 +472,7 @@ void xpath_processor::ParentAxis(const Instruction& step, const NodeSet& in, Nod
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
-    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
+    TiXmlNode* parent = view_.Parent(static_cast<TiXmlNode*>(entry.item));
     if (parent != nullptr && Matches(parent, step.test, step.text)) out.Add(parent);
   }
   out.SetOrder(NodeSet::Order::Pending);
@@ -479,7 +488,7 @@ void xpath_processor::AncestorAxis(const Instruction& step, const NodeSet& in, N
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
     if (orSelf && node != root_ && Matches(node, step.test, step.text)) out.Add(node);
-    for (TiXmlNode* up = node->Parent(); up != nullptr && up != root_; up = up->Parent()) {
+    for (TiXmlNode* up = view_.Parent(node); up != nullptr && up != root_; up = view_.Parent(up)) {
       if (!visited_.Insert(up)) break;
       if (Matches(up, step.test, step.text)) out.Add(up);
     }
@@ -500,8 +509,9 @@ std::vector<TiXmlNode*> xpath_processor::ContextParents(const NodeSet& in) {
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
-    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
-    if (parent != nullptr && parents_.Insert(parent)) parents.push_back(parent);
+    TiXmlNode* parent = view_.Parent(static_cast<TiXmlNode*>(entry.item));
+    // The synthetic root's only child, the base node, has no siblings.
+    if (parent != nullptr && parent != root_ && parents_.Insert(parent)) parents.push_back(parent);
   }
   return parents;
 }
@@ -539,9 +549,9 @@ void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSe
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
     for (TiXmlNode* x = static_cast<TiXmlNode*>(entry.item);;) {
-      TiXmlNode* parent = x->Parent();
+      TiXmlNode* parent = view_.Parent(x);
       if (parent == nullptr || !parents_.Insert(parent)) break;
-      for (TiXmlNode* s = x->NextSibling(); s != nullptr; s = s->NextSibling()) {
+      for (TiXmlNode* s = view_.NextSibling(x); s != nullptr; s = s->NextSibling()) {
         if (!ElementMatches(s, step.test, step.text)) continue;
         out.Add(s);
         for (TiXmlNode* child = s->FirstChild(); child != nullptr; child = child->NextSibling()) {
