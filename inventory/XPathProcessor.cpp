@@ -57,6 +57,7 @@ void xpath_processor::Evaluate(Target target) {
   executionCode_ = 0;
   errorText_.clear();
   result_.Reset();
+  work_ = 0;
   if (base_ == nullptr || !HasBytes()) {
     errorKind_ = ErrorKind::Execution;
     executionCode_ = ExecutionCode::NoBase;
@@ -354,7 +355,9 @@ std::size_t xpath_processor::ExecuteStep(std::size_t index) {
   plan.wanted = plan.constant ? first->constantValue : 0;
 
   NodeSet& out = Push().SetNodeSet();
-  if (Produce(step, input.Nodes(), out, plan)) {
+  const bool filtered = Produce(step, input.Nodes(), out, plan);
+  Charge(input.Nodes().Count() + out.Count());
+  if (filtered) {
     // The candidates went through the first predicate as they were found;
     // like an evaluated predicate it leaves no context element behind.
     if (plan.anyCandidate) ClearContext();
@@ -398,8 +401,10 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   // [@vendor='x']) finds it through the index; that attribute is fetched
   // ahead instead of the candidate elements.
   const std::uint32_t wanted = predicate.constant ? 0 : PredicateAttribute(index);
+  const std::uint64_t cost = predicate.constant ? 1 : predicate.match - index;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    Charge(cost);
     if (wanted != 0) {
       PrefetchAttributesAhead(*index_, wanted, entries.data() + i, entries.size() - i);
     } else {

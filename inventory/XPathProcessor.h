@@ -17,7 +17,8 @@
 // never part of a result ("/" and "/inv/.." give no entries, though
 // name(/inv/..) is "root"). No exception leaves the processor: a
 // failed computation yields the invalid value ("false", 0, 0.0, false, an
-// empty node set) and GetErrorKind() says why.
+// empty node set) and GetErrorKind() says why. A computation that needs
+// more than kWorkBudget steps stops with execution code WorkBudget.
 //
 // Where this evaluator differs from the W3C recommendation (on purpose):
 // an element's string value is its name; "//" is the descendant-or-self
@@ -95,6 +96,17 @@ class xpath_processor : public xpath_stream {
   // The value of the last computation (invalid after a failure).
   const ExpressionResult& GetResult() const { return result_; }
 
+  // The work one computation may do, in steps: a node visited or produced
+  // by a location step, a predicate run on one candidate (each instruction
+  // of it). Counted, not timed, so a computation passes or stops alike on
+  // every machine. Queries that visit the nodes of a large inventory a few
+  // times stay far below it (a million-node document costs a few million
+  // steps per pass); one that walks the document once per node of it does
+  // not end in any useful time and stops here instead.
+  static constexpr std::uint64_t kWorkBudget = 50000000;
+  // The steps the last computation took.
+  std::uint64_t GetWork() const { return work_; }
+
   // The decoder's two operations, on the action list.
   void action(int rule, int sub_rule, int number, const std::string& text) override;
   unsigned get_action_counter() const override;
@@ -152,6 +164,11 @@ class xpath_processor : public xpath_stream {
   std::uint32_t PredicateAttribute(std::size_t index) const;
   std::uint32_t PlaceOf(const NodeSet::Entry& entry, bool byName, bool stepPositions);
   void ClearContext();
+  // Counts `steps` of work; past the budget the evaluation stops.
+  void Charge(std::uint64_t steps) {
+    work_ += steps;
+    if (work_ > kWorkBudget) throw execution_error(ExecutionCode::WorkBudget);
+  }
 
   // Axes (XPathSteps.cpp). Those returning true applied a constant first
   // predicate themselves.
@@ -198,6 +215,7 @@ class xpath_processor : public xpath_stream {
   std::size_t depth_ = 0;
   ExpressionResult result_;
   ErrorKind errorKind_ = ErrorKind::None;
+  std::uint64_t work_ = 0;
   int executionCode_ = 0;
   std::string errorText_;
 
