@@ -122,6 +122,8 @@ void xpath_processor::Evaluate(Target target) {
   }
 }
 
+void xpath_processor::OverBudget() { throw execution_error(ExecutionCode::WorkBudget); }
+
 void xpath_processor::Convert(Target target) {
   stringValue_.clear();
   integerValue_ = 0;
@@ -404,7 +406,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   const std::uint64_t cost = predicate.constant ? 1 : predicate.match - index;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    Charge(cost);
+    Count(cost);
     if (wanted != 0) {
       PrefetchAttributesAhead(*index_, wanted, entries.data() + i, entries.size() - i);
     } else {
@@ -440,6 +442,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
     if (keep) entries[kept++] = entry;
   }
   entries.resize(kept);
+  Charge(0);
   set.EntriesChanged();
   pathContext_ = savedPathContext;
   pathContextNumber_ = savedPathContextNumber;

@@ -124,7 +124,7 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
       out.AddUnique(child, place);
     }
   }
-  Charge(kLinkedStep * visited);
+  Count(kLinkedStep * visited);
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(in.IsFlat());
   return plan.constant;
@@ -234,7 +234,7 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
           WalkBelow<false>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
     }
   }
-  Charge(kLinkedStep * visited);
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(false);
   return plan.constant;
@@ -358,7 +358,7 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
       out.AddUnique(index.Node(*c), place, *c);
     }
   }
-  Charge(visited);
+  Count(visited);
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(in.IsFlat());
   return plan.constant;
@@ -369,7 +369,7 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
 // the context, rather than a jump to every parent's children.
 bool xpath_processor::ScanChildren(const IndexedTest& matches, const NodeSet& in, NodeSet& out, StepPlan& plan) {
   const DocumentIndex& index = *index_;
-  Charge(index.Size());
+  Count(index.Size());
   std::vector<bool>& parents = contextMembers_;
   parents.assign(index.Size(), false);
   for (unsigned e = 0; e < in.Count(); ++e) parents[contextNumbers_[e]] = true;
@@ -416,27 +416,25 @@ bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeS
     out.AddUnique(index.Node(n), place, n);
   };
   const unsigned count = in.Count();
-  if (!plan.constant) {
-    std::size_t below = 0;
-    for (unsigned next = 0; next < count;) {
-      const std::uint32_t top = contextNumbers_[next++];
-      if (top == 0) continue;
-      const std::uint32_t end = index.SubtreeEnd(top);
-      below += end - top;
-      while (next < count && contextNumbers_[next] < end) ++next;
-    }
-    out.Reserve(std::min<std::size_t>(below, matches.Total(index)));
+  std::size_t below = 0;
+  for (unsigned next = 0; next < count;) {
+    const std::uint32_t top = contextNumbers_[next++];
+    if (top == 0) continue;
+    const std::uint32_t end = index.SubtreeEnd(top);
+    below += end - top;
+    while (next < count && contextNumbers_[next] < end) ++next;
   }
+  if (!plan.constant) out.Reserve(std::min<std::size_t>(below, matches.Total(index)));
   unsigned next = 0;
   while (next < count) {
     const std::uint32_t top = contextNumbers_[next++];
     if (top == 0) continue;
     if (orSelf && top != 1 && matches(top)) offer(top);
     const std::uint32_t end = index.SubtreeEnd(top);
-    Charge(end - top);
     matches.Scan(top + 1, end, offer);
     while (next < count && contextNumbers_[next] < end) ++next;
   }
+  Count(below);
   out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(false);
   return plan.constant;
@@ -510,7 +508,7 @@ void xpath_processor::AncestorAxis(const Instruction& step, const NodeSet& in, N
     TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
     if (orSelf && node != root_ && Matches(node, step.test, step.text)) out.Add(node);
     for (TiXmlNode* up = view_.Parent(node); up != nullptr && up != root_; up = view_.Parent(up)) {
-      Charge(kLinkedStep);
+      Count(kLinkedStep);
       if (!visited_.Insert(up)) break;
       if (Matches(up, step.test, step.text)) out.Add(up);
     }
@@ -559,7 +557,7 @@ void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, No
       }
     }
   }
-  Charge(kLinkedStep * visited);
+  Count(kLinkedStep * visited);
   out.SetOrder(following && parents_.Size() <= 1 ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(false);
 }
@@ -590,7 +588,7 @@ void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSe
       x = parent;
     }
   }
-  Charge(kLinkedStep * visited);
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Pending);
   out.SetFlat(false);
 }
@@ -615,7 +613,7 @@ void xpath_processor::PrecedingAxis(const Instruction& step, const NodeSet& in, 
       }
     }
   }
-  Charge(kLinkedStep * visited);
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Pending);
   out.SetFlat(false);
 }
