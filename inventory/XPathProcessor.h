@@ -96,10 +96,11 @@ class xpath_processor : public xpath_stream {
   // The value of the last computation (invalid after a failure).
   const ExpressionResult& GetResult() const { return result_; }
 
-  // The work one computation may do, in steps: a node visited or produced
-  // by a location step, a predicate run on one candidate (each instruction
-  // of it). Counted, not timed, so a computation passes or stops alike on
-  // every machine. Queries that visit the nodes of a large inventory a few
+  // The work one computation may do, in steps: a node read from the
+  // document index or produced by a location step, a node reached through
+  // the tree's links (four steps: such nodes lie scattered over the heap),
+  // a predicate run on one candidate (each instruction of it). Counted, not
+  // timed, so a computation passes or stops alike on every machine. Queries that visit the nodes of a large inventory a few
   // times stay far below it (a million-node document costs a few million
   // steps per pass); one that walks the document once per node of it does
   // not end in any useful time and stops here instead.
@@ -174,7 +175,7 @@ class xpath_processor : public xpath_stream {
     work_ += steps;
     if (work_ > kWorkBudget) OverBudget();
   }
-  // Out of line, so that the loops that charge stay tight.
+  // Out of line: keeps the throw out of the code that charges.
   [[noreturn]] static void OverBudget();
 
   // Axes (XPathSteps.cpp). Those returning true applied a constant first
