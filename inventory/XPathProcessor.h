@@ -191,6 +191,7 @@ class xpath_processor : public xpath_stream {
   // Notes the index numbers of the context's elements; false when one is
   // not a node of the index.
   bool NumberContext(const NodeSet& in);
+  std::uint64_t SubtreeSpans() const;
   void AttributeAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
   void SelfAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
   void ParentAxis(const Instruction& step, const NodeSet& in, NodeSet& out);

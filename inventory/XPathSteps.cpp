@@ -195,7 +195,11 @@ std::uint64_t WalkBelow(TiXmlNode* top, int test, std::string_view name, bool by
 bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan,
                                      bool orSelf) {
   in.Sort();
-  if (index_ != nullptr && NumberContext(in)) return IndexedDescendantAxis(step, in, out, plan, orSelf);
+  if (index_ != nullptr && NumberContext(in)) {
+    const bool filtered = IndexedDescendantAxis(step, in, out, plan, orSelf);
+    Count(SubtreeSpans());
+    return filtered;
+  }
   const std::vector<NodeSet::Entry>& context = in.MutableEntries();
   const std::size_t count = context.size();
   const bool places = plan.positions || plan.constant;
@@ -258,6 +262,21 @@ bool xpath_processor::NumberContext(const NodeSet& in) {
     contextNumbers_[e] = n;
   }
   return true;
+}
+
+// How many nodes of the index the subtrees of the numbered context span,
+// each node once: the length of a descendant scan.
+std::uint64_t xpath_processor::SubtreeSpans() const {
+  std::uint64_t span = 0;
+  const std::size_t count = contextNumbers_.size();
+  for (std::size_t next = 0; next < count;) {
+    const std::uint32_t top = contextNumbers_[next++];
+    if (top == 0) continue;
+    const std::uint32_t end = index_->SubtreeEnd(top);
+    span += end - top;
+    while (next < count && contextNumbers_[next] < end) ++next;
+  }
+  return span;
 }
 
 // A node test over the index's keys.
@@ -416,15 +435,17 @@ bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeS
     out.AddUnique(index.Node(n), place, n);
   };
   const unsigned count = in.Count();
-  std::size_t below = 0;
-  for (unsigned next = 0; next < count;) {
-    const std::uint32_t top = contextNumbers_[next++];
-    if (top == 0) continue;
-    const std::uint32_t end = index.SubtreeEnd(top);
-    below += end - top;
-    while (next < count && contextNumbers_[next] < end) ++next;
+  if (!plan.constant) {
+    std::size_t below = 0;
+    for (unsigned next = 0; next < count;) {
+      const std::uint32_t top = contextNumbers_[next++];
+      if (top == 0) continue;
+      const std::uint32_t end = index.SubtreeEnd(top);
+      below += end - top;
+      while (next < count && contextNumbers_[next] < end) ++next;
+    }
+    out.Reserve(std::min<std::size_t>(below, matches.Total(index)));
   }
-  if (!plan.constant) out.Reserve(std::min<std::size_t>(below, matches.Total(index)));
   unsigned next = 0;
   while (next < count) {
     const std::uint32_t top = contextNumbers_[next++];
@@ -434,7 +455,6 @@ bool xpath_processor::IndexedDescendantAxis(const Instruction& step, const NodeS
     matches.Scan(top + 1, end, offer);
     while (next < count && contextNumbers_[next] < end) ++next;
   }
-  Count(below);
   out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(false);
   return plan.constant;
