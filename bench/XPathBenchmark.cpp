@@ -96,6 +96,8 @@ bool SameAnswer(Corpus& corpus, const Query& query) {
     detail = std::to_string(number) + ", libxml2 " + std::to_string(libNumber);
   }
   if (theirs != nullptr) xmlXPathFreeObject(theirs);
+  // How much of the evaluator's work budget the query used.
+  detail += ", work " + std::to_string(ours.GetWork()) + " steps";
   std::fprintf(stderr, "%-16s %-6s %s%s\n", query.id, corpus.label.c_str(), detail.c_str(), same ? "" : "  MISMATCH");
   return same;
 }

@@ -13,7 +13,9 @@
 #   ONESHOT_RUNS       interleaved runs per size of the one-shot comparison (5)
 #   ONESHOT_QUERY      the expression of the one-shot comparison (count(//file))
 #   ONESHOT_SIZES      (10k 100k 1M); EVAL_SIZES (100k 1M) for the evaluation benchmark
-#   SKIP_HTTP, SKIP_QUERIES, SKIP_ONESHOT, SKIP_EVAL   set to 1 to leave a section out
+#   PARALLEL_QUERY     the heavy query of the parallel section (count(//file[@size > 100000000]))
+#   PARALLEL_REQUESTS  requests per throughput run (300); STATUS_REQUESTS per /status latency run (2000)
+#   SKIP_HTTP, SKIP_QUERIES, SKIP_PARALLEL, SKIP_ONESHOT, SKIP_EVAL   set to 1 to leave a section out
 #   KEEP_WORK          set to 1 to keep the temporary folder (configurations, logs)
 set -euo pipefail
 
@@ -30,6 +32,9 @@ ONESHOT_RUNS=${ONESHOT_RUNS:-5}
 ONESHOT_QUERY=${ONESHOT_QUERY:-count(//file)}
 ONESHOT_SIZES=${ONESHOT_SIZES:-10k 100k 1M}
 EVAL_SIZES=${EVAL_SIZES:-100k 1M}
+PARALLEL_QUERY=${PARALLEL_QUERY:-count(//file[@size > 100000000])}
+PARALLEL_REQUESTS=${PARALLEL_REQUESTS:-300}
+STATUS_REQUESTS=${STATUS_REQUESTS:-2000}
 LOAD_SIZE=100k
 
 say() { echo "$*" >&2; }
@@ -60,6 +65,7 @@ WORK=$(mktemp -d /tmp/provider-bench.XXXXXX)
 chmod 755 "$WORK"  # nginx's workers run as another user
 PROVIDER_PID=""
 NGINX_PID=""
+LOAD_PID=""
 
 stop_pid() {
   local pid=$1 signal=$2 i
@@ -74,6 +80,7 @@ stop_pid() {
 }
 
 cleanup() {
+  [ -z "$LOAD_PID" ] || stop_pid "$LOAD_PID" TERM
   if [ -n "$PROVIDER_PID" ]; then
     curl -s -m 2 -X POST "http://127.0.0.1:$PROVIDER_PORT/shutdown" >/dev/null 2>&1 || true
     stop_pid "$PROVIDER_PID" TERM
@@ -265,6 +272,43 @@ if [ "${SKIP_QUERIES:-0}" != 1 ]; then
     row "" "99th percentile ms" "$(median <<<"${q_p99[$i]}")" "" ""
     row "" "failed requests" "${q_failed[$i]}" "" ""
   done
+fi
+# Queries in parallel on the 100k document: throughput of 2 concurrent
+# clients against 1 (evaluations that take turns give 1.0; 2 cores allow
+# up to 2), and the 99th percentile of /status latency (one client, one
+# request at a time) while 8 clients run the heavy query, against the same
+# figure on an idle provider. Loaded and idle runs alternate by round.
+if [ "${SKIP_PARALLEL:-0}" != 1 ]; then
+  [ -n "$PROVIDER_PID" ] || start_provider
+  encoded=$(sed 's/ /%20/g; s/\[/%5B/g; s/\]/%5D/g; s/>/%3E/g; s/</%3C/g; s/=/%3D/g; s/'"'"'/%27/g' <<<"$PARALLEL_QUERY")
+  heavy="http://127.0.0.1:$PROVIDER_PORT/lvl1inventory?command=query&data=$encoded"
+  curl -s -f -o /dev/null "$heavy" || { say "query $PARALLEL_QUERY fails"; exit 1; }
+  status_p99() {
+    ab -r -n "$STATUS_REQUESTS" -c 1 -e "$1.csv" "http://127.0.0.1:$PROVIDER_PORT/status" >"$1" 2>&1 || true
+    awk -F, '$1 == 99 { print $2 }' "$1.csv"
+  }
+  say "'$PARALLEL_QUERY' on $LOAD_SIZE nodes: 1 and 2 clients, /status idle and beside 8 clients, $ROUNDS rounds"
+  one="" two="" throughput="" idle="" loaded="" latency="" p_failed=0
+  for round in $(seq "$ROUNDS"); do
+    read -r rps1 _ _ failed1 _ < <(run_ab "$RESULTS/ab-parallel-1-$round.txt" "$PARALLEL_REQUESTS" 1 "$heavy")
+    read -r rps2 _ _ failed2 _ < <(run_ab "$RESULTS/ab-parallel-2-$round.txt" "$PARALLEL_REQUESTS" 2 "$heavy")
+    one="$one $rps1" two="$two $rps2" throughput="$throughput $(ratio "$rps2" "$rps1")"
+    p_failed=$((p_failed + failed1 + failed2))
+    quiet=$(status_p99 "$RESULTS/ab-status-idle-$round.txt")
+    ab -r -t 600 -n 10000000 -c 8 "$heavy" >"$RESULTS/ab-parallel-8-$round.txt" 2>&1 &
+    LOAD_PID=$!
+    sleep 1
+    busy=$(status_p99 "$RESULTS/ab-status-loaded-$round.txt")
+    stop_pid "$LOAD_PID" INT
+    LOAD_PID=""
+    idle="$idle $quiet" loaded="$loaded $busy" latency="$latency $(awk -v a="$busy" -v b="$quiet" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')"
+    say "  round $round: $rps1/s with 1 client, $rps2/s with 2; /status p99 $quiet ms idle, $busy ms beside 8 clients"
+  done
+  row "parallel query $LOAD_SIZE, 2 clients vs 1" "requests/s" "$(median <<<"$two")" "$(median <<<"$one")" \
+    "$(median <<<"$throughput")"
+  row "" "failed requests" "$p_failed" "" ""
+  row "/status p99, 8 query clients vs idle" "99th percentile ms" "$(median <<<"$loaded")" "$(median <<<"$idle")" \
+    "$(median <<<"$latency")"
 fi
 if [ -n "$PROVIDER_PID" ]; then
   curl -s -m 2 -X POST "http://127.0.0.1:$PROVIDER_PORT/shutdown" >/dev/null 2>&1 || true

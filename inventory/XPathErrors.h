@@ -81,6 +81,7 @@ enum {
   ProcessingInstruction = 42,  // error_not_yet
   VariableReference = 43,    // error_not_yet
   NodeSetComparison = 44,    // error_not_yet: "=" or "!=" between two node sets
+  WorkBudget = 45,           // the evaluation needed more steps than xpath_processor::kWorkBudget
 };
 }  // namespace ExecutionCode
 

@@ -10,16 +10,16 @@
 //
 // Numbers are those of document order (the evaluation's synthetic root 1,
 // the base node 2, ...). Building writes them into the nodes' user-data
-// slots, as an evaluation that sorts would; evaluations with the index find
-// them there instead of numbering the tree again.
+// slots, where NumberOf finds a node's number; so the index is built
+// before the tree is shared (right after loading), and evaluations only
+// read it, on as many threads as they like.
 //
 // The index describes the tree as it was when built and points into it.
 // Whoever changes or frees the tree (loads the document again, adds or
-// removes nodes) must clear or rebuild it first; so must whoever evaluates
-// on another base node of the same tree without the index, which numbers
-// that subtree afresh. An evaluation checks that its base node and the last
-// node still carry their numbers and goes without the index when they do
-// not, which catches most renumbering, not a freed tree.
+// removes nodes) must clear or rebuild it first. An evaluation checks that
+// its base node and the last node still carry their numbers and goes
+// without the index when they do not (another index built on part of the
+// tree renumbers it), which catches most renumbering, not a freed tree.
 #pragma once
 
 #include <cstddef>

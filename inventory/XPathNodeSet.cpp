@@ -139,7 +139,7 @@ void NodeSet::Sort() {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
   keys.reserve(entries_.size());
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    keys.emplace_back(DocumentOrder::Key(entries_[i]), static_cast<std::uint32_t>(i));
+    keys.emplace_back(documentOrder_->Key(entries_[i]), static_cast<std::uint32_t>(i));
   }
   std::sort(keys.begin(), keys.end());
   std::vector<Entry> sorted;
@@ -153,9 +153,9 @@ const NodeSet::Entry* NodeSet::FirstInDocumentOrder() const {
   if (order_ == Order::Document || documentOrder_ == nullptr) return &entries_[0];
   documentOrder_->Ensure();
   const Entry* first = &entries_[0];
-  std::uint64_t firstKey = DocumentOrder::Key(*first);
+  std::uint64_t firstKey = documentOrder_->Key(*first);
   for (const Entry& entry : entries_) {
-    std::uint64_t key = DocumentOrder::Key(entry);
+    std::uint64_t key = documentOrder_->Key(entry);
     if (key < firstKey) {
       first = &entry;
       firstKey = key;

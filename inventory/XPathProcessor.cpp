@@ -2,20 +2,9 @@
 
 #include <tinyxml.h>
 
-#include <mutex>
 #include <new>
 
 namespace XPath {
-
-namespace {
-// An evaluation relinks the base node and writes the user-data slots of its
-// tree. Requests on one document may run on several threads at once, so
-// evaluations take turns; they are short.
-std::mutex& EvaluationLock() {
-  static std::mutex lock;
-  return lock;
-}
-}  // namespace
 
 xpath_processor::xpath_processor(TiXmlNode* base, const char* expression, const DocumentIndex* index)
     : xpath_stream(expression), base_(base), givenIndex_(index), rootElement_("root") {
@@ -68,6 +57,7 @@ void xpath_processor::Evaluate(Target target) {
   executionCode_ = 0;
   errorText_.clear();
   result_.Reset();
+  work_ = 0;
   if (base_ == nullptr || !HasBytes()) {
     errorKind_ = ErrorKind::Execution;
     executionCode_ = ExecutionCode::NoBase;
@@ -75,18 +65,13 @@ void xpath_processor::Evaluate(Target target) {
     return;
   }
   try {
-    std::lock_guard<std::mutex> serialized(EvaluationLock());
-    // Restores the base node's links when it goes out of scope, also when
-    // an exception leaves the block.
-    SyntheticRoot root(base_, rootElement_);
-    root_ = root.Element();
-    order_.Reset(root_);
+    // The tree is only read, through the view, so evaluations on other
+    // threads may share it.
+    root_ = &rootElement_;
+    view_.Reset(base_, root_);
     index_ = givenIndex_ != nullptr && givenIndex_->Usable(base_) ? givenIndex_ : nullptr;
-    if (index_ != nullptr) {
-      root_->SetUserData(reinterpret_cast<void*>(1));
-      order_.MarkNumbered();
-    }
-    siblings_.Reset(index_, root_);
+    order_.Reset(&view_, index_);
+    siblings_.Reset(&view_, index_);
     actions_.clear();
     actions_.reserve(Bytes().size() / 2 + 4);
     decode();
@@ -103,7 +88,7 @@ void xpath_processor::Evaluate(Target target) {
     } else {
       result_.Swap(*stack_[0]);
       if (result_.Kind() == ResultKind::NodeSet) {
-        // The synthetic element dies with this scope; no result may keep it.
+        // The synthetic element is the evaluation's; no result may keep it.
         result_.Nodes().Remove(root_);
         if (result_.Nodes().GetOrder() == NodeSet::Order::Pending) result_.Nodes().Sort();
       }
@@ -126,8 +111,9 @@ void xpath_processor::Evaluate(Target target) {
   index_ = nullptr;
   pathContext_ = nullptr;
   ClearContext();
-  order_.Reset(nullptr);
+  order_.Reset();
   siblings_.Reset();
+  view_.Reset(nullptr, nullptr);
   for (std::size_t i = 0; i < stack_.size(); ++i) stack_[i]->Reset();
   depth_ = 0;
   if (errorKind_ != ErrorKind::None) {
@@ -135,6 +121,8 @@ void xpath_processor::Evaluate(Target target) {
     Convert(target);
   }
 }
+
+void xpath_processor::OverBudget() { throw execution_error(ExecutionCode::WorkBudget); }
 
 void xpath_processor::Convert(Target target) {
   stringValue_.clear();
@@ -368,7 +356,9 @@ std::size_t xpath_processor::ExecuteStep(std::size_t index) {
   plan.wanted = plan.constant ? first->constantValue : 0;
 
   NodeSet& out = Push().SetNodeSet();
-  if (Produce(step, input.Nodes(), out, plan)) {
+  const bool filtered = Produce(step, input.Nodes(), out, plan);
+  Charge(input.Nodes().Count() + out.Count());
+  if (filtered) {
     // The candidates went through the first predicate as they were found;
     // like an evaluated predicate it leaves no context element behind.
     if (plan.anyCandidate) ClearContext();
@@ -412,8 +402,10 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
   // [@vendor='x']) finds it through the index; that attribute is fetched
   // ahead instead of the candidate elements.
   const std::uint32_t wanted = predicate.constant ? 0 : PredicateAttribute(index);
+  const std::uint64_t cost = predicate.constant ? 1 : predicate.match - index;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    Count(cost);
     if (wanted != 0) {
       PrefetchAttributesAhead(*index_, wanted, entries.data() + i, entries.size() - i);
     } else {
@@ -449,6 +441,7 @@ void xpath_processor::ApplyPredicate(std::size_t index, NodeSet& set, bool byNam
     if (keep) entries[kept++] = entry;
   }
   entries.resize(kept);
+  Charge(0);
   set.EntriesChanged();
   pathContext_ = savedPathContext;
   pathContextNumber_ = savedPathContextNumber;

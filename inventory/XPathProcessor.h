@@ -8,19 +8,17 @@
 //   }
 //
 // Every computation evaluates the whole expression afresh over the tree as
-// it is then. While it runs, the base node is borrowed into a synthetic
+// it is then. The base node is seen as the only child of a synthetic
 // element named "root" (so "/" plus the root element's name selects the
-// root element); afterwards the base node is linked to its parent and
-// siblings as before, whatever happened. The synthetic element is never
-// part of a result ("/" and "/inv/.." give no entries, though name(/inv/..)
-// is "root"). When an evaluation needs document order (sorting, a string
-// value of an unsorted set) it numbers the nodes in pre-order in their
-// user-data slots, the synthetic element 1, and leaves the numbers there.
-// No exception leaves the processor: a
+// root element); the element is the processor's own, and the tree is only
+// read: neither its links nor its user-data slots are written. Processors
+// on several threads may therefore evaluate over one tree at the same time,
+// as long as nobody changes the tree meanwhile. The synthetic element is
+// never part of a result ("/" and "/inv/.." give no entries, though
+// name(/inv/..) is "root"). No exception leaves the processor: a
 // failed computation yields the invalid value ("false", 0, 0.0, false, an
-// empty node set) and GetErrorKind() says why. Computations of all
-// processors take turns, so requests on several threads cannot tangle one
-// tree; the tree must not be changed by others meanwhile.
+// empty node set) and GetErrorKind() says why. A computation that needs
+// more than kWorkBudget steps stops with execution code WorkBudget.
 //
 // Where this evaluator differs from the W3C recommendation (on purpose):
 // an element's string value is its name; "//" is the descendant-or-self
@@ -99,6 +97,18 @@ class xpath_processor : public xpath_stream {
   // The value of the last computation (invalid after a failure).
   const ExpressionResult& GetResult() const { return result_; }
 
+  // The work one computation may do, in steps: a node read from the
+  // document index or produced by a location step, a node reached through
+  // the tree's links (four steps: such nodes lie scattered over the heap),
+  // a predicate run on one candidate (each instruction of it). Counted, not
+  // timed, so a computation passes or stops alike on every machine. Queries that visit the nodes of a large inventory a few
+  // times stay far below it (a million-node document costs a few million
+  // steps per pass); one that walks the document once per node of it does
+  // not end in any useful time and stops here instead.
+  static constexpr std::uint64_t kWorkBudget = 50000000;
+  // The steps the last computation took.
+  std::uint64_t GetWork() const { return work_; }
+
   // The decoder's two operations, on the action list.
   void action(int rule, int sub_rule, int number, const std::string& text) override;
   unsigned get_action_counter() const override;
@@ -156,6 +166,18 @@ class xpath_processor : public xpath_stream {
   std::uint32_t PredicateAttribute(std::size_t index) const;
   std::uint32_t PlaceOf(const NodeSet::Entry& entry, bool byName, bool stepPositions);
   void ClearContext();
+  // Counts `steps` of work. Loops only count (checking inside them made
+  // them measurably slower); the budget is checked after each step and
+  // each predicate, and one step does at most a few passes over the
+  // document.
+  void Count(std::uint64_t steps) { work_ += steps; }
+  // Counts `steps` of work; past the budget the evaluation stops.
+  void Charge(std::uint64_t steps) {
+    work_ += steps;
+    if (work_ > kWorkBudget) OverBudget();
+  }
+  // Out of line: keeps the throw out of the code that charges.
+  [[noreturn]] static void OverBudget();
 
   // Axes (XPathSteps.cpp). Those returning true applied a constant first
   // predicate themselves.
@@ -170,6 +192,7 @@ class xpath_processor : public xpath_stream {
   // Notes the index numbers of the context's elements; false when one is
   // not a node of the index.
   bool NumberContext(const NodeSet& in);
+  std::uint64_t SubtreeSpans() const;
   void AttributeAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
   void SelfAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
   void ParentAxis(const Instruction& step, const NodeSet& in, NodeSet& out);
@@ -202,6 +225,7 @@ class xpath_processor : public xpath_stream {
   std::size_t depth_ = 0;
   ExpressionResult result_;
   ErrorKind errorKind_ = ErrorKind::None;
+  std::uint64_t work_ = 0;
   int executionCode_ = 0;
   std::string errorText_;
 
@@ -212,7 +236,8 @@ class xpath_processor : public xpath_stream {
   double numberValue_ = 0;
 
   // State of one evaluation.
-  TiXmlElement* root_ = nullptr;        // the synthetic root
+  TiXmlElement* root_ = nullptr;        // the synthetic root, rootElement_ while evaluating
+  TreeView view_;
   TiXmlNode* pathContext_ = nullptr;    // where relative paths start
   std::uint32_t pathContextNumber_ = 0;  // its number in the index, 0 unknown
   TiXmlNode* contextElement_ = nullptr;  // for position(), last(), text()

@@ -9,6 +9,12 @@ namespace XPath {
 
 namespace {
 
+// Work of one node reached through TinyXML's links, counted against the
+// evaluation's budget: nodes lie scattered over the heap, so such a visit
+// costs about as much as four reads from the document index's arrays
+// (which count one each).
+const std::uint64_t kLinkedStep = 4;
+
 inline bool HasPrefix(const std::string& name, std::string_view prefix) {
   return name.size() > prefix.size() && name[prefix.size()] == ':' && name.compare(0, prefix.size(), prefix) == 0;
 }
@@ -70,6 +76,7 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
   if (index_ != nullptr && NumberContext(in)) return IndexedChildAxis(step, in, out, plan);
   const bool ordered = in.GetOrder() == NodeSet::Order::Document && in.IsFlat();
   const bool places = plan.positions || plan.constant;
+  std::uint64_t visited = 0;
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
@@ -80,9 +87,10 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
       // appended in document order.
       std::vector<TiXmlNode*>& back = backHalf_;
       back.clear();
-      TiXmlNode* front = parent->FirstChild();
-      TiXmlNode* rear = parent->LastChild();
+      TiXmlNode* front = view_.FirstChild(parent);
+      TiXmlNode* rear = view_.LastChild(parent);
       while (front != nullptr) {
+        visited += 2;
         if (Matches(front, step.test, step.text)) out.AddUnique(front);
         if (front == rear) break;
         if (Matches(rear, step.test, step.text)) back.push_back(rear);
@@ -96,7 +104,8 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
     }
     std::uint32_t all = 0;
     std::uint32_t named = 0;
-    for (TiXmlNode* child = parent->FirstChild(); child != nullptr; child = child->NextSibling()) {
+    for (TiXmlNode* child = view_.FirstChild(parent); child != nullptr; child = view_.NextSibling(child)) {
+      ++visited;
       const bool element = child->Type() == TiXmlNode::TINYXML_ELEMENT;
       if (element) ++all;
       if (!Matches(child, step.test, step.text)) continue;
@@ -115,6 +124,7 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
       out.AddUnique(child, place);
     }
   }
+  Count(kLinkedStep * visited);
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(in.IsFlat());
   return plan.constant;
@@ -136,18 +146,20 @@ inline void Prefetch(const void* address) {
 // passes over the context entries it meets (they are in document order,
 // starting at `next`), so no subtree is walked twice. With kPlaces each
 // node's place among its element siblings (of the same name when byName)
-// is counted on the way.
+// is counted on the way. Returns how many nodes it visited.
 template <bool kPlaces, typename Offer>
-void WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName, const NodeSet::Entry* context,
-               std::size_t count, std::size_t& next, std::vector<std::pair<std::uint32_t, std::uint32_t>>& levels,
-               Offer&& offer) {
+std::uint64_t WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName,
+                        const NodeSet::Entry* context, std::size_t count, std::size_t& next,
+                        std::vector<std::pair<std::uint32_t, std::uint32_t>>& levels, Offer&& offer) {
   TiXmlNode* node = top->FirstChild();
-  if (node == nullptr) return;
+  if (node == nullptr) return 0;
   if (kPlaces) {
     levels.clear();
     levels.emplace_back(0, 0);
   }
+  std::uint64_t visited = 0;
   for (;;) {
+    ++visited;
     if (next < count) {
       while (next < count && context[next].isAttribute) ++next;
       if (next < count && context[next].item == node) ++next;
@@ -170,7 +182,7 @@ void WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName, con
     while ((sibling = node->NextSibling()) == nullptr) {
       node = node->Parent();
       if (kPlaces) levels.pop_back();
-      if (node == top) return;
+      if (node == top) return visited;
     }
     node = sibling;
   }
@@ -183,7 +195,11 @@ void WalkBelow(TiXmlNode* top, int test, std::string_view name, bool byName, con
 bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeSet& out, StepPlan& plan,
                                      bool orSelf) {
   in.Sort();
-  if (index_ != nullptr && NumberContext(in)) return IndexedDescendantAxis(step, in, out, plan, orSelf);
+  if (index_ != nullptr && NumberContext(in)) {
+    const bool filtered = IndexedDescendantAxis(step, in, out, plan, orSelf);
+    Count(SubtreeSpans());
+    return filtered;
+  }
   const std::vector<NodeSet::Entry>& context = in.MutableEntries();
   const std::size_t count = context.size();
   const bool places = plan.positions || plan.constant;
@@ -197,6 +213,7 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
     out.AddUnique(node, place);
   };
   std::size_t next = 0;
+  std::uint64_t visited = 0;
   while (next < count) {
     const NodeSet::Entry& entry = context[next++];
     if (!IsElementEntry(entry)) continue;
@@ -204,12 +221,24 @@ bool xpath_processor::DescendantAxis(const Instruction& step, NodeSet& in, NodeS
     if (orSelf && top != root_ && Matches(top, step.test, step.text)) {
       offer(top, true, places ? siblings_.Position(top, plan.byName) : 0);
     }
+    if (top == root_) {
+      // Below the synthetic root: the base node, its only child, then
+      // what lies below the base node.
+      top = base_;
+      while (next < count && context[next].isAttribute) ++next;
+      if (next < count && context[next].item == top) ++next;
+      const bool element = IsElement(top);
+      if (Matches(top, step.test, step.text)) offer(top, element, places && element ? 1 : 0);
+    }
     if (places) {
-      WalkBelow<true>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
+      visited +=
+          WalkBelow<true>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
     } else {
-      WalkBelow<false>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
+      visited +=
+          WalkBelow<false>(top, step.test, step.text, plan.byName, context.data(), count, next, counters_, offer);
     }
   }
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Document);
   out.SetFlat(false);
   return plan.constant;
@@ -233,6 +262,21 @@ bool xpath_processor::NumberContext(const NodeSet& in) {
     contextNumbers_[e] = n;
   }
   return true;
+}
+
+// How many nodes of the index the subtrees of the numbered context span,
+// each node once: the length of a descendant scan.
+std::uint64_t xpath_processor::SubtreeSpans() const {
+  std::uint64_t span = 0;
+  const std::size_t count = contextNumbers_.size();
+  for (std::size_t next = 0; next < count;) {
+    const std::uint32_t top = contextNumbers_[next++];
+    if (top == 0) continue;
+    const std::uint32_t end = index_->SubtreeEnd(top);
+    span += end - top;
+    while (next < count && contextNumbers_[next] < end) ++next;
+  }
+  return span;
 }
 
 // A node test over the index's keys.
@@ -307,9 +351,11 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
     }
     out.Reserve(std::min<std::size_t>(children, matches.Total(index)));
   }
+  std::uint64_t visited = 0;
   for (unsigned e = 0; e < in.Count(); ++e) {
     const std::uint32_t parent = contextNumbers_[e];
     if (parent == 0) continue;
+    visited += index.ChildrenEnd(parent) - index.ChildrenBegin(parent);
     for (const std::uint32_t* c = index.ChildrenBegin(parent); c != index.ChildrenEnd(parent); ++c) {
       if (!matches(*c)) continue;
       if (!places) {
@@ -331,6 +377,7 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
       out.AddUnique(index.Node(*c), place, *c);
     }
   }
+  Count(visited);
   out.SetOrder(ordered ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(in.IsFlat());
   return plan.constant;
@@ -341,6 +388,7 @@ bool xpath_processor::IndexedChildAxis(const Instruction& step, const NodeSet& i
 // the context, rather than a jump to every parent's children.
 bool xpath_processor::ScanChildren(const IndexedTest& matches, const NodeSet& in, NodeSet& out, StepPlan& plan) {
   const DocumentIndex& index = *index_;
+  Count(index.Size());
   std::vector<bool>& parents = contextMembers_;
   parents.assign(index.Size(), false);
   for (unsigned e = 0; e < in.Count(); ++e) parents[contextNumbers_[e]] = true;
@@ -463,7 +511,7 @@ void xpath_processor::ParentAxis(const Instruction& step, const NodeSet& in, Nod
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
-    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
+    TiXmlNode* parent = view_.Parent(static_cast<TiXmlNode*>(entry.item));
     if (parent != nullptr && Matches(parent, step.test, step.text)) out.Add(parent);
   }
   out.SetOrder(NodeSet::Order::Pending);
@@ -479,7 +527,8 @@ void xpath_processor::AncestorAxis(const Instruction& step, const NodeSet& in, N
     if (!IsElementEntry(entry)) continue;
     TiXmlNode* node = static_cast<TiXmlNode*>(entry.item);
     if (orSelf && node != root_ && Matches(node, step.test, step.text)) out.Add(node);
-    for (TiXmlNode* up = node->Parent(); up != nullptr && up != root_; up = up->Parent()) {
+    for (TiXmlNode* up = view_.Parent(node); up != nullptr && up != root_; up = view_.Parent(up)) {
+      Count(kLinkedStep);
       if (!visited_.Insert(up)) break;
       if (Matches(up, step.test, step.text)) out.Add(up);
     }
@@ -500,8 +549,9 @@ std::vector<TiXmlNode*> xpath_processor::ContextParents(const NodeSet& in) {
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
-    TiXmlNode* parent = static_cast<TiXmlNode*>(entry.item)->Parent();
-    if (parent != nullptr && parents_.Insert(parent)) parents.push_back(parent);
+    TiXmlNode* parent = view_.Parent(static_cast<TiXmlNode*>(entry.item));
+    // The synthetic root's only child, the base node, has no siblings.
+    if (parent != nullptr && parent != root_ && parents_.Insert(parent)) parents.push_back(parent);
   }
   return parents;
 }
@@ -510,20 +560,24 @@ std::vector<TiXmlNode*> xpath_processor::ContextParents(const NodeSet& in) {
 // (preceding) sees every sibling the others see, so each parent's children
 // are walked once.
 void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, NodeSet& out, bool following) {
+  std::uint64_t visited = 0;
   for (TiXmlNode* parent : ContextParents(in)) {
     bool passed = false;
     if (following) {
       for (TiXmlNode* s = parent->FirstChild(); s != nullptr; s = s->NextSibling()) {
+        ++visited;
         if (passed && ElementMatches(s, step.test, step.text)) out.AddUnique(s);
         if (!passed && contextNodes_.Contains(s)) passed = true;
       }
     } else {
       for (TiXmlNode* s = parent->LastChild(); s != nullptr; s = s->PreviousSibling()) {
+        ++visited;
         if (passed && ElementMatches(s, step.test, step.text)) out.AddUnique(s);
         if (!passed && contextNodes_.Contains(s)) passed = true;
       }
     }
   }
+  Count(kLinkedStep * visited);
   out.SetOrder(following && parents_.Size() <= 1 ? NodeSet::Order::Document : NodeSet::Order::Pending);
   out.SetFlat(false);
 }
@@ -535,22 +589,26 @@ void xpath_processor::SiblingAxis(const Instruction& step, const NodeSet& in, No
 void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSet& out) {
   in.Sort();
   parents_.Clear();
+  std::uint64_t visited = 0;
   for (unsigned e = 0; e < in.Count(); ++e) {
     const NodeSet::Entry& entry = in.At(e);
     if (!IsElementEntry(entry)) continue;
     for (TiXmlNode* x = static_cast<TiXmlNode*>(entry.item);;) {
-      TiXmlNode* parent = x->Parent();
+      TiXmlNode* parent = view_.Parent(x);
       if (parent == nullptr || !parents_.Insert(parent)) break;
-      for (TiXmlNode* s = x->NextSibling(); s != nullptr; s = s->NextSibling()) {
+      for (TiXmlNode* s = view_.NextSibling(x); s != nullptr; s = s->NextSibling()) {
+        ++visited;
         if (!ElementMatches(s, step.test, step.text)) continue;
         out.Add(s);
         for (TiXmlNode* child = s->FirstChild(); child != nullptr; child = child->NextSibling()) {
+          ++visited;
           if (ElementMatches(child, step.test, step.text)) out.Add(child);
         }
       }
       x = parent;
     }
   }
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Pending);
   out.SetFlat(false);
 }
@@ -558,9 +616,11 @@ void xpath_processor::FollowingAxis(const Instruction& step, NodeSet& in, NodeSe
 // Preceding sibling elements that match, each with its matching children
 // (one level); ancestors are not visited.
 void xpath_processor::PrecedingAxis(const Instruction& step, const NodeSet& in, NodeSet& out) {
+  std::uint64_t visited = 0;
   for (TiXmlNode* parent : ContextParents(in)) {
     bool passed = false;
     for (TiXmlNode* s = parent->LastChild(); s != nullptr; s = s->PreviousSibling()) {
+      ++visited;
       if (!passed) {
         passed = contextNodes_.Contains(s);
         continue;
@@ -568,10 +628,12 @@ void xpath_processor::PrecedingAxis(const Instruction& step, const NodeSet& in, 
       if (!ElementMatches(s, step.test, step.text)) continue;
       out.Add(s);
       for (TiXmlNode* child = s->FirstChild(); child != nullptr; child = child->NextSibling()) {
+        ++visited;
         if (ElementMatches(child, step.test, step.text)) out.Add(child);
       }
     }
   }
+  Count(kLinkedStep * visited);
   out.SetOrder(NodeSet::Order::Pending);
   out.SetFlat(false);
 }

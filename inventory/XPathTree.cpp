@@ -7,19 +7,6 @@
 namespace XPath {
 
 namespace {
-// TinyXML offers no way to move a node without copying or deleting it, so
-// the links are reached through pointers to its protected members.
-class NodeLinks : public TiXmlNode {
- public:
-  static TiXmlNode*& Parent(TiXmlNode* node) { return node->*(&NodeLinks::parent); }
-  static TiXmlNode*& Previous(TiXmlNode* node) { return node->*(&NodeLinks::prev); }
-  static TiXmlNode*& Next(TiXmlNode* node) { return node->*(&NodeLinks::next); }
-  static TiXmlNode*& FirstChild(TiXmlNode* node) { return node->*(&NodeLinks::firstChild); }
-  static TiXmlNode*& LastChild(TiXmlNode* node) { return node->*(&NodeLinks::lastChild); }
-};
-}  // namespace
-
-namespace {
 inline void Prefetch(const void* address, int lines) {
 #if defined(__GNUC__)
   const char* bytes = static_cast<const char*>(address);
@@ -68,54 +55,55 @@ void PrefetchAttributesAhead(const DocumentIndex& index, std::uint32_t name, con
 
 bool IsElement(const TiXmlNode* node) { return node != nullptr && node->Type() == TiXmlNode::TINYXML_ELEMENT; }
 
-SyntheticRoot::SyntheticRoot(TiXmlNode* base, TiXmlElement& element)
-    : element_(&element),
-      base_(base),
-      parent_(NodeLinks::Parent(base)),
-      previous_(NodeLinks::Previous(base)),
-      next_(NodeLinks::Next(base)) {
-  NodeLinks::Parent(base) = element_;
-  NodeLinks::Previous(base) = nullptr;
-  NodeLinks::Next(base) = nullptr;
-  NodeLinks::FirstChild(element_) = base;
-  NodeLinks::LastChild(element_) = base;
-}
-
-SyntheticRoot::~SyntheticRoot() {
-  NodeLinks::Parent(base_) = parent_;
-  NodeLinks::Previous(base_) = previous_;
-  NodeLinks::Next(base_) = next_;
-  NodeLinks::FirstChild(element_) = nullptr;
-  NodeLinks::LastChild(element_) = nullptr;
-}
-
-void DocumentOrder::Reset(TiXmlNode* root) {
+void TreeView::Reset(TiXmlNode* base, TiXmlElement* root) {
+  base_ = base;
   root_ = root;
-  numbered_ = false;
+}
+
+TiXmlNode* TreeView::Parent(TiXmlNode* node) const {
+  if (node == base_) return root_;
+  return node == root_ ? nullptr : node->Parent();
+}
+
+TiXmlNode* TreeView::FirstChild(TiXmlNode* node) const {
+  return node == root_ ? base_ : node->FirstChild();
+}
+
+TiXmlNode* TreeView::LastChild(TiXmlNode* node) const { return node == root_ ? base_ : node->LastChild(); }
+
+void DocumentOrder::Reset(const TreeView* view, const DocumentIndex* index) {
+  view_ = view;
+  index_ = index;
+  numbered_ = index != nullptr;
+  numbers_.clear();
 }
 
 void DocumentOrder::Ensure() {
-  if (numbered_ || root_ == nullptr) return;
+  if (numbered_ || view_ == nullptr || view_->Base() == nullptr) return;
   numbered_ = true;
-  std::uintptr_t number = 1;
-  TiXmlNode* node = root_;
+  std::uint32_t number = 1;
+  numbers_.emplace(view_->Root(), number++);
+  TiXmlNode* const base = view_->Base();
+  TiXmlNode* node = base;
   for (;;) {
-    node->SetUserData(reinterpret_cast<void*>(number++));
+    numbers_.emplace(node, number++);
     if (node->FirstChild() != nullptr) {
       node = node->FirstChild();
       continue;
     }
-    while (node != root_ && node->NextSibling() == nullptr) node = node->Parent();
-    if (node == root_) return;
+    while (node != base && node->NextSibling() == nullptr) node = node->Parent();
+    if (node == base) return;
     node = node->NextSibling();
   }
 }
 
-std::uint32_t DocumentOrder::NumberOf(const TiXmlNode* node) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(node->GetUserData()));
+std::uint32_t DocumentOrder::NumberOf(const TiXmlNode* node) const {
+  if (index_ != nullptr) return view_ != nullptr && node == view_->Root() ? 1 : index_->NumberOf(node);
+  auto found = numbers_.find(node);
+  return found != numbers_.end() ? found->second : 0;
 }
 
-std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) {
+std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) const {
   if (entry.isAttribute) {
     return (static_cast<std::uint64_t>(NumberOf(entry.owner)) << 32) | (entry.attributeIndex + 1ULL);
   }
@@ -123,9 +111,9 @@ std::uint64_t DocumentOrder::Key(const NodeSet::Entry& entry) {
   return static_cast<std::uint64_t>(number) << 32;
 }
 
-void SiblingIndex::Reset(const DocumentIndex* index, const TiXmlNode* syntheticRoot) {
+void SiblingIndex::Reset(const TreeView* view, const DocumentIndex* index) {
+  view_ = view;
   index_ = index;
-  syntheticRoot_ = syntheticRoot;
   places_.clear();
   indexedParents_.Clear();
   childCounts_.clear();
@@ -147,13 +135,14 @@ void SiblingIndex::IndexChildren(TiXmlNode* parent) {
 
 std::uint32_t SiblingIndex::IndexNumber(const TiXmlNode* node) const {
   if (index_ == nullptr) return 0;
-  return node == syntheticRoot_ ? 1 : index_->NumberOf(node);
+  return node == view_->Root() ? 1 : index_->NumberOf(node);
 }
 
 std::uint32_t SiblingIndex::Position(TiXmlNode* element, bool byName) {
   if (std::uint32_t n = IndexNumber(element)) return byName ? index_->NamedPlace(n) : index_->Place(n);
-  TiXmlNode* parent = element->Parent();
-  if (parent == nullptr) return 1;
+  TiXmlNode* parent = view_->Parent(element);
+  // The synthetic root has one child, the base node.
+  if (parent == nullptr || parent == view_->Root()) return 1;
   if (!indexedParents_.Contains(parent)) IndexChildren(parent);
   auto found = places_.find(element);
   if (found == places_.end()) return 0;
@@ -163,6 +152,7 @@ std::uint32_t SiblingIndex::Position(TiXmlNode* element, bool byName) {
 std::uint32_t SiblingIndex::ElementChildren(TiXmlNode* parent) {
   if (parent == nullptr) return 1;
   if (std::uint32_t n = IndexNumber(parent)) return index_->ElementChildren(n);
+  if (parent == view_->Root() || parent == view_->Base()->Parent()) return IsElement(view_->Base()) ? 1 : 0;
   if (parent == lastParent_) return lastCount_;
   auto found = childCounts_.find(parent);
   std::uint32_t count = 0;

@@ -1,9 +1,11 @@
-// What the evaluator does to the TinyXML tree: the synthetic root that an
-// evaluation borrows the base node into, document-order numbers kept in the
-// nodes' user-data slots, and sibling places for predicates.
+// How the evaluator sees the TinyXML tree without changing it: the
+// synthetic root above the base node, document-order numbers kept per
+// evaluation, and sibling places for predicates.
 #pragma once
 
 #include "inventory/XPathNodeSet.h"
+
+#include <tinyxml.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,52 +14,54 @@
 #include <utility>
 #include <vector>
 
-class TiXmlElement;
-
 namespace XPath {
 
 class DocumentIndex;
 
-// For the life of one evaluation: an element "root" whose only child is the
-// base node. The base node's parent and sibling links are remembered and
-// put back by the destructor (after success and after every error), which
-// also lets go of the child. The element is the caller's, so that repeated
-// evaluations need no allocation; it must have no children of its own.
-class SyntheticRoot {
+// The tree of one evaluation: an element "root" whose only child is the
+// base node. The element belongs to the evaluation and the shared tree is
+// not touched: navigation through the view gives the base node the
+// synthetic element as parent and no siblings, so evaluations on several
+// threads can share one tree.
+class TreeView {
  public:
-  SyntheticRoot(TiXmlNode* base, TiXmlElement& element);
-  ~SyntheticRoot();
-  SyntheticRoot(const SyntheticRoot&) = delete;
-  SyntheticRoot& operator=(const SyntheticRoot&) = delete;
+  void Reset(TiXmlNode* base, TiXmlElement* root);
 
-  TiXmlElement* Element() const { return element_; }
+  TiXmlNode* Base() const { return base_; }
+  TiXmlElement* Root() const { return root_; }
+  TiXmlNode* Parent(TiXmlNode* node) const;
+  TiXmlNode* NextSibling(TiXmlNode* node) const { return node == base_ ? nullptr : node->NextSibling(); }
+  TiXmlNode* PreviousSibling(TiXmlNode* node) const {
+    return node == base_ ? nullptr : node->PreviousSibling();
+  }
+  TiXmlNode* FirstChild(TiXmlNode* node) const;
+  TiXmlNode* LastChild(TiXmlNode* node) const;
 
  private:
-  TiXmlElement* element_;
-  TiXmlNode* base_;
-  TiXmlNode* parent_;
-  TiXmlNode* previous_;
-  TiXmlNode* next_;
+  TiXmlNode* base_ = nullptr;
+  TiXmlElement* root_ = nullptr;
 };
 
-// Numbers every node under the synthetic root in pre-order (the root 1,
-// its first child 2, ...) in the nodes' user-data slots. Numbering costs a
-// walk of the whole tree, so it is done the first time an evaluation needs
+// Numbers every node of the view in pre-order (the synthetic root 1, the
+// base node 2, ...). With a document index the numbers are the index's;
+// without, numbering costs a walk of the whole tree into a table of the
+// evaluation's own, so it is done the first time an evaluation needs
 // document order, and at most once per evaluation.
 class DocumentOrder {
  public:
-  void Reset(TiXmlNode* root);
+  void Reset(const TreeView* view = nullptr, const DocumentIndex* index = nullptr);
   void Ensure();
-  // The numbers are in place already (a document index wrote them).
-  void MarkNumbered() { numbered_ = true; }
   bool Numbered() const { return numbered_; }
-  // Sort key of an entry: its node's number, attributes just after their element.
-  static std::uint64_t Key(const NodeSet::Entry& entry);
-  static std::uint32_t NumberOf(const TiXmlNode* node);
+  // Sort key of an entry: its node's number, attributes just after their
+  // element. Needs Ensure first.
+  std::uint64_t Key(const NodeSet::Entry& entry) const;
+  std::uint32_t NumberOf(const TiXmlNode* node) const;
 
  private:
-  TiXmlNode* root_ = nullptr;
+  const TreeView* view_ = nullptr;
+  const DocumentIndex* index_ = nullptr;
   bool numbered_ = false;
+  std::unordered_map<const TiXmlNode*, std::uint32_t> numbers_;
 };
 
 // Places of elements among their parent's element children, for
@@ -65,19 +69,22 @@ class DocumentOrder {
 // once per evaluation, whatever the number of questions.
 class SiblingIndex {
  public:
-  // With a document index, places are read from it; `syntheticRoot` is the
-  // evaluation's root element, number 1 of the index.
-  void Reset(const DocumentIndex* index = nullptr, const TiXmlNode* syntheticRoot = nullptr);
+  // With a document index, places are read from it; the view's root is
+  // number 1 of the index.
+  void Reset(const TreeView* view = nullptr, const DocumentIndex* index = nullptr);
   // 1-based place among the element children of the parent, or among those
   // with the element's own name when `byName`.
   std::uint32_t Position(TiXmlNode* element, bool byName);
+  // The element children of `parent`. The base node's parent outside the
+  // view (what the base node's own Parent() gives) counts as the synthetic
+  // root: the base node is then the only child.
   std::uint32_t ElementChildren(TiXmlNode* parent);
 
  private:
   void IndexChildren(TiXmlNode* parent);
   std::uint32_t IndexNumber(const TiXmlNode* node) const;
+  const TreeView* view_ = nullptr;
   const DocumentIndex* index_ = nullptr;
-  const TiXmlNode* syntheticRoot_ = nullptr;
   std::unordered_map<const TiXmlNode*, std::pair<std::uint32_t, std::uint32_t>> places_;
   PointerSet indexedParents_;
   std::unordered_map<std::string_view, std::uint32_t> nameCounts_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -110,6 +111,34 @@ TEST(XPathLimits, DeepDocumentsAreWalkedWithoutRecursion) {
     EXPECT_EQ(xpath_processor(document.RootElement(), "count(//y/following::*)").ComputeString(), "0");
     EXPECT_EQ(xpath_processor(document.RootElement(), "count((//y | //x)/..)").ComputeString(), "3000");
   });
+}
+
+// An evaluation that would walk the document once per node of it stops
+// at the work budget with an execution error; passes over the document
+// stay far below it, and the count is the same on every run.
+TEST(XPathLimits, WorkBeyondTheBudgetIsAnExecutionError) {
+  std::string text = "<inventory><software>";
+  for (int i = 0; i < 20000; ++i) text += "<product name='p" + std::to_string(i) + "' vendor='v'/>";
+  text += "</software></inventory>";
+  TiXmlDocument document;
+  document.Parse(text.c_str());
+  DocumentIndex index;
+  index.Build(document.RootElement());
+  const DocumentIndex* const indexes[] = {nullptr, &index};
+  for (const DocumentIndex* given : indexes) {
+    xpath_processor slow(document.RootElement(), "count(//*[count(preceding::*)>count(following::*)])", given);
+    EXPECT_EQ(slow.ComputeString(), "false");
+    EXPECT_EQ(slow.GetErrorKind(), ErrorKind::Execution);
+    EXPECT_EQ(slow.GetExecutionCode(), ExecutionCode::WorkBudget);
+    EXPECT_GT(slow.GetWork(), xpath_processor::kWorkBudget);
+    EXPECT_LT(slow.GetWork(), xpath_processor::kWorkBudget + 200000);  // stopped soon after
+    xpath_processor pass(document.RootElement(), "count(//product[@vendor='v']/@name | //*/..)", given);
+    EXPECT_EQ(pass.ComputeString(), "20003");  // the synthetic root is a parent too
+    EXPECT_LT(pass.GetWork(), xpath_processor::kWorkBudget / 100);
+    const std::uint64_t work = pass.GetWork();
+    pass.ComputeString();
+    EXPECT_EQ(pass.GetWork(), work);
+  }
 }
 
 }  // namespace

@@ -57,9 +57,10 @@ TEST(XPathNodeSet, SortsIntoDocumentOrderWithAttributesAfterTheirElement) {
   TiXmlElement* x = r->FirstChildElement("x");
   TiXmlElement* y = r->FirstChildElement("y");
   TiXmlElement rootElement("root");
-  SyntheticRoot root(r, rootElement);
+  TreeView view;
+  view.Reset(r, &rootElement);
   DocumentOrder order;
-  order.Reset(root.Element());
+  order.Reset(&view);
   NodeSet set;
   set.SetDocumentOrder(&order);
   set.AddUnique(y);
@@ -78,10 +79,10 @@ TEST(XPathNodeSet, SortsIntoDocumentOrderWithAttributesAfterTheirElement) {
     sorted.push_back(set.IsAttribute(i) ? set.GetAttribute(i)->Name() : set.GetNode(i)->Value());
   }
   EXPECT_EQ(sorted, (std::vector<std::string>{"r", "a", "b", "x", "c", "y"}));
-  EXPECT_EQ(DocumentOrder::NumberOf(root.Element()), 1u);
-  EXPECT_EQ(DocumentOrder::NumberOf(r), 2u);
-  EXPECT_EQ(DocumentOrder::NumberOf(x), 3u);
-  EXPECT_EQ(DocumentOrder::NumberOf(y), 4u);
+  EXPECT_EQ(order.NumberOf(&rootElement), 1u);
+  EXPECT_EQ(order.NumberOf(r), 2u);
+  EXPECT_EQ(order.NumberOf(x), 3u);
+  EXPECT_EQ(order.NumberOf(y), 4u);
 }
 
 std::string Keys(TiXmlNode* base, const char* expression) {

@@ -11,7 +11,7 @@ namespace {
 
 using namespace XPath;
 
-// Every link and text of a tree, to compare before and after.
+// Every link, text and user-data slot of a tree, to compare before and after.
 struct Links {
   const TiXmlNode* node;
   const TiXmlNode* parent;
@@ -19,10 +19,11 @@ struct Links {
   const TiXmlNode* next;
   const TiXmlNode* first;
   const TiXmlNode* last;
+  const void* data;
   std::string text;
   bool operator==(const Links& o) const {
     return node == o.node && parent == o.parent && previous == o.previous && next == o.next && first == o.first &&
-           last == o.last && text == o.text;
+           last == o.last && data == o.data && text == o.text;
   }
 };
 
@@ -39,7 +40,7 @@ std::vector<Links> Snapshot(const TiXmlNode* top) {
       }
     }
     links.push_back(Links{node, node->Parent(), node->PreviousSibling(), node->NextSibling(), node->FirstChild(),
-                          node->LastChild(), text});
+                          node->LastChild(), node->GetUserData(), text});
     for (const TiXmlNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling()) {
       pending.push_back(child);
     }
@@ -70,32 +71,41 @@ class UnclosedSteps : public xpath_processor {
 const char* const kTree =
     "<?xml version='1.0'?><!--before--><inv k='0'><h k='1'><p k='2'/>text<q/></h><h k='3'/></inv><!--after-->";
 
+// Evaluations only read the tree: no link and no user-data slot changes,
+// whatever the outcome, with and without a document index.
 TEST(XPathRestore, TheTreeIsTheSameAfterEveryKindOfOutcome) {
   TiXmlDocument document;
   document.Parse(kTree);
   ASSERT_FALSE(document.Error());
-  const std::vector<Links> before = Snapshot(&document);
+  std::vector<Links> before = Snapshot(&document);
   const std::string open(3000, '(');
   const std::string deep = open + "1" + std::string(3000, ')');
   const char* const expressions[] = {
       "/inv/h", "count(//*)", "//p/ancestor::*", "/inv/..", "/", "//h[2]/preceding::*", "//@k | //q",
       "name(/inv/h/following::*)", "1 +", deep.c_str(), "1 div 0", "/inv/namespace::x", "nosuch()",
-      "count(/inv/h[1]) + position()", "/inv/h = /inv/h",
+      "count(/inv/h[1]) + position()", "/inv/h = /inv/h", "name((//q | //p)[1])", "(//h | /inv)[last()]",
   };
-  for (const char* expression : expressions) {
-    xpath_processor processor(document.RootElement(), expression);
-    const std::string first = processor.ComputeString();
-    const unsigned count = processor.ComputeNodeSet();
-    std::vector<const void*> nodes;
-    for (unsigned i = 0; i < count; ++i) nodes.push_back(processor.GetNode(i));
-    const ErrorKind kind = processor.GetErrorKind();
-    // The same answer the second time.
-    EXPECT_EQ(processor.ComputeString(), first) << expression;
-    ASSERT_EQ(processor.ComputeNodeSet(), count) << expression;
-    for (unsigned i = 0; i < count; ++i) EXPECT_EQ(processor.GetNode(i), nodes[i]) << expression;
-    EXPECT_EQ(processor.GetErrorKind(), kind) << expression;
-    EXPECT_TRUE(Snapshot(&document) == before) << expression;
-  }
+  auto check = [&](const DocumentIndex* index) {
+    for (const char* expression : expressions) {
+      xpath_processor processor(document.RootElement(), expression, index);
+      const std::string first = processor.ComputeString();
+      const unsigned count = processor.ComputeNodeSet();
+      std::vector<const void*> nodes;
+      for (unsigned i = 0; i < count; ++i) nodes.push_back(processor.GetNode(i));
+      const ErrorKind kind = processor.GetErrorKind();
+      // The same answer the second time.
+      EXPECT_EQ(processor.ComputeString(), first) << expression;
+      ASSERT_EQ(processor.ComputeNodeSet(), count) << expression;
+      for (unsigned i = 0; i < count; ++i) EXPECT_EQ(processor.GetNode(i), nodes[i]) << expression;
+      EXPECT_EQ(processor.GetErrorKind(), kind) << expression;
+      EXPECT_TRUE(Snapshot(&document) == before) << expression;
+    }
+  };
+  check(nullptr);
+  DocumentIndex index;
+  index.Build(document.RootElement());  // writes its numbers once, before any evaluation uses it
+  before = Snapshot(&document);
+  check(&index);
 
   DoubledNumbers doubled(document.RootElement(), "1 + 2");
   EXPECT_EQ(doubled.ComputeString(), "false");
@@ -116,16 +126,33 @@ TEST(XPathRestore, ABaseWithSiblingsIsEvaluatedAloneAndGivenBack) {
   TiXmlNode* b = a->FirstChild();
   TiXmlNode* c = b->NextSibling();
   TiXmlNode* e = c->NextSibling();
-  auto string = [&](const char* expression) { return xpath_processor(c, expression).ComputeString(); };
-  EXPECT_EQ(string("count(/c/d)"), "1");
-  EXPECT_EQ(string("count(/a)"), "0");
-  EXPECT_EQ(string("count(/c/following-sibling::* | /c/preceding-sibling::*)"), "0");
-  EXPECT_EQ(string("count(//*)"), "2");
-  EXPECT_EQ(string("name(/c/..)"), "root");
-  EXPECT_EQ(string("name(..)"), "root");
-  EXPECT_EQ(string("d"), "d");
-  EXPECT_EQ(string("@k"), "c");
-  EXPECT_EQ(string("1 +"), "false");
+  // Seen from c, the tree is c below the synthetic root: no parent, no
+  // siblings, no following or preceding nodes beyond c's own subtree.
+  const char* const cases[][2] = {
+      {"count(/c/d)", "1"},
+      {"count(/a)", "0"},
+      {"count(/c/following-sibling::* | /c/preceding-sibling::*)", "0"},
+      {"count(/c/following::* | /c/preceding::* | //d/following::*)", "0"},
+      {"count(//d/ancestor::node())", "1"},
+      {"count(/node() | /*)", "1"},
+      {"count(//*)", "2"},
+      {"name(/c/..)", "root"},
+      {"name(..)", "root"},
+      {"last()", "1"},
+      {"position()", "1"},
+      {"count(/c[1]) + count(/c[last()])", "2"},
+      {"d", "d"},
+      {"@k", "c"},
+      {"1 +", "false"},
+  };
+  DocumentIndex index;
+  const DocumentIndex* const indexes[] = {nullptr, &index};
+  for (const DocumentIndex* given : indexes) {
+    if (given != nullptr) index.Build(c);
+    for (const auto& item : cases) {
+      EXPECT_EQ(xpath_processor(c, item[0], given).ComputeString(), item[1]) << item[0] << (given ? " indexed" : "");
+    }
+  }
   EXPECT_EQ(c->Parent(), a);
   EXPECT_EQ(c->PreviousSibling(), b);
   EXPECT_EQ(c->NextSibling(), e);
@@ -143,37 +170,60 @@ TEST(XPathRestore, ABaseWithSiblingsIsEvaluatedAloneAndGivenBack) {
   EXPECT_EQ(e->PreviousSibling(), c);
 }
 
-TEST(XPathRestore, DocumentOrderNumbersStayInTheUserData) {
-  TiXmlDocument document;
-  document.Parse("<inv><h/>t<z/></inv>");
-  TiXmlElement* inv = document.RootElement();
-  xpath_processor processor(inv, "/inv/z | /inv/h");
-  EXPECT_EQ(processor.ComputeString(), "h");
-  EXPECT_EQ(inv->GetUserData(), reinterpret_cast<void*>(2));  // the synthetic root was 1
-  EXPECT_EQ(inv->FirstChild()->GetUserData(), reinterpret_cast<void*>(3));
-  EXPECT_EQ(inv->FirstChild()->NextSibling()->GetUserData(), reinterpret_cast<void*>(4));
-  EXPECT_EQ(inv->LastChild()->GetUserData(), reinterpret_cast<void*>(5));
-}
-
-TEST(XPathRestore, EvaluationsOnSeveralThreadsLeaveOneTreeIntact) {
-  std::string text = "<inv>";
-  for (int i = 0; i < 3000; ++i) text += "<h><p/></h>";
+// Many threads evaluating over one tree, with and without its index, get
+// what one thread alone gets, and the tree stays as it was.
+TEST(XPathRestore, ConcurrentEvaluationsAnswerAsSerialOnes) {
+  std::string text = "<?xml version='1.0'?><!--c--><inv>";
+  for (int i = 0; i < 300; ++i) {
+    text += "<h k='" + std::to_string(i % 7) + "'><p/>t<q k='" + std::to_string(i) + "'/></h>";
+  }
   text += "</inv>";
   TiXmlDocument document;
   document.Parse(text.c_str());
+  DocumentIndex index;
+  index.Build(document.RootElement());
   const std::vector<Links> before = Snapshot(&document);
+  const char* const expressions[] = {
+      "count(//p/ancestor::*)", "name(/inv/..)", "(//q | //p)[1]/@k", "//h[@k = 3]/q/@k", "//h[last()]/q",
+      "count(//q/following::*)", "count(//h[299]/preceding::*)", "sum(//q/@k)", "//*[position() = 2]",
+      "name((//q/.. | /inv)[2])", "count(/inv/h/following-sibling::h[1])", "last()", "//h[5] = //h", "1 +",
+  };
+  struct Answer {
+    std::string text;
+    std::vector<const void*> nodes;
+    bool operator==(const Answer& o) const { return text == o.text && nodes == o.nodes; }
+  };
+  const DocumentIndex* const indexes[] = {nullptr, &index};
+  auto evaluate = [&](std::size_t e, std::size_t i) {
+    xpath_processor processor(document.RootElement(), expressions[e], indexes[i]);
+    Answer answer{processor.ComputeString(), {}};
+    for (unsigned n = 0, count = processor.ComputeNodeSet(); n < count; ++n) {
+      answer.nodes.push_back(processor.GetNode(n) != nullptr ? static_cast<const void*>(processor.GetNode(n))
+                                                             : processor.GetAttribute(n));
+    }
+    return answer;
+  };
+  const std::size_t kExpressions = sizeof(expressions) / sizeof(expressions[0]);
+  std::vector<Answer> serial;
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t e = 0; e < kExpressions; ++e) serial.push_back(evaluate(e, i));
+  }
+  EXPECT_EQ(serial[0].text, "301");
+  EXPECT_EQ(serial[kExpressions + 7].text, serial[7].text);
+
+  const int kThreads = 8;
   std::vector<std::thread> threads;
-  std::vector<int> wrong(4, 0);
-  for (int t = 0; t < 4; ++t) {
+  std::vector<int> wrong(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < 100; ++i) {
-        xpath_processor processor(document.RootElement(), t % 2 == 0 ? "count(//p/ancestor::*)" : "name(/inv/..)");
-        if (processor.ComputeString() != (t % 2 == 0 ? "3001" : "root")) ++wrong[t];
+      for (std::size_t round = 0; round < 3 * serial.size(); ++round) {
+        const std::size_t k = (round + 5 * t) % serial.size();
+        if (!(evaluate(k % kExpressions, k / kExpressions) == serial[k])) ++wrong[t];
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
   EXPECT_TRUE(Snapshot(&document) == before);
 }
 
