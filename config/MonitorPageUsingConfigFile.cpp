@@ -65,7 +65,9 @@ unsigned CMonitorPageUsingConfigFile::GetMonitoringParams(bool& enabled, std::ui
     local.GetValue(section, "EnableMonitoring", on);
     local.GetValue(section, "PollingInterval", seconds);
     enabled = std::atoi(on.c_str()) != 0;
-    interval = static_cast<std::uint32_t>(std::atoi(seconds.c_str()));
+    // A negative interval is skipped like 0, not read as a huge one.
+    int parsed = std::atoi(seconds.c_str());
+    interval = parsed > 0 ? static_cast<std::uint32_t>(parsed) : 0;
   }
   return 200;
 }

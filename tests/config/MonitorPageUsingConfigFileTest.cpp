@@ -201,6 +201,8 @@ TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
       {"<key name=\"EnableMonitoring\" value=\"1\"/>", false, "polling interval 0; monitoring not set up", false},
       {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"soon\"/>", false,
        "polling interval 0; monitoring not set up", false},
+      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"-5\"/>", false,
+       "polling interval 0; monitoring not set up", false},
       {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"60\"/>", true,
        "external wakeup call refused; using an internal timer", true},
   };
