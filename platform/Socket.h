@@ -36,6 +36,11 @@ long Receive(SocketHandle socket, void* buffer, std::size_t length);
 // Like Receive, but the bytes stay queued for the next receive.
 long Peek(SocketHandle socket, void* buffer, std::size_t length);
 
+// A blocking send that can queue nothing for timeoutMs fails instead of
+// waiting on (0: wait without limit). A send that fails so leaves the
+// connection fit only for closing.
+bool SetSendTimeout(SocketHandle socket, unsigned timeoutMs);
+
 // Closing resets the connection instead of the orderly close.
 bool SetZeroLinger(SocketHandle socket);
 

@@ -53,6 +53,11 @@ class IOSocket : public IOBase {
   long ReadLine(char* buffer, long size) override;
 
   void CloseSocket();
+  // Bytes taken from the socket before this channel was made: reads serve
+  // them first, in order.
+  void Preload(std::string bytes);
+  // The preloaded bytes not yet read; the channel forgets them.
+  std::string TakeUnread();
   // Reads give up (-1) when totalMs have passed since this call, or when no
   // byte arrives for idleMs; 0 leaves that limit off. A peer that stalls
   // must not hold the thread reading from it.
@@ -69,6 +74,8 @@ class IOSocket : public IOBase {
   bool Settle();
 
   platform::SocketHandle socket_;
+  std::string preload_;
+  std::size_t preloadServed_ = 0;
   char peerName_[64] = "";
   bool ownsSocket_ = true;
   std::uint64_t deadline_ = 0;  // monotonic milliseconds, 0 none

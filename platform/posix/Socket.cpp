@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -115,6 +116,13 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
     ssize_t n = ::recv(Fd(socket), buffer, length, MSG_PEEK);
     if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
   }
+}
+
+bool SetSendTimeout(SocketHandle socket, unsigned timeoutMs) {
+  timeval value{};
+  value.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+  value.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+  return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value)) == 0;
 }
 
 bool SetZeroLinger(SocketHandle socket) {

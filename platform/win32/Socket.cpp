@@ -142,6 +142,12 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
   return n;
 }
 
+bool SetSendTimeout(SocketHandle socket, unsigned timeoutMs) {
+  DWORD value = timeoutMs;
+  return Track(setsockopt(Native(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value),
+                          sizeof value) == 0);
+}
+
 bool SetZeroLinger(SocketHandle socket) {
   linger value{};
   value.l_onoff = 1;
