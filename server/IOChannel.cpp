@@ -20,19 +20,21 @@ const char* IOSocket::Name() {
 
 long IOSocket::Write(const char* bytes, std::size_t length) {
   if (length == 0) return platform::Send(socket_, bytes, length);
-  // A send stops early only when the peer took nothing for the socket's
-  // send time-out: the rest is sent while the peer makes progress, and a
-  // peer that stopped reading loses the connection, so that later writes
-  // fail at once instead of waiting again.
+  // The socket's send time-out bounds each send: the bytes go in pieces,
+  // so that each piece, not the whole, has that long. A piece cut short
+  // means the peer stopped reading; it loses the connection, so that later
+  // writes fail at once instead of waiting again.
+  const std::size_t kPiece = 65536;
   std::size_t sent = 0;
   while (sent < length) {
-    long n = platform::Send(socket_, bytes + sent, length - sent);
-    if (n <= 0) {
+    std::size_t piece = std::min(kPiece, length - sent);
+    long n = platform::Send(socket_, bytes + sent, piece);
+    if (n > 0) sent += static_cast<std::size_t>(n);
+    if (n != static_cast<long>(piece)) {
       platform::ShutdownSocket(socket_);
       CountWritten(static_cast<long>(sent));
       return -1;
     }
-    sent += static_cast<std::size_t>(n);
   }
   CountWritten(static_cast<long>(sent));
   return static_cast<long>(sent);
