@@ -40,6 +40,7 @@ MonitorServer::MonitorServer(const ServerOptions& options)
 }
 
 MonitorServer::~MonitorServer() {
+  JoinLateInitializationNotice();
   ClosePendingConnections();
   for (auto& record : connections_)
     if (record->thread.joinable()) record->thread.join();
@@ -167,6 +168,7 @@ int MonitorServer::Run() {
       result = 1;  // the run ends on a failure and must not pass for a success
     DiagLog(0x40, "TCP/IP phase finished\n");
   }
+  JoinLateInitializationNotice();
   DiagLog(0x40, "Server finshed\n");
   return result;
 }
@@ -634,8 +636,21 @@ int MonitorServer::LateProviderInitialization() {
     }
   }
   SetMasterConfigSharing(false);
-  if (options_.firstRun) TellCollectorAboutLateInitialization(failed);
+  if (options_.firstRun) {
+    // On a thread of its own: a collector that stalls must not hold the
+    // clients of the main thread. The run waits for it before it ends.
+    JoinLateInitializationNotice();
+    try {
+      noticeThread_ = std::thread(&MonitorServer::TellCollectorAboutLateInitialization, this, failed);
+    } catch (const std::system_error&) {
+      TellCollectorAboutLateInitialization(failed);
+    }
+  }
   return failed ? 1 : 0;
+}
+
+void MonitorServer::JoinLateInitializationNotice() {
+  if (noticeThread_.joinable()) noticeThread_.join();
 }
 
 void MonitorServer::Reconfig() {

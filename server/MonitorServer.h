@@ -183,6 +183,7 @@ class MonitorServer {
   void ServeOnMainThread(PendingConnection& connection);
   void ClosePendingConnections();
   void WaitForSessions();
+  void JoinLateInitializationNotice();
   void Session(SessionRecord* record);
   void CleanConnectionList();
   void checkConnectionList();
@@ -212,6 +213,7 @@ class MonitorServer {
   platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
   std::list<std::unique_ptr<SessionRecord>> connections_;
   std::list<std::unique_ptr<PendingConnection>> pending_;
+  std::thread noticeThread_;  // the late-initialization notice
   std::map<std::string, MonitorPage*> pages_;
 
   std::atomic<std::uint32_t> idleTimeout_;

@@ -447,7 +447,8 @@ TEST_F(HostileClients, CollectorThatStallsHoldsUpNoClient) {
   Start({"-f"});
   Run({Sender("late initialization notice to a stalling collector",
               [] { return std::string("GET /index?collectorrequest=1 HTTP/1.1\r\n\r\n"); })});
-  EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "TellCollectorAboutLateInitialization gets"));
+  ASSERT_TRUE(collector_.WaitForRequests(1));
+  EXPECT_EQ(collector_.Requests()[0].target.rfind("/inventory?file=", 0), 0u);
   ExpectCleanEnd();
 }
 
