@@ -225,8 +225,8 @@ int MonitorServer::ProcessConnections() {
       WaitForSessions();
       return 1;
     }
-    ServePendingConnections();
     if (r == kTimeout) {
+      ServePendingConnections();
       idleSeconds_ += timeout;
       timeout = UpdateSchedulers(timeout);
       std::uint32_t idle = idleTimeout_;
@@ -277,6 +277,12 @@ int MonitorServer::ProcessConnections() {
       AcceptConnection(accepted);
       timeout = UpdateSchedulersTimeout();
     } else if (r == kShutdownSuggested) {
+      timeout = UpdateSchedulersTimeout();
+    }
+    if (ServePendingConnections()) {
+      // As after an accept: a request served may have changed the pages'
+      // schedules and the idle time-out.
+      if (r != kAccept) UpdateSchedulers(elapsed);
       timeout = UpdateSchedulersTimeout();
     }
     DiagLog(0x200, "new timeout is %u\n", timeout);
@@ -371,13 +377,17 @@ void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
     pending_.push_back(std::move(connection));
 }
 
-void MonitorServer::ServePendingConnections() {
+bool MonitorServer::ServePendingConnections() {
+  bool any = false;
   for (auto it = pending_.begin(); it != pending_.end();) {
-    if (ServePendingConnection(**it, platform::MonotonicMilliseconds()))
+    if (ServePendingConnection(**it, platform::MonotonicMilliseconds())) {
       it = pending_.erase(it);
-    else
+      any = true;
+    } else {
       ++it;
+    }
   }
+  return any;
 }
 
 namespace {

@@ -175,8 +175,8 @@ class MonitorServer {
   int InternalSelect(std::uint32_t timeoutSeconds);
   void AcceptConnection(platform::SocketHandle socket);
   // Takes in what the waiting connections have sent and deals with those
-  // whose request is in or whose time is up.
-  void ServePendingConnections();
+  // whose request is in or whose time is up; true when some left the list.
+  bool ServePendingConnections();
   // True when the connection is dealt with and leaves the waiting list.
   bool ServePendingConnection(PendingConnection& connection, std::uint64_t now);
   bool TakeRequest(PendingConnection& connection);
