@@ -96,6 +96,7 @@ class StatusPoller {
       longest = std::max(longest, platform::MonotonicMilliseconds() - current_);
     return longest;
   }
+  bool Busy() const { return busy_; }
   void Pause(bool paused) {
     paused_ = paused;
     while (paused && busy_) platform::SleepMilliseconds(5);
@@ -213,11 +214,15 @@ class HostileClients : public ::testing::Test {
       while (platform::MonotonicMilliseconds() < window) platform::SleepMilliseconds(20);
       int answered = 0;
       std::uint64_t longest = poller_->LongestSince(start, &answered);
-      std::printf("[ attack   ] %-58s /status at most %llu ms\n", attack.name.c_str(),
-                  static_cast<unsigned long long>(longest));
       EXPECT_LE(longest, kStatusLimitMs) << attack.name;
       EXPECT_GT(answered, 0) << attack.name;
       if (attack.end) attack.end();
+      // The figure: the longest /status round that started once the attack
+      // had started, to its end.
+      std::uint64_t endWait = platform::MonotonicMilliseconds() + 30000;
+      while (poller_->Busy() && platform::MonotonicMilliseconds() < endWait) platform::SleepMilliseconds(20);
+      std::printf("[ attack   ] %-58s /status took at most %llu ms\n", attack.name.c_str(),
+                  static_cast<unsigned long long>(poller_->LongestSince(start, &answered)));
       int code = 0;
       ASSERT_FALSE(provider_->WaitForExit(0, &code)) << attack.name << ": the provider ended with " << code
                                                      << "\n" << provider_->Log();
@@ -341,8 +346,6 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
              "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: 100000000000000000000\r\n\r\n<alarms>"),
       Silent("POST with Content-Length 100 and 4 bytes", 1,
              "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: 100\r\n\r\n<ala"),
-      Silent("POST /shutdown with Content-Length 100 and 4 bytes", 1,
-             "POST /shutdown HTTP/1.1\r\nContent-Length: 100\r\n\r\nprov"),
       Sender("a 70 MB /extalarm?alarms=1 body",
              [=] { return bigAlarms + "<alarms>" + std::string(73400320 - 17, ' ') + "</alarms>"; }),
       Silent("16 headers", 1,
@@ -364,6 +367,9 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
          }
        },
        nullptr},
+      // Last: taken for a whole request, it would end the provider.
+      Silent("POST /shutdown with Content-Length 100 and 4 bytes", 1,
+             "POST /shutdown HTTP/1.1\r\nContent-Length: 100\r\n\r\nprov"),
   };
   Run(attacks);
   for (const char* target : {"/status", "/index", "/heartbeat"}) {
