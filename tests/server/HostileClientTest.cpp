@@ -462,11 +462,21 @@ TEST_F(HostileClients, LoadsParsesAndQueriesHoldUpNoOtherClient) {
   }
   attacks.push_back(Sender("reconfig to 20000 products",
                            [=] { return "GET /lvl1inventory?command=reconfig&data=" + dir_.File("slow.xml") + " HTTP/1.1\r\n\r\n"; }));
-  attacks.push_back(Sender("a slow query and an inventory POST behind it", [=] {
-    std::thread([=] { Exchange(port, post, 20000); }).detach();
-    return std::string("GET /lvl1inventory?command=query&data=count(//*%5Bcount(preceding::*)%3Ecount(following::*)%5D) "
-                       "HTTP/1.1\r\n\r\n");
-  }));
+  auto threads = std::make_shared<std::vector<std::thread>>();
+  attacks.push_back({"a slow query and an inventory POST behind it",
+                     [=] {
+                       threads->emplace_back([=] {
+                         Exchange(port,
+                                  "GET /lvl1inventory?command=query&data=count(//*%5Bcount(preceding::*)%3E"
+                                  "count(following::*)%5D) HTTP/1.1\r\n\r\n",
+                                  20000);
+                       });
+                       platform::SleepMilliseconds(200);
+                       threads->emplace_back([=] { Exchange(port, post, 20000); });
+                     },
+                     [=] {
+                       for (std::thread& thread : *threads) thread.join();
+                     }});
   Run(attacks);
   ExpectCleanEnd();
 }
