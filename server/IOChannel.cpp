@@ -19,24 +19,19 @@ const char* IOSocket::Name() {
 }
 
 long IOSocket::Write(const char* bytes, std::size_t length) {
-  if (length == 0) return platform::Send(socket_, bytes, length);
-  // The socket's send time-out bounds each send: the bytes go in pieces,
-  // so that each piece, not the whole, has that long. A piece cut short
-  // means the peer stopped reading; it loses the connection, so that later
-  // writes fail at once instead of waiting again.
-  const std::size_t kPiece = 65536;
-  std::size_t sent = 0;
-  while (sent < length) {
-    std::size_t piece = std::min(kPiece, length - sent);
-    long n = platform::Send(socket_, bytes + sent, piece);
-    if (n > 0) sent += static_cast<std::size_t>(n);
-    if (n != static_cast<long>(piece)) {
-      platform::ShutdownSocket(socket_);
-      CountWritten(static_cast<long>(sent));
-      return -1;
-    }
+  if (writeProgressMs_ == 0 || length == 0) {
+    long sent = platform::Send(socket_, bytes, length);
+    CountWritten(sent);
+    return sent;
   }
+  // A peer that takes nothing for the time loses the connection, so that
+  // later writes fail at once instead of waiting again.
+  std::size_t sent = platform::SendAll(socket_, bytes, length, writeProgressMs_);
   CountWritten(static_cast<long>(sent));
+  if (sent < length) {
+    platform::ShutdownSocket(socket_);
+    return -1;
+  }
   return static_cast<long>(sent);
 }
 

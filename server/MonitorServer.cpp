@@ -369,7 +369,6 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
 
 void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
   DiagLog(0x40, "MonitorServer::AcceptConnection\n");
-  platform::SetSendTimeout(socket, kWriteProgressMs);
   std::unique_ptr<PendingConnection> connection(new PendingConnection);
   connection->socket = socket;
   connection->deadline = platform::MonotonicMilliseconds() + kRequestHeadTimeoutMs;
@@ -546,6 +545,7 @@ void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
   URLParse& request = *connection.request;
   MonitorPage* page = connection.page;
   IOSocket io(connection.socket);
+  io.SetWriteTimeout(kWriteProgressMs);
   io.Preload(connection.received.substr(connection.headLength));
   DiagLog(0x40, "Accept connection executes in master process/thread for page %s\n", request.Path());
   ++counters_.unforked;
@@ -571,6 +571,7 @@ void MonitorServer::Session(SessionRecord* record) {
   {
     IOSocket io(record->socket);
     io.SetReadLimits(0, kSessionReadIdleMs);
+    io.SetWriteTimeout(kWriteProgressMs);
     io.Preload(std::move(record->unread));
     DiagLog(0x20, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));

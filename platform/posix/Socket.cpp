@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -118,11 +117,30 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
   }
 }
 
-bool SetSendTimeout(SocketHandle socket, unsigned timeoutMs) {
-  timeval value{};
-  value.tv_sec = static_cast<time_t>(timeoutMs / 1000);
-  value.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
-  return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value)) == 0;
+std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t sent = 0;
+  while (sent < length) {
+    ssize_t n = ::send(Fd(socket), bytes + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      t_lastError = n == 0 ? EPIPE : errno;
+      break;
+    }
+    pollfd p{Fd(socket), POLLOUT, 0};
+    int r;
+    while ((r = poll(&p, 1, static_cast<int>(progressMs))) < 0 && errno == EINTR) {
+    }
+    if (r <= 0) {
+      t_lastError = r == 0 ? ETIMEDOUT : errno;
+      break;
+    }
+  }
+  return sent;
 }
 
 bool SetZeroLinger(SocketHandle socket) {
