@@ -143,7 +143,9 @@ class StatusPoller {
 struct Usage {
   long descriptors = -1, threads = -1;
 };
-bool UsageVisible() { return std::filesystem::exists("/proc/self/fd"); }
+// Only programs built for this system show in its /proc (a Windows build
+// run under a compatibility layer sees the host's).
+bool UsageVisible() { return std::string(EXECUTABLE_SUFFIX).empty() && std::filesystem::exists("/proc/self/fd"); }
 Usage UsageOf(std::uint32_t pid) {
   Usage usage;
   std::error_code error;
@@ -207,6 +209,7 @@ class HostileClients : public ::testing::Test {
   // Runs each attack under the poller's eye and reports the longest /status
   // round of its window.
   void Run(const std::vector<Attack>& attacks) {
+    ASSERT_TRUE(poller_) << "the provider did not start";
     for (const Attack& attack : attacks) {
       std::uint64_t start = platform::MonotonicMilliseconds();
       attack.begin();
@@ -232,6 +235,7 @@ class HostileClients : public ::testing::Test {
   // Descriptors and threads come back to the baseline; then POST /shutdown
   // ends the process with 0.
   void ExpectCleanEnd() {
+    ASSERT_TRUE(poller_) << "the provider did not start";
     poller_->Pause(true);
     if (UsageVisible()) {
       Usage now;
