@@ -36,6 +36,12 @@ long Receive(SocketHandle socket, void* buffer, std::size_t length);
 // Like Receive, but the bytes stay queued for the next receive.
 long Peek(SocketHandle socket, void* buffer, std::size_t length);
 
+// Sends all the bytes, waiting at most progressMs whenever the peer takes
+// none. The count sent: less than length when the peer stopped taking bytes
+// for that long or the connection failed; the connection is then fit only
+// for closing. The socket stays blocking for other calls.
+std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs);
+
 // Closing resets the connection instead of the orderly close.
 bool SetZeroLinger(SocketHandle socket);
 

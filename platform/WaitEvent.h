@@ -28,13 +28,18 @@ class WaitEvent {
 };
 
 struct WaitOutcome {
-  enum Kind { Timeout, Event, Connection, Failure } kind = Failure;
+  enum Kind { Timeout, Event, Connection, Readable, Failure } kind = Failure;
   std::size_t eventIndex = 0;  // with Event: the first set event, which is reset
 };
 
-// Waits until one of the events is set or the listen socket has a connection
-// to accept. Events come first, in their order, then the socket.
+// Waits until one of the events is set, the listen socket has a connection
+// to accept, or one of the watched sockets has something to read (bytes,
+// the peer's close or an error). Events come first, in their order, then the
+// listen socket, then the watched sockets; which of those can be read
+// without blocking, WaitReadable with no wait tells. Watched sockets are
+// blocking again when the wait returns.
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, unsigned timeoutMs);
+                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      std::size_t watchedCount, unsigned timeoutMs);
 
 }  // namespace platform

@@ -114,11 +114,11 @@ int ProviderMain(int argc, char** argv) {
   server->SetHeartbeatRequested(true);
   server->UpdateHeartbeat();
 
-  if (applicationPagesRegistered) server->Run();
+  int runResult = applicationPagesRegistered ? server->Run() : 0;
 
   server->DeletePages();
   platform::StopSocketLibrary();
   if (guardHeld) Unicorn::Release();
   DiagLog(0x10, "Shutdown...\n");
-  return 0;
+  return runResult;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 IOSocket::~IOSocket() { CloseSocket(); }
 
@@ -18,9 +19,32 @@ const char* IOSocket::Name() {
 }
 
 long IOSocket::Write(const char* bytes, std::size_t length) {
-  long sent = platform::Send(socket_, bytes, length);
-  CountWritten(sent);
-  return sent;
+  if (writeProgressMs_ == 0 || length == 0) {
+    long sent = platform::Send(socket_, bytes, length);
+    CountWritten(sent);
+    return sent;
+  }
+  // A peer that takes nothing for the time loses the connection, so that
+  // later writes fail at once instead of waiting again.
+  std::size_t sent = platform::SendAll(socket_, bytes, length, writeProgressMs_);
+  CountWritten(static_cast<long>(sent));
+  if (sent < length) {
+    platform::ShutdownSocket(socket_);
+    return -1;
+  }
+  return static_cast<long>(sent);
+}
+
+void IOSocket::Preload(std::string bytes) {
+  preload_ = std::move(bytes);
+  preloadServed_ = 0;
+}
+
+std::string IOSocket::TakeUnread() {
+  std::string rest = preload_.substr(preloadServed_);
+  preload_.clear();
+  preloadServed_ = 0;
+  return rest;
 }
 
 void IOSocket::SetReadLimits(unsigned totalMs, unsigned idleMs) {
@@ -68,6 +92,12 @@ void IOSocket::SetOwnsSocket(bool owns) {
 
 long IOSocket::Read(char* buffer, long length) {
   if (length < 1) return -1;
+  if (preloadServed_ < preload_.size()) {
+    std::size_t take = std::min(preload_.size() - preloadServed_, static_cast<std::size_t>(length));
+    std::memcpy(buffer, preload_.data() + preloadServed_, take);
+    preloadServed_ += take;
+    return static_cast<long>(take);
+  }
   if (!Settle()) return -1;
   if (!WaitForData()) return -1;
   long got = platform::Receive(socket_, buffer, static_cast<std::size_t>(length));
@@ -79,6 +109,19 @@ long IOSocket::Read(char* buffer, long length) {
 long IOSocket::ReadLine(char* buffer, long size) {
   if (size < 2) return -1;
   long stored = 0;
+  while (stored < size - 1 && preloadServed_ < preload_.size()) {
+    const char* from = preload_.data() + preloadServed_;
+    long available = std::min(static_cast<long>(preload_.size() - preloadServed_), size - 1 - stored);
+    const void* lineFeed = std::memchr(from, '\n', static_cast<std::size_t>(available));
+    long take = lineFeed ? static_cast<const char*>(lineFeed) - from + 1 : available;
+    std::memcpy(buffer + stored, from, static_cast<std::size_t>(take));
+    preloadServed_ += static_cast<std::size_t>(take);
+    stored += take;
+    if (lineFeed != nullptr) {
+      buffer[stored] = '\0';
+      return stored;
+    }
+  }
   while (stored < size - 1) {
     if (aheadServed_ == aheadLength_) {
       if (!Settle() || !WaitForData()) return -1;

@@ -63,6 +63,14 @@ class IOSocket : public IOBase {
   long ReadLine(char* buffer, long size) override;
 
   void CloseSocket();
+  // Writes give up (-1) when the peer takes no byte for progressMs; 0, the
+  // start, leaves them without limit.
+  void SetWriteTimeout(unsigned progressMs) { writeProgressMs_ = progressMs; }
+  // Bytes taken from the socket before this channel was made: reads serve
+  // them first, in order.
+  void Preload(std::string bytes);
+  // The preloaded bytes not yet read; the channel forgets them.
+  std::string TakeUnread();
   // Reads give up (-1) when totalMs have passed since this call, or when no
   // byte arrives for idleMs; 0 leaves that limit off. A peer that stalls
   // must not hold the thread reading from it.
@@ -79,6 +87,9 @@ class IOSocket : public IOBase {
   bool Settle();
 
   platform::SocketHandle socket_;
+  std::string preload_;
+  std::size_t preloadServed_ = 0;
+  unsigned writeProgressMs_ = 0;
   char peerName_[64] = "";
   bool ownsSocket_ = true;
   std::uint64_t deadline_ = 0;  // monotonic milliseconds, 0 none

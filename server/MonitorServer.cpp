@@ -8,15 +8,30 @@
 #include "server/RequestSource.h"
 #include "server/TextCompare.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <system_error>
+#include <vector>
 
 namespace {
 MonitorServer* g_instance = nullptr;
 
 unsigned ThreadNumber(const std::thread& thread) {
   return static_cast<unsigned>(std::hash<std::thread::id>{}(thread.get_id()));
+}
+
+std::string PeerText(platform::SocketHandle socket) {
+  std::string address;
+  std::uint16_t port = 0;
+  platform::PeerName(socket, &address, &port);
+  return address + ":" + std::to_string(port);
+}
+
+void CloseConnection(platform::SocketHandle socket) {
+  platform::ShutdownSocket(socket);
+  platform::CloseSocket(socket);
 }
 }  // namespace
 
@@ -26,6 +41,8 @@ MonitorServer::MonitorServer(const ServerOptions& options)
 }
 
 MonitorServer::~MonitorServer() {
+  JoinLateInitializationNotice();
+  ClosePendingConnections();
   for (auto& record : connections_)
     if (record->thread.joinable()) record->thread.join();
   ShutdownListenSocket();
@@ -121,6 +138,7 @@ void MonitorServer::CloseStandardStreams() {
 int MonitorServer::Run() {
   DiagLog(0x40, "Server started\n");
   bool portInUse = options_.portGiven;
+  int result = 0;
   if (options_.oneShot) {
     RunOneShotPhase();
   } else if (portInUse && SetupListenSocket() != 0) {
@@ -147,12 +165,13 @@ int MonitorServer::Run() {
     }
     if (lateInitFailed_)
       DiagLog(0x20, "A failure occurred in LateProviderInitialization; skipping Process Connections\n");
-    else
-      ProcessConnections();
+    else if (ProcessConnections() != 0)
+      result = 1;  // the run ends on a failure and must not pass for a success
     DiagLog(0x40, "TCP/IP phase finished\n");
   }
+  JoinLateInitializationNotice();
   DiagLog(0x40, "Server finshed\n");
-  return 0;
+  return result;
 }
 
 int MonitorServer::SetupListenSocket() {
@@ -196,12 +215,19 @@ int MonitorServer::ProcessConnections() {
     }
     if (r == kShutdown) {
       if (readySignal_.IsHeld()) readySignal_.ResetAndClose();
+      ClosePendingConnections();
       OnShutdownSequence();
       ShutdownListenSocket();
       return 0;
     }
-    if (r == kFailure) return 1;
+    if (r == kFailure) {
+      // No page shutdown, but the pages outlive no session that uses them.
+      ClosePendingConnections();
+      WaitForSessions();
+      return 1;
+    }
     if (r == kTimeout) {
+      ServePendingConnections();
       idleSeconds_ += timeout;
       timeout = UpdateSchedulers(timeout);
       std::uint32_t idle = idleTimeout_;
@@ -212,6 +238,7 @@ int MonitorServer::ProcessConnections() {
         CleanConnectionList();
         if (connections_.empty() && AllMonitorsIdle()) {
           DiagLog(0x20, "Idle exit initiated\n");
+          ClosePendingConnections();
           OnShutdownSequence();
           ShutdownListenSocket();
           return 0;
@@ -240,13 +267,23 @@ int MonitorServer::ProcessConnections() {
         continue;
       }
       if (result == platform::AcceptResult::Failed) {
+        // Out of descriptors, say: connections wait in the backlog until
+        // some are free again.
         DiagLog(0x10, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
-        return 1;
+        platform::SleepMilliseconds(kResourcePauseMs);
+        DiagLog(0x200, "new timeout is %u\n", timeout);
+        continue;
       }
       UpdateSchedulers(elapsed);
       AcceptConnection(accepted);
       timeout = UpdateSchedulersTimeout();
     } else if (r == kShutdownSuggested) {
+      timeout = UpdateSchedulersTimeout();
+    }
+    if (ServePendingConnections()) {
+      // As after an accept: a request served may have changed the pages'
+      // schedules and the idle time-out.
+      if (r != kAccept) UpdateSchedulers(elapsed);
       timeout = UpdateSchedulersTimeout();
     }
     DiagLog(0x200, "new timeout is %u\n", timeout);
@@ -260,10 +297,23 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
   std::size_t running = 0;
   for (const auto& record : connections_)
     if (!record->completed) ++running;
+  // Connections still sending their requests are waited for too, and the
+  // wait ends in time for the first of their deadlines.
+  std::uint64_t waitMs = static_cast<std::uint64_t>(timeoutSeconds) * 1000u;
+  const std::uint64_t fullWaitMs = waitMs;
+  std::vector<platform::SocketHandle> watched;
+  if (!pending_.empty()) {
+    std::uint64_t now = platform::MonotonicMilliseconds();
+    for (const auto& connection : pending_) {
+      watched.push_back(connection->socket);
+      waitMs = std::min<std::uint64_t>(waitMs, connection->deadline > now ? connection->deadline - now : 0);
+    }
+  }
   DiagLog(0x400, "WindowsInternalSelect calls WSAWaitForMultipleEvents (%ld items)\n",
-          static_cast<long>(2 + running));
-  platform::WaitOutcome outcome =
-      platform::WaitForEventsOrConnection(events, 2, listenSocket_, timeoutSeconds * 1000u);
+          static_cast<long>(2 + running + watched.size()));
+  platform::WaitOutcome outcome = platform::WaitForEventsOrConnection(
+      events, 2, listenSocket_, watched.data(), watched.size(),
+      static_cast<unsigned>(std::min<std::uint64_t>(waitMs, 0xffffffffu)));
   long rv = outcome.kind == platform::WaitOutcome::Event ? (outcome.eventIndex == 0 ? 0 : 2)
             : outcome.kind == platform::WaitOutcome::Connection ? 1
                                                                  : -1;
@@ -271,8 +321,17 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
   int result = kFailure;
   switch (outcome.kind) {
     case platform::WaitOutcome::Timeout:
+      if (waitMs < fullWaitMs) {
+        // A waiting connection's deadline, not the loop's time-out.
+        result = kInterrupt;
+        break;
+      }
       DiagLog(0x80, "Select returns TIMEOUT\n");
       result = kTimeout;
+      break;
+    case platform::WaitOutcome::Readable:
+      DiagLog(0x400, "Select returns data on a waiting connection\n");
+      result = kInterrupt;
       break;
     case platform::WaitOutcome::Connection:
       DiagLog(0x80, "Select returns ACCEPT SOCKET CONNECTION\n");
@@ -311,61 +370,194 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
 
 void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
   DiagLog(0x40, "MonitorServer::AcceptConnection\n");
-  IOSocket io(socket);
-  io.SetReadLimits(kRequestHeadTimeoutMs, 0);
-  URLParse request;
-  if (request.ReadRequest(io) != URLParse::kRequestRead) {
-    if (io.TimedOut()) DiagLog(0x20, "Accept connection timed out reading the request from %s\n", io.Name());
+  std::unique_ptr<PendingConnection> connection(new PendingConnection);
+  connection->socket = socket;
+  connection->deadline = platform::MonotonicMilliseconds() + kRequestHeadTimeoutMs;
+  if (!ServePendingConnection(*connection, platform::MonotonicMilliseconds()))
+    pending_.push_back(std::move(connection));
+}
+
+bool MonitorServer::ServePendingConnections() {
+  bool any = false;
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (ServePendingConnection(**it, platform::MonotonicMilliseconds())) {
+      it = pending_.erase(it);
+      any = true;
+    } else {
+      ++it;
+    }
+  }
+  return any;
+}
+
+namespace {
+// Walks the head's lines as ReadRequest reads them (pieces of at most one
+// line buffer, each ending at a line feed when there is one) until the line
+// that ends the head; true once it is in.
+bool HeadIsIn(std::string& received, std::size_t& scanned, bool& requestLineSeen) {
+  const std::size_t piece = URLParse::kLineSize - 1;
+  while (scanned < received.size()) {
+    std::size_t available = received.size() - scanned;
+    const char* from = received.data() + scanned;
+    const void* lineFeed = std::memchr(from, '\n', std::min(available, piece));
+    std::size_t length = lineFeed != nullptr ? static_cast<const char*>(lineFeed) - from + 1 : piece;
+    if (lineFeed == nullptr && available < piece) return false;
+    bool ends = requestLineSeen && (from[0] == '\r' || from[0] == '\n');
+    requestLineSeen = true;
+    scanned += length;
+    if (ends) return true;
+  }
+  return false;
+}
+}  // namespace
+
+bool MonitorServer::ServePendingConnection(PendingConnection& connection, std::uint64_t now) {
+  if (platform::WaitReadable(connection.socket, 0) > 0) {
+    // While the head comes in, take what is there; for a body, no more
+    // than it.
+    char buffer[16384];
+    std::size_t room = sizeof buffer;
+    if (connection.request)
+      room = std::min(room, connection.headLength + connection.bodyLength - connection.received.size());
+    long got = platform::Receive(connection.socket, buffer, room);
+    if (got <= 0) {
+      if (connection.request)
+        DiagLog(0x20, "Accept connection lost %s before its body was in (%u of %u bytes); closed without a reply\n",
+                PeerText(connection.socket).c_str(),
+                static_cast<unsigned>(connection.received.size() - connection.headLength),
+                static_cast<unsigned>(connection.bodyLength));
+      else
+        DiagLog(0x20, "Accept connection failed to parse URI\n");
+      CloseConnection(connection.socket);
+      return true;
+    }
+    connection.received.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (!connection.request) {
+    if (!connection.headComplete)
+      connection.headComplete = HeadIsIn(connection.received, connection.scanned, connection.requestLineSeen);
+    if (connection.headComplete) return TakeRequest(connection);
+    if (connection.received.size() > kRequestHeadLimit) {
+      DiagLog(0x20, "Accept connection refused a request head of more than %u bytes from %s\n",
+              static_cast<unsigned>(kRequestHeadLimit), PeerText(connection.socket).c_str());
+      DiagLog(0x20, "Accept connection failed to parse URI\n");
+      CloseConnection(connection.socket);
+      return true;
+    }
+    if (now < connection.deadline) return false;
+    DiagLog(0x20, "Accept connection timed out reading the request from %s\n", PeerText(connection.socket).c_str());
     DiagLog(0x20, "Accept connection failed to parse URI\n");
-    return;
+    CloseConnection(connection.socket);
+    return true;
   }
-  if (const char* reason = ForeignRequestReason(request.HeaderNames(), request.HeaderValues())) {
-    DiagLog(0x20, "Accept connection refused a request from %s: %s\n", io.Name(), reason);
-    return;
+  if (connection.received.size() >= connection.headLength + connection.bodyLength) {
+    ServeOnMainThread(connection);
+    return true;
   }
-  MonitorPage* page = FindPage(request.Path());
+  if (now < connection.deadline) return false;
+  // A body that is not in full is not processed.
+  DiagLog(0x20, "Accept connection timed out reading the body from %s (%u of %u bytes); closed without a reply\n",
+          PeerText(connection.socket).c_str(),
+          static_cast<unsigned>(connection.received.size() - connection.headLength),
+          static_cast<unsigned>(connection.bodyLength));
+  CloseConnection(connection.socket);
+  return true;
+}
+
+bool MonitorServer::TakeRequest(PendingConnection& connection) {
+  platform::SocketHandle socket = connection.socket;
+  std::unique_ptr<URLParse> request(new URLParse);
+  std::string unread;
+  {
+    // The whole head is in: it is read from memory, the socket untouched.
+    IOSocket io(socket);
+    io.SetOwnsSocket(false);
+    io.Preload(std::move(connection.received));
+    int parsed = request->ReadRequest(io);
+    unread = io.TakeUnread();
+    if (parsed != URLParse::kRequestRead) {
+      DiagLog(0x20, "Accept connection failed to parse URI\n");
+      CloseConnection(socket);
+      return true;
+    }
+  }
+  if (const char* reason = ForeignRequestReason(request->HeaderNames(), request->HeaderValues())) {
+    DiagLog(0x20, "Accept connection refused a request from %s: %s\n", PeerText(socket).c_str(), reason);
+    CloseConnection(socket);
+    return true;
+  }
+  MonitorPage* page = FindPage(request->Path());
   if (page == nullptr) {
-    DiagLog(0x20, "Accept connection couldn't find page matching %s\n", request.Path());
+    DiagLog(0x20, "Accept connection couldn't find page matching %s\n", request->Path());
     ++counters_.pagenotfound;
-    return;
+    CloseConnection(socket);
+    return true;
   }
   DiagLog(0x400, "Accept connection found page; calling forkOnRequest\n");
-  unsigned verb = EqualsNoCase(request.Method(), "GET") ? 1 : EqualsNoCase(request.Method(), "POST") ? 2 : 0;
-  bool fork = page->ForkOnRequest(request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), verb);
+  unsigned verb = EqualsNoCase(request->Method(), "GET") ? 1 : EqualsNoCase(request->Method(), "POST") ? 2 : 0;
+  bool fork =
+      page->ForkOnRequest(request->Path(), request->Query(), request->HeaderNames(), request->HeaderValues(), verb);
   ++counters_.pagefound;
   DiagLog(0x400, "ForkOnRequest returns %s\n", fork ? "true" : "false");
 
   if (fork) {
-    DiagLog(0x80, "Accept connection fork for page %s(request:%s)\n", request.Path(), request.Method());
+    DiagLog(0x80, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
     ++counters_.forked;
-    io.SetOwnsSocket(false);
     std::unique_ptr<SessionRecord> record(new SessionRecord);
     record->socket = socket;
-    record->request = request;
+    record->request = *request;
+    record->unread = std::move(unread);
     SessionRecord* raw = record.get();
     try {
       record->thread = std::thread(&MonitorServer::Session, this, raw);
     } catch (const std::system_error&) {
-      std::string address;
-      std::uint16_t port = 0;
-      platform::PeerName(socket, &address, &port);
-      DiagLog(0x10, "Unable to create session thread for connection %s:%u\n", address.c_str(), port);
-      platform::ShutdownSocket(socket);
-      platform::CloseSocket(socket);
-      return;
+      DiagLog(0x10, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
+      CloseConnection(socket);
+      // Out of threads, say: give the system a moment.
+      platform::SleepMilliseconds(kResourcePauseMs);
+      return true;
     }
     record->threadId = ThreadNumber(record->thread);
     DiagLog(0x80, "Created thread with id %u\n", record->threadId);
     CleanConnectionList();
     connections_.push_back(std::move(record));
-    return;
+    return true;
   }
 
+  // Served here: a body it announces is taken in first, side by side with
+  // the other connections, within the connection's time and a size limit.
+  connection.headLength = 0;
+  connection.bodyLength = 0;
+  if (verb == 2) {
+    const char* header = FindHeader(request->HeaderNames(), request->HeaderValues(), "Content-Length");
+    long long announced = header != nullptr ? std::strtoll(header, nullptr, 10) : 0;
+    if (announced > static_cast<long long>(kRequestBodyLimit)) {
+      DiagLog(0x20, "Accept connection refused a body of %s bytes from %s (limit %u); closed without a reply\n",
+              header, PeerText(socket).c_str(), static_cast<unsigned>(kRequestBodyLimit));
+      CloseConnection(socket);
+      return true;
+    }
+    if (announced > 0) connection.bodyLength = static_cast<std::size_t>(announced);
+  }
+  connection.received = std::move(unread);
+  connection.request = std::move(request);
+  connection.page = page;
+  if (connection.received.size() < connection.bodyLength) return false;
+  ServeOnMainThread(connection);
+  return true;
+}
+
+void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
+  URLParse& request = *connection.request;
+  MonitorPage* page = connection.page;
+  IOSocket io(connection.socket);
+  io.SetWriteTimeout(kWriteProgressMs);
+  io.Preload(connection.received.substr(connection.headLength));
   DiagLog(0x40, "Accept connection executes in master process/thread for page %s\n", request.Path());
   ++counters_.unforked;
-  if (verb == 1)
+  if (EqualsNoCase(request.Method(), "GET"))
     page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
-  else if (verb == 2)
+  else if (EqualsNoCase(request.Method(), "POST"))
     page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
   else
     DiagLog(0x20, "Accept connection unknown request type %s\n", request.Method());
@@ -375,11 +567,18 @@ void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
   }
 }
 
+void MonitorServer::ClosePendingConnections() {
+  for (auto& connection : pending_) CloseConnection(connection->socket);
+  pending_.clear();
+}
+
 void MonitorServer::Session(SessionRecord* record) {
   DiagLog(0x40, "MonitorServer::Session\n");
   {
     IOSocket io(record->socket);
     io.SetReadLimits(0, kSessionReadIdleMs);
+    io.SetWriteTimeout(kWriteProgressMs);
+    io.Preload(std::move(record->unread));
     DiagLog(0x20, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));
     ProcessRequests(io, record->request);
@@ -454,8 +653,21 @@ int MonitorServer::LateProviderInitialization() {
     }
   }
   SetMasterConfigSharing(false);
-  if (options_.firstRun) TellCollectorAboutLateInitialization(failed);
+  if (options_.firstRun) {
+    // On a thread of its own: a collector that stalls must not hold the
+    // clients of the main thread. The run waits for it before it ends.
+    JoinLateInitializationNotice();
+    try {
+      noticeThread_ = std::thread(&MonitorServer::TellCollectorAboutLateInitialization, this, failed);
+    } catch (const std::system_error&) {
+      TellCollectorAboutLateInitialization(failed);
+    }
+  }
   return failed ? 1 : 0;
+}
+
+void MonitorServer::JoinLateInitializationNotice() {
+  if (noticeThread_.joinable()) noticeThread_.join();
 }
 
 void MonitorServer::Reconfig() {
@@ -493,12 +705,16 @@ void MonitorServer::OnShutdownSequence() {
     DiagLog(0x40, "Call OnShutdown for page %s\n", entry.first.c_str());
     entry.second->OnShutdown();
   }
+  WaitForSessions();
+  DiagLog(0x20, "Shutdown request handled by default MonitorServer handler\n");
+}
+
+void MonitorServer::WaitForSessions() {
   while (!connections_.empty()) {
     DiagLog(0x40, "Waiting for processes to end\n");
     checkConnectionList();
     if (!connections_.empty()) platform::SleepMilliseconds(250);
   }
-  DiagLog(0x20, "Shutdown request handled by default MonitorServer handler\n");
 }
 
 void MonitorServer::ShutdownListenSocket() {

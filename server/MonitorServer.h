@@ -39,13 +39,26 @@ class MonitorServer {
   // Results of InternalSelect.
   enum SelectResult { kAccept = 0, kTimeout = 1, kReconfig = 2, kShutdown = 3, kFailure = 4, kInterrupt = 5,
                       kShutdownSuggested = 6 };
-  // The main thread reads every request line and header block: a client has
-  // this long in all to send them (and a body handled there), so one that
-  // stalls holds the other clients back no longer.
+  // A connection's request head, and a body it announces to a page served
+  // on the main thread, must be in within this time of its accept; the
+  // main thread takes them in side by side with everything else, so a
+  // client that stalls holds up no other.
   static constexpr unsigned kRequestHeadTimeoutMs = 5000;
+  // A head that has not ended within this many bytes is refused (far above
+  // any head of fifteen headers).
+  static constexpr std::size_t kRequestHeadLimit = 65536;
+  // A body announced to a page served on the main thread above this size
+  // is refused unread (far above any real alarm list).
+  static constexpr std::size_t kRequestBodyLimit = 1048576;
   // A session thread gives a connection up after this long without a byte,
   // so a stalled client cannot hold a shutdown waiting for its session.
   static constexpr unsigned kSessionReadIdleMs = 30000;
+  // A write fails when the client takes no byte of it for this long: a
+  // client that stops reading loses its connection and its session ends.
+  static constexpr unsigned kWriteProgressMs = 10000;
+  // After a failed accept or thread start (out of descriptors or threads,
+  // say) the loop waits this long before it goes on.
+  static constexpr unsigned kResourcePauseMs = 100;
 
   // Standard streams the serving phases use and close afterwards.
   struct Streams {
@@ -134,16 +147,43 @@ class MonitorServer {
   struct SessionRecord {
     platform::SocketHandle socket = platform::kInvalidSocket;
     URLParse request;
+    std::string unread;  // bytes after the head, taken in with it
     std::thread thread;
     std::uint32_t threadId = 0;
     std::atomic<bool> threadEnded{false};
     bool completed = false;
   };
 
+  // An accepted connection whose request (head, and a body for the main
+  // thread) is still coming in.
+  struct PendingConnection {
+    platform::SocketHandle socket = platform::kInvalidSocket;
+    std::uint64_t deadline = 0;  // monotonic milliseconds
+    std::string received;
+    std::size_t scanned = 0;  // start of the first line piece not yet complete
+    bool requestLineSeen = false;
+    bool headComplete = false;
+    // Set once the head is parsed and the request waits for its body.
+    std::unique_ptr<URLParse> request;
+    MonitorPage* page = nullptr;
+    std::size_t headLength = 0;
+    std::size_t bodyLength = 0;
+  };
+
   int SetupListenSocket();
   int ProcessConnections();
   int InternalSelect(std::uint32_t timeoutSeconds);
   void AcceptConnection(platform::SocketHandle socket);
+  // Takes in what the waiting connections have sent and deals with those
+  // whose request is in or whose time is up; true when some left the list.
+  bool ServePendingConnections();
+  // True when the connection is dealt with and leaves the waiting list.
+  bool ServePendingConnection(PendingConnection& connection, std::uint64_t now);
+  bool TakeRequest(PendingConnection& connection);
+  void ServeOnMainThread(PendingConnection& connection);
+  void ClosePendingConnections();
+  void WaitForSessions();
+  void JoinLateInitializationNotice();
   void Session(SessionRecord* record);
   void CleanConnectionList();
   void checkConnectionList();
@@ -172,6 +212,8 @@ class MonitorServer {
   ReadySignal readySignal_;
   platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
   std::list<std::unique_ptr<SessionRecord>> connections_;
+  std::list<std::unique_ptr<PendingConnection>> pending_;
+  std::thread noticeThread_;  // the late-initialization notice
   std::map<std::string, MonitorPage*> pages_;
 
   std::atomic<std::uint32_t> idleTimeout_;

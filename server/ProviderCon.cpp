@@ -1,16 +1,17 @@
 #include "server/ProviderCon.h"
 
 #include "platform/Process.h"
+#include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/TextCompare.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 const unsigned kConnectWaitMs = 200;
-const unsigned kLineWaitSeconds = 120;
 const std::size_t kLineLimit = 2048;
 const std::size_t kBodyPiece = 65536;
 const std::size_t kRequestHeadLimit = 65536;
@@ -116,13 +117,23 @@ void CProviderCon::disconnect(bool abortive) {
   connected_ = false;
 }
 
-std::string CProviderCon::ReadReplyLine() {
+namespace {
+// Milliseconds left until the deadline, 0 when it has passed.
+unsigned Left(std::uint64_t deadline) {
+  std::uint64_t now = platform::MonotonicMilliseconds();
+  return now >= deadline ? 0 : static_cast<unsigned>(std::min<std::uint64_t>(deadline - now, 0xffffffffu));
+}
+}  // namespace
+
+std::string CProviderCon::ReadReplyLine(std::uint64_t deadline) {
   std::string line;
   while (line.size() < kLineLimit - 1) {
-    int ready = platform::WaitReadable(socket_, kLineWaitSeconds * 1000);
+    unsigned left = Left(deadline);
+    int ready = left == 0 ? 0 : platform::WaitReadable(socket_, left);
     if (ready == 0) {
-      DiagLog(0x10, "ERROR(1): timed out [%d] waiting for collector %s to respond\n", static_cast<int>(kLineWaitSeconds),
+      DiagLog(0x10, "ERROR(1): timed out [%d] waiting for collector %s to respond\n", static_cast<int>(waitSeconds_),
               executableName_);
+      timedOut_ = true;
       return line;
     }
     char c;
@@ -139,14 +150,17 @@ std::string CProviderCon::ReadReplyLine() {
   return line;
 }
 
-std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, unsigned timeoutSeconds) {
-  if (platform::WaitReadable(socket_, timeoutSeconds * 1000) <= 0) {
-    DiagLog(0x10, "ERROR(2): timed out waiting for collector %s to respond\n", executableName_);
-    return 0;
-  }
+std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, std::uint64_t deadline) {
   std::size_t received = 0;
   while (received < count) {
-    long n = platform::Receive(socket_, buffer + received, count - received);
+    // Each receive follows a wait that found bytes, so it does not block.
+    unsigned left = Left(deadline);
+    int ready = left == 0 ? 0 : platform::WaitReadable(socket_, left);
+    if (ready == 0) {
+      DiagLog(0x10, "ERROR(2): timed out waiting for collector %s to respond\n", executableName_);
+      break;
+    }
+    long n = ready < 0 ? -1 : platform::Receive(socket_, buffer + received, count - received);
     if (n <= 0) break;
     received += static_cast<std::size_t>(n);
   }
@@ -175,8 +189,13 @@ int CProviderCon::requestDocument(const char* target, const char* body, bool sta
     DiagLog(0x400, "requestDocument() wrote %d bytes of content\n", static_cast<int>(sent));
   }
 
-  while (connected_) {
-    std::string line = ReadReplyLine();
+  // The header block, and then the body, each have the caller's time-out
+  // as a whole: a peer that trickles or stalls holds the caller no longer.
+  timedOut_ = false;
+  waitSeconds_ = bodyTimeoutSeconds;
+  const std::uint64_t headerDeadline = platform::MonotonicMilliseconds() + bodyTimeoutSeconds * 1000ull;
+  while (connected_ && !timedOut_) {
+    std::string line = ReadReplyLine(headerDeadline);
     TrimRight(line);
     if (line.empty()) break;
     if (line.size() >= 8 && StartsWithNoCase(line.c_str(), "HTTP/1.1", 8)) {
@@ -195,14 +214,15 @@ int CProviderCon::requestDocument(const char* target, const char* body, bool sta
   unsigned long length = lengthHeader ? std::strtoul(lengthHeader, nullptr, 10) : 0;
   DiagLog(0x400, "Header content length is %u\n", static_cast<unsigned>(length));
   std::string piece;
-  while (connected_) {
+  const std::uint64_t bodyDeadline = platform::MonotonicMilliseconds() + bodyTimeoutSeconds * 1000ull;
+  while (connected_ && !timedOut_) {
     DiagLog(0x400, "Expect Body length %u, Have %u so far\n", static_cast<unsigned>(length),
             static_cast<unsigned>(body_.size()));
     if (body_.size() >= length) break;
     std::size_t want = std::min<std::size_t>(length - body_.size(), kBodyPiece);
     DiagLog(0x400, "Body read requests %u bytes\n", static_cast<unsigned>(want));
     piece.resize(want);
-    std::size_t got = ReadBodyBytes(&piece[0], want, bodyTimeoutSeconds);
+    std::size_t got = ReadBodyBytes(&piece[0], want, bodyDeadline);
     if (got == 0) break;
     body_.append(piece.data(), got);
   }

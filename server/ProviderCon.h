@@ -35,8 +35,9 @@ class CProviderCon {
   const char* Header(const char* name) const;
 
  private:
-  std::string ReadReplyLine();
-  std::size_t ReadBodyBytes(char* buffer, std::size_t count, unsigned timeoutSeconds);
+  // Both read until the deadline (monotonic milliseconds) at the latest.
+  std::string ReadReplyLine(std::uint64_t deadline);
+  std::size_t ReadBodyBytes(char* buffer, std::size_t count, std::uint64_t deadline);
   void ProviderStartStep();
 
   std::uint32_t port_;
@@ -44,6 +45,8 @@ class CProviderCon {
   std::uint32_t connectionType_ = kConnectionTypeSocket;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   bool connected_ = false;
+  bool timedOut_ = false;  // the header block did not arrive in time
+  unsigned waitSeconds_ = 0;
   char executableName_[260] = "";
   char verb_[20] = "";
   std::vector<std::pair<std::string, std::string>> headers_;

@@ -117,6 +117,32 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
   }
 }
 
+std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t sent = 0;
+  while (sent < length) {
+    ssize_t n = ::send(Fd(socket), bytes + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      t_lastError = n == 0 ? EPIPE : errno;
+      break;
+    }
+    pollfd p{Fd(socket), POLLOUT, 0};
+    int r;
+    while ((r = poll(&p, 1, static_cast<int>(progressMs))) < 0 && errno == EINTR) {
+    }
+    if (r <= 0) {
+      t_lastError = r == 0 ? ETIMEDOUT : errno;
+      break;
+    }
+  }
+  return sent;
+}
+
 bool SetZeroLinger(SocketHandle socket) {
   linger value{};
   value.l_onoff = 1;

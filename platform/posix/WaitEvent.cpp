@@ -32,10 +32,14 @@ bool WaitEvent::Reset() {
 }
 
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, unsigned timeoutMs) {
+                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      std::size_t watchedCount, unsigned timeoutMs) {
   std::vector<pollfd> fds;
   for (std::size_t i = 0; i < count; ++i) fds.push_back({WaitAccess::Fd(*events[i]), POLLIN, 0});
+  std::size_t listenAt = fds.size();
   if (listenSocket != kInvalidSocket) fds.push_back({static_cast<int>(listenSocket), POLLIN, 0});
+  std::size_t watchedAt = fds.size();
+  for (std::size_t i = 0; i < watchedCount; ++i) fds.push_back({static_cast<int>(watched[i]), POLLIN, 0});
   WaitOutcome outcome;
   int timeout = timeoutMs > 0x7fffffffu ? 0x7fffffff : static_cast<int>(timeoutMs);
   int r;
@@ -53,10 +57,16 @@ WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t coun
       return outcome;
     }
   }
-  if (listenSocket != kInvalidSocket && fds[count].revents != 0) {
-    outcome.kind = (fds[count].revents & (POLLERR | POLLNVAL)) != 0 ? WaitOutcome::Failure
-                                                                   : WaitOutcome::Connection;
+  if (listenSocket != kInvalidSocket && fds[listenAt].revents != 0) {
+    outcome.kind = (fds[listenAt].revents & (POLLERR | POLLNVAL)) != 0 ? WaitOutcome::Failure
+                                                                      : WaitOutcome::Connection;
     return outcome;
+  }
+  for (std::size_t i = watchedAt; i < fds.size(); ++i) {
+    if (fds[i].revents != 0) {
+      outcome.kind = WaitOutcome::Readable;
+      return outcome;
+    }
   }
   // Another thread consumed the event first: nothing happened for us.
   outcome.kind = WaitOutcome::Timeout;

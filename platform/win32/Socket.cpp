@@ -144,6 +144,39 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
   return n;
 }
 
+std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
+  SOCKET s = Native(socket);
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t sent = 0;
+  // Non-blocking for the while: a blocking send would wait for all of it.
+  SetNonBlocking(s, true);
+  while (sent < length) {
+    int n = ::send(s, bytes + sent, Clamp(length - sent), 0);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    int error = n == 0 ? WSAECONNRESET : WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+      t_lastError = error;
+      break;
+    }
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(progressMs / 1000);
+    limit.tv_usec = static_cast<long>((progressMs % 1000) * 1000);
+    int r = select(0, nullptr, &writable, nullptr, &limit);
+    if (r <= 0) {
+      t_lastError = r == 0 ? WSAETIMEDOUT : WSAGetLastError();
+      break;
+    }
+  }
+  SetNonBlocking(s, false);
+  return sent;
+}
+
 bool SetZeroLinger(SocketHandle socket) {
   linger value{};
   value.l_onoff = 1;

@@ -22,6 +22,18 @@ struct ListenEvent {
   }
 };
 thread_local ListenEvent t_listenEvent;
+// One network event object for every watched socket of a waiting thread.
+thread_local ListenEvent t_dataEvent;
+
+// The association makes a socket non-blocking; undone after each wait.
+void StopWatching(const SocketHandle* watched, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    SOCKET socket = static_cast<SOCKET>(watched[i]);
+    WSAEventSelect(socket, nullptr, 0);
+    u_long blocking = 0;
+    ioctlsocket(socket, FIONBIO, &blocking);
+  }
+}
 
 // A wait for any of more handles than one system wait takes: groups of
 // handles are waited for on helper threads, each of which also wakes on a
@@ -113,7 +125,8 @@ bool WaitEvent::Reset() {
 }
 
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, unsigned timeoutMs) {
+                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      std::size_t watchedCount, unsigned timeoutMs) {
   WaitOutcome outcome;
   std::vector<HANDLE> handles;
   for (std::size_t i = 0; i < count; ++i) handles.push_back(WaitAccess::Handle(*events[i]));
@@ -123,6 +136,19 @@ WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t coun
     if (WSAEventSelect(listener, t_listenEvent.handle, FD_ACCEPT | FD_CLOSE) != 0) return outcome;
     handles.push_back(t_listenEvent.handle);
   }
+  std::size_t dataAt = handles.size();
+  if (watchedCount != 0) {
+    if (t_dataEvent.handle == WSA_INVALID_EVENT) return outcome;
+    // Reset first: the association signals again for bytes already queued.
+    WSAResetEvent(t_dataEvent.handle);
+    for (std::size_t i = 0; i < watchedCount; ++i) {
+      if (WSAEventSelect(static_cast<SOCKET>(watched[i]), t_dataEvent.handle, FD_READ | FD_CLOSE) != 0) {
+        StopWatching(watched, i);
+        return outcome;
+      }
+    }
+    handles.push_back(t_dataEvent.handle);
+  }
   if (handles.empty()) {
     Sleep(timeoutMs);
     outcome.kind = WaitOutcome::Timeout;
@@ -130,12 +156,17 @@ WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t coun
   }
   DWORD timeout = timeoutMs >= INFINITE ? INFINITE - 1 : timeoutMs;
   long r = WaitForAny(handles, timeout);
+  StopWatching(watched, watchedCount);
   if (r == -2) return outcome;
   if (r == -1) {
     outcome.kind = WaitOutcome::Timeout;
     return outcome;
   }
   std::size_t index = static_cast<std::size_t>(r);
+  if (watchedCount != 0 && index == dataAt) {
+    outcome.kind = WaitOutcome::Readable;
+    return outcome;
+  }
   if (index < count) {
     // The wait consumed the auto-reset event.
     outcome.kind = WaitOutcome::Event;

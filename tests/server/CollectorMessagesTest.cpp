@@ -85,6 +85,7 @@ TEST_F(CollectorMessages, LateInitializationNoticeCarriesTheOutcome) {
   MonitorServer& server = Make(options);
   (new WakePage("/fails", 3))->Register();
   EXPECT_EQ(server.LateProviderInitialization(), 1);
+  ASSERT_TRUE(collector_->WaitForRequests(1));
   EXPECT_EQ(Targets(), (std::vector<std::string>{"/inventory?file=provider.exe&provstatus=0"}));
 
   ServerOptions plain;

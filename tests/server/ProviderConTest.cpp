@@ -2,6 +2,7 @@
 
 #include "FakeCollector.h"
 #include "HttpClient.h"
+#include "platform/Time.h"
 
 #include <gtest/gtest.h>
 
@@ -52,5 +53,35 @@ TEST(CProviderCon, OtherVersionsMissingLengthsAndNoPeer) {
   EXPECT_EQ(nobody.connect(false), 0);
 }
 
+// A peer that stalls or trickles holds an exchange no longer than the time-out,
+// for the header block and for the body each as a whole.
+TEST(CProviderCon, StallingAndTricklingPeersEndAtTheTimeOut) {
+  struct Case {
+    FakeCollector::Mode mode;
+    std::string reply;
+    int status;
+    std::string body;
+  } cases[] = {
+      {FakeCollector::Mode::HoldOpen, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n1234", 200, "1234"},
+      {FakeCollector::Mode::HoldOpen, "HTTP/1.1 200 OK\r\nContent-Len", 200, ""},
+      // A byte every 100 ms: each arrives well within any per-byte wait.
+      {FakeCollector::Mode::Trickle, "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(100, 'a') + "\r\n\r\n", 200, ""},
+      {FakeCollector::Mode::Trickle, "HTTP/1.1 200 OK\r\nContent-Length: 60\r\n\r\n" + std::string(60, 'b'), 200,
+       ""},
+  };
+  for (const Case& c : cases) {
+    FakeCollector collector(c.reply);
+    collector.SetMode(c.mode, 100);
+    CProviderCon con(collector.Port());
+    std::uint64_t before = platform::MonotonicMilliseconds();
+    int status = con.requestDocument("/x", nullptr, false, 2);
+    std::uint64_t took = platform::MonotonicMilliseconds() - before;
+    EXPECT_LT(took, 3500u) << c.reply;
+    if (c.mode == FakeCollector::Mode::HoldOpen) {
+      EXPECT_EQ(status, c.status) << c.reply;
+      EXPECT_EQ(con.Body(), c.body) << c.reply;
+    }
+  }
+}
 
 }  // namespace

@@ -19,7 +19,14 @@ FakeCollector::FakeCollector(std::string reply) : reply_(std::move(reply)) {
 FakeCollector::~FakeCollector() {
   stop_ = true;
   thread_.join();
+  for (platform::SocketHandle held : held_) platform::CloseSocket(held);
   platform::CloseSocket(listener_);
+}
+
+void FakeCollector::SetMode(Mode mode, unsigned byteMs) {
+  std::lock_guard<std::mutex> guard(lock_);
+  mode_ = mode;
+  byteMs_ = byteMs;
 }
 
 void FakeCollector::SetReply(const std::string& reply) {
@@ -76,14 +83,29 @@ void FakeCollector::Serve() {
       if (space != std::string::npos) received.target = received.head.substr(space + 1, end - space - 1);
     }
     std::string reply;
+    Mode mode;
+    unsigned byteMs;
     {
       std::lock_guard<std::mutex> guard(lock_);
       requests_.push_back(received);
       reply = reply_;
+      mode = mode_;
+      byteMs = byteMs_;
     }
-    platform::Send(client, reply.data(), reply.size());
-    platform::ShutdownSocket(client);
-    platform::CloseSocket(client);
+    if (mode == Mode::Trickle) {
+      for (std::size_t i = 0; i < reply.size() && !stop_; ++i) {
+        platform::SleepMilliseconds(byteMs);
+        if (platform::Send(client, reply.data() + i, 1) <= 0) break;
+      }
+    } else {
+      platform::Send(client, reply.data(), reply.size());
+    }
+    if (mode == Mode::Answer) {
+      platform::ShutdownSocket(client);
+      platform::CloseSocket(client);
+    } else {
+      held_.push_back(client);
+    }
   }
 }
 

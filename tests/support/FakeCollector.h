@@ -1,5 +1,6 @@
 // A stand-in for the collector: accepts connections on a free loopback port,
-// records each request (head and body) and answers with a fixed reply.
+// records each request (head and body) and answers with a fixed reply, or
+// misbehaves as told.
 #pragma once
 
 #include "platform/Socket.h"
@@ -24,8 +25,16 @@ class FakeCollector {
   explicit FakeCollector(std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
   ~FakeCollector();
 
+  enum class Mode {
+    Answer,    // sends the reply and closes (a cut reply closes early)
+    HoldOpen,  // sends the reply and keeps the connection open
+    Trickle,   // sends the reply a byte at a time, then keeps it open
+  };
+
   std::uint16_t Port() const { return port_; }
   void SetReply(const std::string& reply);
+  // byteMs: the pause before each byte of a trickled reply.
+  void SetMode(Mode mode, unsigned byteMs = 100);
   std::vector<Received> Requests();
   // Waits until at least count requests came in.
   bool WaitForRequests(std::size_t count, unsigned timeoutMs = 20000);
@@ -38,7 +47,10 @@ class FakeCollector {
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::string reply_;
+  Mode mode_ = Mode::Answer;
+  unsigned byteMs_ = 100;
   std::vector<Received> requests_;
+  std::vector<platform::SocketHandle> held_;  // Serve's own
   std::thread thread_;
 };
 

@@ -26,11 +26,13 @@ bool WaitForText(const std::string& file, const std::string& text, unsigned time
 }
 
 ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<std::string>& args,
-                                 const Environment& env, bool listen, const std::string& program)
+                                 const Environment& env, bool listen, const std::string& program,
+                                 const std::vector<std::string>& launcher)
     : listen_(listen) {
   static std::atomic<int> counter{0};
   log_ = folder + "/provider-" + std::to_string(counter++) + ".log";
-  std::vector<std::string> argv{program.empty() ? ProviderBinary() : program};
+  std::vector<std::string> argv(launcher);
+  argv.push_back(program.empty() ? ProviderBinary() : program);
   if (listen) {
     argv.push_back("-c");
     argv.push_back("-p");

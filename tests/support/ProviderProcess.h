@@ -28,8 +28,12 @@ class ProviderProcess {
   // folder; with listen, "-c -p" is added and Start waits for the port.
   // program, when given, is started instead of the build's binary (a link to
   // it, say, so that files named after the program land elsewhere).
+  // launcher, when given, is a program and its arguments that start the
+  // provider's command line (prlimit, say, to start it with fewer
+  // descriptors); it must leave the provider with its own process id.
   ProviderProcess(const std::string& folder, const std::vector<std::string>& args, const Environment& env,
-                  bool listen = true, const std::string& program = std::string());
+                  bool listen = true, const std::string& program = std::string(),
+                  const std::vector<std::string>& launcher = {});
   ~ProviderProcess();
 
   bool Started() const { return port_ != 0 || !listen_; }
