@@ -144,6 +144,19 @@ long Peek(SocketHandle socket, void* buffer, std::size_t length) {
   return n;
 }
 
+namespace {
+// select() on one socket, for reading or for writing.
+int SelectOne(SOCKET s, bool forReading, unsigned timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval limit;
+  limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+  limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+  return select(0, forReading ? &set : nullptr, forReading ? nullptr : &set, nullptr, &limit);
+}
+}  // namespace
+
 std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
   SOCKET s = Native(socket);
   const char* bytes = static_cast<const char*>(data);
@@ -161,13 +174,7 @@ std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, u
       t_lastError = error;
       break;
     }
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    timeval limit;
-    limit.tv_sec = static_cast<long>(progressMs / 1000);
-    limit.tv_usec = static_cast<long>((progressMs % 1000) * 1000);
-    int r = select(0, nullptr, &writable, nullptr, &limit);
+    int r = SelectOne(s, false, progressMs);
     if (r <= 0) {
       t_lastError = r == 0 ? WSAETIMEDOUT : WSAGetLastError();
       break;
@@ -220,14 +227,7 @@ bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs
 }
 
 int WaitReadable(SocketHandle socket, unsigned timeoutMs) {
-  SOCKET s = Native(socket);
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval limit;
-  limit.tv_sec = static_cast<long>(timeoutMs / 1000);
-  limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
-  int r = select(0, &readable, nullptr, nullptr, &limit);
+  int r = SelectOne(Native(socket), true, timeoutMs);
   if (r == SOCKET_ERROR) {
     t_lastError = WSAGetLastError();
     return -1;

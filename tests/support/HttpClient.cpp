@@ -17,7 +17,8 @@ std::string Exchange(std::uint16_t port, const std::string& request, unsigned ti
     platform::SleepMilliseconds(20);
   }
   if (socket == platform::kInvalidSocket) return std::string();
-  platform::Send(socket, request.data(), request.size());
+  // Bounded: a server that stops reading (or closes) must not hold the test.
+  platform::SendAll(socket, request.data(), request.size(), timeoutMs);
   std::string reply;
   char buffer[8192];
   while (platform::MonotonicMilliseconds() < deadline) {
