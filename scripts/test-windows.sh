@@ -39,7 +39,11 @@ nice ninja -C "$BUILD" -j "$JOBS"
 "$WINE" reg delete 'HKLM\SOFTWARE\Corvane' /f >/dev/null 2>&1 || true
 
 # One wine server for the whole run, so that each test program starts fast.
-wineserver -p 2>/dev/null || true  # already running is fine
+# One persistent server for the whole run: a server left by wineboot ends
+# on its own once idle, and a test starting just then finds it gone.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wineserver -p 2>/dev/null || true
 status=0
 (cd "$BUILD" && ctest --output-on-failure -j 1 ${CTEST_ARGS:-}) || status=$?
 wineserver -k 2>/dev/null || true

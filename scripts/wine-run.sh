@@ -10,6 +10,11 @@ shift
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 1
 "$wine" "$@" >"$out" 2>&1 </dev/null
 status=$?
+# The program never ran when Wine could not reach its server: once more.
+if [ $status -ne 0 ] && grep -q '^wine client error' "$out"; then
+    "$wine" "$@" >"$out" 2>&1 </dev/null
+    status=$?
+fi
 cat "$out"
 rm -f "$out"
 exit $status
