@@ -3,6 +3,7 @@
 #include "HttpClient.h"
 #include "ProviderProcess.h"
 #include "TestSupport.h"
+#include "inventory/InventoryFile.h"
 #include "platform/Socket.h"
 #include "platform/Time.h"
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -168,7 +170,11 @@ TEST_F(InventoryPage, UnloadableFilesAreRefusedNotFatal) {
   if (haveFifo) files.push_back({fifo, "not a regular file"});
   std::string sparse = dir_.File("sparse.xml");
   WriteFile(sparse, "<x/>");
-  std::filesystem::resize_file(sparse, std::uintmax_t{64} << 30);
+  // Where growing a file takes the space on disk (Wine), just over the size
+  // limit instead.
+  std::error_code error;
+  std::filesystem::resize_file(sparse, std::uintmax_t{64} << 30, error);
+  if (error) std::filesystem::resize_file(sparse, kInventorySizeLimit + 1);
   files.push_back({sparse, "larger than"});
   for (const auto& [file, reason] : files) {
     Reply r = Get("command=reconfig&data=" + file);

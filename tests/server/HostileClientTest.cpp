@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -438,7 +439,11 @@ TEST_F(HostileClients, LoadsParsesAndQueriesHoldUpNoOtherClient) {
   std::uint16_t port = port_;
   std::string sparse = dir_.File("sparse.xml");
   WriteFile(sparse, "");
-  std::filesystem::resize_file(sparse, 64ull << 30);
+  // Where growing a file takes the space on disk (Wine), just over the
+  // inventory size limit instead.
+  std::error_code error;
+  std::filesystem::resize_file(sparse, 64ull << 30, error);
+  if (error) std::filesystem::resize_file(sparse, (256ull << 20) + 1);
   std::string fifo = dir_.File("fifo.xml");
   bool haveFifo = testing_support::FileExists("/usr/bin/mkfifo") &&
                   testing_support::RunProgram({"/usr/bin/mkfifo", fifo}).exitCode == 0;
