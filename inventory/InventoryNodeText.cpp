@@ -1,4 +1,5 @@
 #include "inventory/InventoryNodeText.h"
+#include "server/TextCompare.h"
 
 #include <tinyxml.h>
 
@@ -9,7 +10,6 @@ void AppendIndent(std::string& out, int depth) {
   for (int i = 0; i < depth; ++i) out += "    ";
 }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // The length of the hexadecimal character reference ("&#x", one to six hex
 // digits, ";") at `at`, else 0. Only a complete one may pass unescaped:

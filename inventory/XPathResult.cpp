@@ -1,4 +1,5 @@
 #include "inventory/XPathResult.h"
+#include "server/TextCompare.h"
 
 #include <charconv>
 #include <cmath>
@@ -149,7 +150,6 @@ std::size_t SkipBlanks(std::string_view text) {
 
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 }  // namespace
 
 std::string FormatNumber(double value) {

@@ -9,8 +9,6 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
 bool IsIPv4Literal(const std::string& text) {
   std::size_t pos = 0;
   for (int part = 0; part < 4; ++part) {

@@ -1,4 +1,5 @@
-// Case-insensitive comparisons of ASCII text (header names, methods, keys).
+// Case-insensitive comparisons and classes of ASCII text (header names,
+// methods, keys, host names, character references).
 #pragma once
 
 #include <cctype>
@@ -19,3 +20,5 @@ inline bool StartsWithNoCase(const char* text, const char* prefix, std::size_t l
   }
   return true;
 }
+
+inline bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
