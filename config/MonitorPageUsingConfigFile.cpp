@@ -21,7 +21,7 @@ CMonitorPageUsingConfigFile::CMonitorPageUsingConfigFile(const char* path)
       minimumExternalInterval(30) {}
 
 int CMonitorPageUsingConfigFile::Initialize() {
-  DiagLog(0x04, "CMonitorPageUsingConfigFile: First time run\n");
+  DiagLog(kLogRequestHandling, "CMonitorPageUsingConfigFile: First time run\n");
   SetIdleTimeout(kMonitoringIdleTimeout);
   InitializeMonitoring(FirstRun(), CrashRecovery(), false);
   return 0;
@@ -56,7 +56,7 @@ unsigned CMonitorPageUsingConfigFile::GetMonitoringParams(bool& enabled, std::ui
   master.reset();
   ConfigurationFile local(".", configFileName);
   if (!local.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout)) {
-    DiagLog(0x10, "CMonitorPageUsingConfigFile::GetMonitoringParams(): ERROR: ConfigurationFile::LoadReadOnly() failed.\n");
+    DiagLog(kLogCore, "CMonitorPageUsingConfigFile::GetMonitoringParams(): ERROR: ConfigurationFile::LoadReadOnly() failed.\n");
     return 200;
   }
   XmlNode* section = local.FindSection(local.GetRoot(), monitorTag);
@@ -79,7 +79,7 @@ unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, c
     std::unique_ptr<Configuration> master(LoadMasterConfig(true));
     XmlNode* monitoringClass = master ? MasterConfig::GetMonitoringClass(master.get(), monitorTag) : nullptr;
     if (monitoringClass != nullptr) {
-      DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in master config.\n");
+      DiagLog(kLogCore, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in master config.\n");
       master->SetValue(monitoringClass, "enabled", enabled);
       master->SetValue(monitoringClass, "interval", interval);
       XmlNode* identity = MasterConfig::GetIdentity(master.get());
@@ -89,19 +89,19 @@ unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, c
     }
   }
   if (!done) {
-    DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in local config.\n");
+    DiagLog(kLogCore, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Setting monitoring info in local config.\n");
     ConfigurationFile local(".", configFileName);
     if (!local.LoadForUpdate(ConfigurationFile::kUpdateTimeout)) {
-      DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::LoadForUpdate() failed.\n");
+      DiagLog(kLogCore, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::LoadForUpdate() failed.\n");
     } else {
       XmlNode* section = local.FindOrCreateSection(local.GetRoot(), monitorTag);
       local.SetValue(section, "EnableMonitoring", enabled);
       local.SetValue(section, "PollingInterval", interval);
       if (local.WriteFile()) {
-        DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Thresholds set successfully.\n");
+        DiagLog(kLogCore, "CMonitorPageUsingConfigFile::SetMonitoringParams(): Thresholds set successfully.\n");
         done = true;
       } else {
-        DiagLog(0x10, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::WriteFile() failed.\n");
+        DiagLog(kLogCore, "CMonitorPageUsingConfigFile::SetMonitoringParams(): ERROR: ConfigurationFile::WriteFile() failed.\n");
       }
     }
   }
@@ -109,27 +109,27 @@ unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, c
 }
 
 void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crashRecovery, bool cleanUp) {
-  DiagLog(0x04, "CMonitorPageUsingConfigFile: Initialize Monitoring\n");
+  DiagLog(kLogRequestHandling, "CMonitorPageUsingConfigFile: Initialize Monitoring\n");
   bool enabled = false;
   std::uint32_t interval = 0;
   GetMonitoringParams(enabled, interval);
   if (cleanUp) {
-    DiagLog(0x08, "CMonitorPageUsingConfigFile: cleaning up old external and internal timers\n");
+    DiagLog(kLogMonitoringSetup, "CMonitorPageUsingConfigFile: cleaning up old external and internal timers\n");
     SendESDelete(monitorTag);
     RemoveMonitoredItem(monitorTag);
   }
   if (!enabled) {
-    DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is off\n");
+    DiagLog(kLogMonitoringSetup, "CMonitorPageUsingConfigFile: Monitoring is off\n");
   } else if (interval == 0) {
     // A renewing timer of 0 seconds would be due on every pass of the server
     // loop: such an interval (also a missing or non-numeric one) is skipped.
-    DiagLog(0x20, "CMonitorPageUsingConfigFile: polling interval 0; monitoring not set up\n");
+    DiagLog(kLogWarning, "CMonitorPageUsingConfigFile: polling interval 0; monitoring not set up\n");
   } else {
-    DiagLog(0x08, "CMonitorPageUsingConfigFile: Monitoring is on\n");
+    DiagLog(kLogMonitoringSetup, "CMonitorPageUsingConfigFile: Monitoring is on\n");
     bool external = false;
     bool refused = false;
     if (interval >= minimumExternalInterval && (firstRun || cleanUp)) {
-      DiagLog(0x08, "CMonitorPageUsingConfigFile: creating external wakeup call\n");
+      DiagLog(kLogMonitoringSetup, "CMonitorPageUsingConfigFile: creating external wakeup call\n");
       external = SendESAddRenew(monitorTag, interval);
       refused = !external;
       if (external) TimeToMonitor(0, nullptr);
@@ -138,10 +138,10 @@ void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crash
     // deleted or refused: monitoring must never end up with neither.
     if (!firstRun && !crashRecovery && !refused) external = true;
     if (refused)
-      DiagLog(0x20, "CMonitorPageUsingConfigFile: external wakeup call refused; using an internal timer\n");
+      DiagLog(kLogWarning, "CMonitorPageUsingConfigFile: external wakeup call refused; using an internal timer\n");
     if (!(interval >= minimumExternalInterval && external)) {
       SetScheduleActive(true);
-      DiagLog(0x08, "CMonitorPageUsingConfigFile: creating internal timer\n");
+      DiagLog(kLogMonitoringSetup, "CMonitorPageUsingConfigFile: creating internal timer\n");
       AddMonitoredItem(monitorTag, "", interval, true, true);
     }
   }
@@ -150,7 +150,7 @@ void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crash
 
 unsigned CMonitorPageUsingConfigFile::Get(IOBase* io, const char*, const char* query, const char* const*,
                                           const char* const*, unsigned, unsigned) {
-  DiagLog(0x10, "+CMonitorPageUsingConfigFile::Get()\n");
+  DiagLog(kLogCore, "+CMonitorPageUsingConfigFile::Get()\n");
   if (IsTimerStatusRequest(query)) return ReplyWithTimerStatus(io);
   bool enabled = false;
   std::uint32_t interval = 0;
@@ -163,13 +163,13 @@ unsigned CMonitorPageUsingConfigFile::Get(IOBase* io, const char*, const char* q
   std::string text;
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
-  DiagLog(0x10, "-CMonitorPageUsingConfigFile::Get()\n");
+  DiagLog(kLogCore, "-CMonitorPageUsingConfigFile::Get()\n");
   return 200;
 }
 
 unsigned CMonitorPageUsingConfigFile::Post(IOBase* io, const char*, const char* query, const char* const* headerNames,
                                            const char* const* headerValues, unsigned, unsigned) {
-  DiagLog(0x10, "+CMonitorPageUsingConfigFile::Post() - querystring: %s\n", query ? query : "");
+  DiagLog(kLogCore, "+CMonitorPageUsingConfigFile::Post() - querystring: %s\n", query ? query : "");
   unsigned status = 400;
   std::string fieldText;
   bool haveFields = false;
@@ -185,16 +185,16 @@ unsigned CMonitorPageUsingConfigFile::Post(IOBase* io, const char*, const char* 
     const std::string& enableMonitoring = fields.Value("EnableMonitoring");
     const std::string& thresholdsChanged = fields.Value("ThresholdsHaveChanged");
     if (!enableMonitoring.empty() && !pollingInterval.empty()) {
-      DiagLog(0x10, "Enabled = %s, PollingInterval = %s\n", enableMonitoring.c_str(), pollingInterval.c_str());
+      DiagLog(kLogCore, "Enabled = %s, PollingInterval = %s\n", enableMonitoring.c_str(), pollingInterval.c_str());
       status = SetMonitoringParams(enableMonitoring.c_str(), pollingInterval.c_str());
     }
     InitializeMonitoring(false, false, true);
     if (!thresholdsChanged.empty()) {
-      DiagLog(0x10, "MonitorAddRemove: Post() Thresholds have changed calling MonitorNow: %s\n",
+      DiagLog(kLogCore, "MonitorAddRemove: Post() Thresholds have changed calling MonitorNow: %s\n",
               thresholdsChanged.c_str());
       TimeToMonitor(0, nullptr);
     }
-    DiagLog(0x10, "-CMonitorPageUsingConfigFile::Post()\n");
+    DiagLog(kLogCore, "-CMonitorPageUsingConfigFile::Post()\n");
   }
   StandardResponse(io, status == 200 ? "200 OK" : "400 Bad Request", "", 0);
   return status;

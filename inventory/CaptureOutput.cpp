@@ -46,7 +46,7 @@ void CapturedLineSplitter::EndLine() {
 }
 
 int CaptureOutput(const std::string& commandLine, std::vector<std::string>& lines, int skip) {
-  DiagLog(0x40, "CaptureOutput from command '%s'\n", commandLine.c_str());
+  DiagLog(kLogServerFlow, "CaptureOutput from command '%s'\n", commandLine.c_str());
 
   platform::ChildProcessOptions options;
   // Empty input: a tool that reads its input must see the end at once.
@@ -60,19 +60,19 @@ int CaptureOutput(const std::string& commandLine, std::vector<std::string>& line
   platform::ChildProcess child;
   if (!child.Start(SplitCommandLine(commandLine), options)) {
     if (child.LastStartFailure() == platform::ChildProcess::StartFailure::Pipe)
-      DiagLog(0x20, "CaptureOutputWin:: Failed to create the stdout pipe\n");
+      DiagLog(kLogWarning, "CaptureOutputWin:: Failed to create the stdout pipe\n");
     else
-      DiagLog(0x20, "CaptureOutputWin:: Failed to start [%s]\n", commandLine.c_str());
+      DiagLog(kLogWarning, "CaptureOutputWin:: Failed to start [%s]\n", commandLine.c_str());
   } else {
     char block[kCaptureBlockSize];
     for (;;) {
       long n = child.ReadOutput(block, sizeof block);
       if (n == 0) {
-        DiagLog(0x20, "CaptureOutputWin:: the application has closed its stdout pipe\n");
+        DiagLog(kLogWarning, "CaptureOutputWin:: the application has closed its stdout pipe\n");
         break;
       }
       if (n < 0) {
-        DiagLog(0x20, "CaptureOutputWin:: error reading from the stdout pipe\n");
+        DiagLog(kLogWarning, "CaptureOutputWin:: error reading from the stdout pipe\n");
         break;
       }
       splitter.Feed(block, static_cast<std::size_t>(n));
@@ -82,6 +82,6 @@ int CaptureOutput(const std::string& commandLine, std::vector<std::string>& line
     // reaped in the background once it does.
     child.Wait(0, nullptr);
   }
-  DiagLog(0x20, "CaptureOutputWin:: %d lines processed\n", splitter.Appended());
+  DiagLog(kLogWarning, "CaptureOutputWin:: %d lines processed\n", splitter.Appended());
   return splitter.Appended();
 }

@@ -62,7 +62,7 @@ int RunDriveSequence(int count, const DriveSequencePause& pause) {
     for (const SnmpVarBind& drive : drives) {
       std::string index = drive.GetValue().substr(0, kDriveIndexMax);
       if (!IsIdentifierTail(index)) {
-        DiagLog(0x20, "ChassisIdentify::DriveSequence skips drive index [%s]\n", index.c_str());
+        DiagLog(kLogWarning, "ChassisIdentify::DriveSequence skips drive index [%s]\n", index.c_str());
         continue;
       }
       if (!pause(kDriveDelay)) return 0;
@@ -94,7 +94,7 @@ bool DriveSequences::Start(int count) {
     });
   } catch (const std::system_error&) {
     runners_.pop_back();
-    DiagLog(0x01, "ChassisIdentify::Post could not start the drive sequence\n");
+    DiagLog(kLogHardError, "ChassisIdentify::Post could not start the drive sequence\n");
     return false;
   }
   return true;

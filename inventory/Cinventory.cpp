@@ -51,11 +51,11 @@ int Cinventory::Initialize() { return 0; }
 void Cinventory::Cleanup() {}
 
 void Cinventory::TimeToMonitor(unsigned count, const char* const* itemNames) {
-  for (unsigned i = 0; i < count; ++i) DiagLog(0x40, "Time to monitor item %s\n", itemNames[i]);
+  for (unsigned i = 0; i < count; ++i) DiagLog(kLogServerFlow, "Time to monitor item %s\n", itemNames[i]);
 }
 
 void Cinventory::ExternalWakeupRecieved(const char* itemId) {
-  DiagLog(0x40, "Cinventory::ExternalWakeupRecieved itemID is %s\n", itemId);
+  DiagLog(kLogServerFlow, "Cinventory::ExternalWakeupRecieved itemID is %s\n", itemId);
 }
 
 MonitorMetadata& Cinventory::GetMetadata(MonitorMetadata& metadata) { return metadata; }
@@ -82,7 +82,7 @@ Cinventory::SnapshotPtr Cinventory::Load(const std::string& name) {
   } catch (const std::bad_alloc&) {
     reason = "out of memory";
   }
-  DiagLog(0x01, "Cinventory::Load %s does not load: %s\n", name.c_str(), reason.c_str());
+  DiagLog(kLogHardError, "Cinventory::Load %s does not load: %s\n", name.c_str(), reason.c_str());
   return nullptr;
 }
 
@@ -199,16 +199,16 @@ Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
     for (char c : data)
       if (quoteChars.find(c) == std::string::npos) expression += c;
     if (loaded != nullptr && !expression.empty()) {
-      DiagLog(0x04, get ? "Level one inventory provider received query:\n%s\n"
+      DiagLog(kLogRequestHandling, get ? "Level one inventory provider received query:\n%s\n"
                         : "Level one inventory provider recieved query:\n%s\n",
               expression.c_str());
-      DiagLog(0x04, "start = %x\t and count = %x\n", start, number);
+      DiagLog(kLogRequestHandling, "start = %x\t and count = %x\n", start, number);
       result = EvaluateQuery(*loaded, expression, start, number);
       if (!result.empty()) {
         answered = true;
-        DiagLog(0x04, "The result for query %s was \n%s\n", expression.c_str(), result.c_str());
+        DiagLog(kLogRequestHandling, "The result for query %s was \n%s\n", expression.c_str(), result.c_str());
       } else {
-        DiagLog(0x01, "ERROR: NO DATA\nquery was %s\n", expression.c_str());
+        DiagLog(kLogHardError, "ERROR: NO DATA\nquery was %s\n", expression.c_str());
       }
     }
   }
@@ -221,7 +221,7 @@ Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
   }
   if (Contains(command, commandReconfig)) {
     std::string name = get ? data : DecodeName(pairs.Value("name"));
-    std::uint32_t bit = get ? 0x01 : 0x04;
+    std::uint32_t bit = get ? kLogHardError : kLogRequestHandling;
     std::lock_guard<std::mutex> loading(loadLock);
     Install(nullptr);
     loaded = nullptr;
@@ -254,8 +254,8 @@ unsigned Cinventory::Get(IOBase* io, const char*, const char* query, const char*
 
 unsigned Cinventory::Post(IOBase* io, const char*, const char* query, const char* const*, const char* const*,
                           unsigned, unsigned) {
-  DiagLog(0x04, "ProcessPage processing 'post' command\n");
-  DiagLog(0x04, "Querystring %s\n", query ? query : "");
+  DiagLog(kLogRequestHandling, "ProcessPage processing 'post' command\n");
+  DiagLog(kLogRequestHandling, "Querystring %s\n", query ? query : "");
   QueryStringMap pairs(query);
   const std::string& scan = pairs.Value("scan");
   if (!scan.empty()) return StartScan(io, scan, pairs.Value("core"));
@@ -286,7 +286,7 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
                     "\"%scviscn32.exe\" /NOUI /NTT=%s:5007 /RSS /F- /S=CORE /o=inventory.out "
                     "/I=HTTP://%s/cvlogon/cvappl3.cvz /v /g %s",
                     folder.c_str(), core.c_str(), core.c_str(), full ? "/sync" : "");
-      DiagLog(0x04, "Cinventory::StartScan %s\n", line);
+      DiagLog(kLogRequestHandling, "Cinventory::StartScan %s\n", line);
       platform::ChildProcess scanner;
       platform::ChildProcessOptions options;
       options.input = platform::ChildProcessOptions::Stream::Null;

@@ -48,6 +48,6 @@ std::string ConfinedReconfigFile(const std::string& name, const std::string& cli
       refusal = "it lies outside the client folder and the working directory";
   }
   if (refusal == nullptr) return file;
-  DiagLog(0x20, "Reconfig file %s refused: %s\n", name.c_str(), refusal);
+  DiagLog(kLogWarning, "Reconfig file %s refused: %s\n", name.c_str(), refusal);
   return std::string();
 }

@@ -14,5 +14,5 @@ bool IsCoreServerName(const std::string& core);
 // links followed, when that is a regular file inside the client folder or
 // the working directory: its resolved path, which is what is loaded, so
 // that the name cannot be pointed elsewhere in between. Empty otherwise,
-// with the reason logged (0x20). An empty client folder counts as none.
+// with the reason logged as a warning. An empty client folder counts as none.
 std::string ConfinedReconfigFile(const std::string& name, const std::string& clientFolder);

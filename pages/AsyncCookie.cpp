@@ -22,7 +22,7 @@ namespace {
 std::uint32_t ReadNumber(const XmlNode& element, const char* name, std::uint32_t fallback) {
   XmlNode* attribute = FindAttribute(&element, name);
   if (attribute == nullptr) {
-    DiagLog(0x8, "AsyncCookie construct XML parse failed to attribute %s\n", name);
+    DiagLog(kLogMonitoringSetup, "AsyncCookie construct XML parse failed to attribute %s\n", name);
     return fallback;
   }
   return static_cast<std::uint32_t>(std::strtoul(attribute->Value().c_str(), nullptr, 10));
@@ -105,7 +105,7 @@ void AsyncCookieArchive::GetUniqueValue(std::uint32_t& number, std::string& text
 void AsyncCookieArchive::GetUniqueValueLocked(std::uint32_t& number, std::string& text) {
   std::uint32_t candidate = Now();
   while (candidate != 0 && uniques_.count(candidate) != 0) --candidate;
-  if (candidate == 0) DiagLog(0x100, "AsyncCookieArchive::GetUniqueValue hits 0; this should not happen!\n");
+  if (candidate == 0) DiagLog(kLogHeartbeat, "AsyncCookieArchive::GetUniqueValue hits 0; this should not happen!\n");
   char digits[16];
   std::snprintf(digits, sizeof digits, "%010x", candidate);
   uniques_.insert(candidate);
@@ -136,7 +136,7 @@ bool AsyncCookieArchive::SetCookieResult(const std::string& asyncId, const std::
   std::lock_guard<std::mutex> guard(lock_);
   auto found = cookies_.find(asyncId);
   if (found == cookies_.end()) {
-    DiagLog(0x100, "AsyncCookieArchive::SetCookieResult found no match for [%s]\n", asyncId.c_str());
+    DiagLog(kLogHeartbeat, "AsyncCookieArchive::SetCookieResult found no match for [%s]\n", asyncId.c_str());
     return false;
   }
   AsyncCookie& cookie = found->second;
@@ -154,7 +154,7 @@ bool AsyncCookieArchive::GetCookieResult(const std::string& asyncId, std::string
   std::lock_guard<std::mutex> guard(lock_);
   auto found = cookies_.find(asyncId);
   if (found == cookies_.end()) {
-    DiagLog(0x100, "AsyncCookieArchive::GetCookieResult found no match for [%s]\n", asyncId.c_str());
+    DiagLog(kLogHeartbeat, "AsyncCookieArchive::GetCookieResult found no match for [%s]\n", asyncId.c_str());
     return false;
   }
   const AsyncCookie& cookie = found->second;
@@ -210,16 +210,16 @@ void AsyncCookieArchive::AgeCookies() {
 }
 
 void AsyncCookieArchive::AgeLocked() {
-  DiagLog(0x100, "AsyncCookieArchive::AgeCookies\n");
+  DiagLog(kLogHeartbeat, "AsyncCookieArchive::AgeCookies\n");
   std::uint32_t now = Now();
   lastAged_ = now;
   std::vector<std::string> noted;
   for (const auto& entry : cookies_) {
     const AsyncCookie& cookie = entry.second;
     if (!cookie.IsComplete() && Before(cookie.expiretime, now)) {
-      DiagLog(0x100, "AsyncCookieArchive::AgeCookies cookie[%s] is expired\n", entry.first.c_str());
+      DiagLog(kLogHeartbeat, "AsyncCookieArchive::AgeCookies cookie[%s] is expired\n", entry.first.c_str());
     } else if (cookie.IsComplete() && Before(cookie.holduntil, now)) {
-      DiagLog(0x100, "AsyncCookieArchive::AgeCookies cookie[%s] is beyond hold time\n", entry.first.c_str());
+      DiagLog(kLogHeartbeat, "AsyncCookieArchive::AgeCookies cookie[%s] is beyond hold time\n", entry.first.c_str());
     } else {
       continue;
     }
@@ -229,9 +229,9 @@ void AsyncCookieArchive::AgeLocked() {
   }
   for (const std::string& id : noted) {
     if (cookies_.erase(id) != 0)
-      DiagLog(0x100, "AsyncCookieArchive::AgeCookies cookie[%s] discard\n", id.c_str());
+      DiagLog(kLogHeartbeat, "AsyncCookieArchive::AgeCookies cookie[%s] discard\n", id.c_str());
     else
-      DiagLog(0x10, "AsyncCookieArchive::AgeCookies cookie[%s] not found, can't discard!\n", id.c_str());
+      DiagLog(kLogCore, "AsyncCookieArchive::AgeCookies cookie[%s] not found, can't discard!\n", id.c_str());
   }
   TermLocked();
 }
@@ -244,10 +244,10 @@ void AsyncCookieArchive::Term() {
 void AsyncCookieArchive::TermLocked() {
   if (!dirty_) return;
   dirty_ = false;
-  DiagLog(0x100, "AsyncCookieArchive::Term\n");
+  DiagLog(kLogHeartbeat, "AsyncCookieArchive::Term\n");
   if (archiveName_.empty()) {
     if (!cookies_.empty())
-      DiagLog(0x10, "AsyncCookieArchive::Term has cookies to serialize but no archive name is configured!\n");
+      DiagLog(kLogCore, "AsyncCookieArchive::Term has cookies to serialize but no archive name is configured!\n");
     return;
   }
   XMLAccumulator xml;
@@ -260,14 +260,14 @@ void AsyncCookieArchive::TermLocked() {
 
   platform::LockedFile file;
   if (file.Open(archiveName_) != platform::LockedFile::OpenResult::Opened) {
-    DiagLog(0x10, "AsyncCookieArchive::Term couldn't open %s\n", archiveName_.c_str());
+    DiagLog(kLogCore, "AsyncCookieArchive::Term couldn't open %s\n", archiveName_.c_str());
     dirty_ = true;  // the next save tries again
     return;
   }
   bool written = file.ReplaceContent(text.data(), text.size());
   written = file.Close() && written;
   if (!written) {
-    DiagLog(0x10, "AsyncCookieArchive::Term couldn't write %s\n", archiveName_.c_str());
+    DiagLog(kLogCore, "AsyncCookieArchive::Term couldn't write %s\n", archiveName_.c_str());
     dirty_ = true;
   }
 }
@@ -280,27 +280,27 @@ void AsyncCookieArchive::LoadCookies() {
 void AsyncCookieArchive::LoadLocked() {
   XmlNode* loaded = nullptr;
   if (LoadXmlFile(archiveName_, &loaded, nullptr) != 0 || loaded == nullptr) {
-    DiagLog(0x100, "AsyncCookieArchive::LoadCookies couldn't parse contents of %s (perhaps it was not there at all)\n",
+    DiagLog(kLogHeartbeat, "AsyncCookieArchive::LoadCookies couldn't parse contents of %s (perhaps it was not there at all)\n",
             archiveName_.c_str());
     AgeLocked();
     return;
   }
   std::unique_ptr<XmlNode> document(loaded);
-  DiagLog(0x100, "AsyncCookieArchive::LoadCookies parsing contents of %s\n", archiveName_.c_str());
+  DiagLog(kLogHeartbeat, "AsyncCookieArchive::LoadCookies parsing contents of %s\n", archiveName_.c_str());
   XmlNode* root = FindElement(document.get(), "async");
   if (root == nullptr) {
-    DiagLog(0x100, "AsyncCookieArchive::LoadCookies XML parse failed to find %s tag\n", "async");
+    DiagLog(kLogHeartbeat, "AsyncCookieArchive::LoadCookies XML parse failed to find %s tag\n", "async");
     return;
   }
   for (const XmlNode* child : root->Children()) {
     if (child->Kind() != XmlKind::Element) continue;
     if (!XmlNamesEqual(child->Name(), "async-cookie")) {
-      DiagLog(0x100, "AsyncCookieArchive::LoadCookies XML parse failed to find %s tag\n", "async-cookie");
+      DiagLog(kLogHeartbeat, "AsyncCookieArchive::LoadCookies XML parse failed to find %s tag\n", "async-cookie");
       continue;
     }
     AsyncCookie cookie = AsyncCookie::FromXml(*child);
     uniques_.insert(cookie.uniquetimet);
-    DiagLog(0x100, "AsyncCookieArchive::LoadCookies adds cookie [%s,%x]\n", cookie.asyncId.c_str(),
+    DiagLog(kLogHeartbeat, "AsyncCookieArchive::LoadCookies adds cookie [%s,%x]\n", cookie.asyncId.c_str(),
             cookie.uniquetimet);
     cookies_[cookie.asyncId] = std::move(cookie);
   }
@@ -329,7 +329,7 @@ bool AsyncCookieArchive::SetResultWithXml(const std::string& asyncId, std::int32
 }
 
 unsigned AsyncCookieArchive::ReplyWithStatus(IOBase* io) {
-  DiagLog(0x100, "MonitorPage::ReplyWithAsyncStatus\n");
+  DiagLog(kLogHeartbeat, "MonitorPage::ReplyWithAsyncStatus\n");
   std::string text;
   StatusDocument(text);
   Reply(io, text);

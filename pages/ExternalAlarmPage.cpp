@@ -16,7 +16,7 @@ const char kReloadItem[] = "ExternalAlarmPage::ReloadConfig";
 
 unsigned ExternalAlarmPage::Get(IOBase*, const char*, const char*, const char* const*, const char* const*, unsigned,
                                 unsigned) {
-  DiagLog(0x40, "ExternalAlarmPage::Get\n");
+  DiagLog(kLogServerFlow, "ExternalAlarmPage::Get\n");
   return 400;
 }
 
@@ -29,11 +29,11 @@ void ExternalAlarmPage::Forward(const char* page, const char* cookie) {
 unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, const char* const* headerNames,
                                  const char* const* headerValues, unsigned, unsigned) {
   QueryStringMap pairs(query);
-  DiagLog(0x800, "ExternalAlarmPage::Post(%s)\n", query ? query : "");
+  DiagLog(kLogWakeUp, "ExternalAlarmPage::Post(%s)\n", query ? query : "");
   if (pairs.Has("masterreconfig")) {
     if (std::atoi(pairs.Value("masterreconfig").c_str()) != 0) {
       AddMonitoredItem(kReloadItem, kReloadItem, 1, false, false);
-      DiagLog(0x80, "ExternalAlarmPage::Post matches master reconfig\n");
+      DiagLog(kLogTrace, "ExternalAlarmPage::Post matches master reconfig\n");
     }
   } else if (pairs.Has("alarms")) {
     std::string body;
@@ -51,7 +51,7 @@ unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, con
         const XmlNode* page = FindAttribute(alarm, "page");
         const XmlNode* cookie = FindAttribute(alarm, "cookie");
         if (page == nullptr || cookie == nullptr) continue;
-        DiagLog(0x800, "ExternalAlarmPage::Post finds XML Alarm w/page %s, cookie %s\n", page->Value().c_str(),
+        DiagLog(kLogWakeUp, "ExternalAlarmPage::Post finds XML Alarm w/page %s, cookie %s\n", page->Value().c_str(),
                 cookie->Value().c_str());
         Forward(page->Value().c_str(), cookie->Value().c_str());
       }
@@ -60,11 +60,11 @@ unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, con
   } else {
     ExternalAlarmCommand command;
     if (command.MatchQuery(pairs)) {
-      DiagLog(0x800, "ExternalAlarmPage::Post matches command w/page %s, cookie %s\n", command.Page(),
+      DiagLog(kLogWakeUp, "ExternalAlarmPage::Post matches command w/page %s, cookie %s\n", command.Page(),
               command.Cookie());
       Forward(command.Page(), command.Cookie());
     } else {
-      DiagLog(0x800, "ExternalAlarmPage::Post did not match\n");
+      DiagLog(kLogWakeUp, "ExternalAlarmPage::Post did not match\n");
     }
   }
   StandardResponse(io, "200 OK", "", 0);

@@ -26,10 +26,10 @@ unsigned IndexPage::Get(IOBase* io, const char*, const char* query, const char* 
                         unsigned) {
   MonitorServer& server = MonitorServer::Instance();
   if (query != nullptr && std::strcmp(query, "collectorrequest=1") == 0 && !server.CollectorRequestSeen()) {
-    DiagLog(0x20, "IndexPage::Initial index page request from collector\n");
+    DiagLog(kLogWarning, "IndexPage::Initial index page request from collector\n");
     server.SetCollectorRequestSeen();
   }
-  DiagLog(0x40, "IndexPage::Get index page requested\n");
+  DiagLog(kLogServerFlow, "IndexPage::Get index page requested\n");
   XMLAccumulator xml;
   XmlAttributeMap attributes(Attributes().begin(), Attributes().end());
   xml.OpenElement("table", nullptr, &attributes);

@@ -40,7 +40,7 @@ unsigned MonitorPage::GetEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintpt
 
 unsigned MonitorPage::Get(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                           unsigned, unsigned) {
-  DiagLog(0x80, "MonitorPage::Get default function called with path %s\n", path);
+  DiagLog(kLogTrace, "MonitorPage::Get default function called with path %s\n", path);
   StandardResponse(io, "200 OK", "", 0);
   return 200;
 }
@@ -108,7 +108,7 @@ void MonitorPage::ImportTimerTable(const std::string& text, bool dueNow) {
 }
 
 unsigned MonitorPage::ReplyWithTimerStatus(IOBase* io) {
-  DiagLog(0x200, "MonitorPage::ReplyWithTimerStatus\n");
+  DiagLog(kLogTimers, "MonitorPage::ReplyWithTimerStatus\n");
   XMLAccumulator xml;
   WriteTimerXml(xml);
   ProviderErrorList noErrors;
@@ -123,7 +123,7 @@ unsigned MonitorPage::PostEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintp
 
 unsigned MonitorPage::Post(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                            unsigned, unsigned) {
-  DiagLog(0x80, "MonitorPage::Post default function called with path %s\n", path);
+  DiagLog(kLogTrace, "MonitorPage::Post default function called with path %s\n", path);
   StandardResponse(io, "405 Method Not Allowed", "", 0);
   return 405;
 }
@@ -131,7 +131,7 @@ unsigned MonitorPage::Post(IOBase* io, const char* path, const char*, const char
 int MonitorPage::GetScheduleState(std::uint32_t&) { return 0; }
 
 bool MonitorPage::ForkOnRequest(const char*, const char*, const char* const*, const char* const*, unsigned) {
-  DiagLog(0x80, "Default ForkOnRequest returns true\n");
+  DiagLog(kLogTrace, "Default ForkOnRequest returns true\n");
   return true;
 }
 
@@ -142,13 +142,13 @@ void MonitorPage::OnShutdown() { workers_.WaitForAll(); }
 void MonitorPage::OnProvConShutdown() {}
 
 void MonitorPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
-  for (unsigned i = 0; i < count; ++i) DiagLog(0x200, "Time to monitor item %s\n", itemNames[i]);
+  for (unsigned i = 0; i < count; ++i) DiagLog(kLogTimers, "Time to monitor item %s\n", itemNames[i]);
 }
 
 bool MonitorPage::TimersTriggerHeartbeat() { return !schedule_.IsEmpty(); }
 
 void MonitorPage::ExternalWakeupRecieved(const char* itemId) {
-  DiagLog(0x800, "MonitorPage::ExternalWakeupRecieved itemID is %s\n", itemId);
+  DiagLog(kLogWakeUp, "MonitorPage::ExternalWakeupRecieved itemID is %s\n", itemId);
 }
 
 std::uint32_t MonitorPage::GetSchedulerTimeout() { return schedule_.NextTimeout(); }
@@ -178,7 +178,7 @@ void MonitorPage::MaintainRecords() {
 }
 
 void MonitorPage::OnPreShutdown() {
-  DiagLog(0x80, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
+  DiagLog(kLogTrace, "MonitorPage::OnPreShutdown requesting worker functions to finish\n");
   workers_.RequestExitAll();
 }
 
@@ -241,7 +241,7 @@ void MonitorPage::AdvanceSchedule(std::uint32_t elapsedSeconds) {
 
 void MonitorPage::AddMonitoredItem(const char* name, const char* description, std::uint32_t interval, bool renews,
                                    bool initial, int* result) {
-  DiagLog(0x200, "MonitorPage::AddMonitoredItem [%s,%u]\n", name, interval);
+  DiagLog(kLogTimers, "MonitorPage::AddMonitoredItem [%s,%u]\n", name, interval);
   bool wasEmpty = schedule_.IsEmpty();
   int r = schedule_.Add(name, description ? description : "", interval, renews, initial);
   if (result != nullptr) *result = r;
@@ -264,21 +264,21 @@ bool MonitorPage::ModifyMonitoredItem(const char* name, std::uint32_t interval, 
 }
 
 bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint32_t interval, int* result) {
-  DiagLog(0x800, "MonitorPage::SendESCommand command %s cookie %s interval %u\n", command, item, interval);
+  DiagLog(kLogWakeUp, "MonitorPage::SendESCommand command %s cookie %s interval %u\n", command, item, interval);
   std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, 1023) +
                        "&cookie=" + UrlEncode(item ? item : "", 1023) + "&delay=" + std::to_string(interval);
-  DiagLog(0x800, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
+  DiagLog(kLogWakeUp, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
   std::string body;
   int status = MonitorServer::PostToCollector(target, &body);
   if (status != 200) {
-    DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
+    DiagLog(kLogWakeUp, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
     return false;
   }
-  DiagLog(0x800, "MonitorPage::SendESCommand  gets collector response HTTP_OK\n");
+  DiagLog(kLogWakeUp, "MonitorPage::SendESCommand  gets collector response HTTP_OK\n");
   if (result != nullptr) {
     *result = kScheduleCommError;
     if (!body.empty()) {
-      DiagLog(0x800, "MonitorPage::SendESCommand reply body %s\n", body.c_str());
+      DiagLog(kLogWakeUp, "MonitorPage::SendESCommand reply body %s\n", body.c_str());
       *result = ScheduleResultFromName(body);
     }
   }
@@ -309,24 +309,24 @@ int MonitorPage::InternalRequestGet(const char* target, std::string* reply) {
 }
 
 bool MonitorPage::IsTimerStatusRequest(const char* query) {
-  DiagLog(0x200, "MonitorPage::IsTimerStatusRequest\n");
+  DiagLog(kLogTimers, "MonitorPage::IsTimerStatusRequest\n");
   bool yes = QueryStartsWith(query, "timerstatus=", 12);
-  DiagLog(0x200, yes ? "MonitorPage::IsTimerStatusRequest returns true\n"
+  DiagLog(kLogTimers, yes ? "MonitorPage::IsTimerStatusRequest returns true\n"
                      : "MonitorPage::IsTimerStatusRequest returns false\n");
   return yes;
 }
 
 bool MonitorPage::IsAsyncStatusRequest(const char* query) {
-  DiagLog(0x100, "MonitorPage::IsAsyncStatusRequest\n");
+  DiagLog(kLogHeartbeat, "MonitorPage::IsAsyncStatusRequest\n");
   bool yes = QueryStartsWith(query, "asyncstatus=", 12);
-  DiagLog(0x100, yes ? "MonitorPage::IsAsyncStatusRequest returns true\n"
+  DiagLog(kLogHeartbeat, yes ? "MonitorPage::IsAsyncStatusRequest returns true\n"
                      : "MonitorPage::IsAsyncStatusRequest returns false\n");
   return yes;
 }
 
 bool MonitorPage::IsWorkerStatusRequest(const char* query) {
   bool yes = QueryStartsWith(query, "workerstatus=", 13);
-  DiagLog(0x100, yes ? "MonitorPage::IsWorkerStatusRequest returns true\n"
+  DiagLog(kLogHeartbeat, yes ? "MonitorPage::IsWorkerStatusRequest returns true\n"
                      : "MonitorPage::IsWorkerStatusRequest returns false\n");
   return yes;
 }

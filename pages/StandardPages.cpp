@@ -49,21 +49,21 @@ void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
     try {
       std::thread(&StatusPage::SendPIDMessage).detach();
     } catch (const std::system_error&) {
-      DiagLog(0x01, "Unable to create %s thread\n", "SendPIDMessage");
+      DiagLog(kLogHardError, "Unable to create %s thread\n", "SendPIDMessage");
     }
   }
 }
 
 void StatusPage::SendPIDMessage() {
-  DiagLog(0x80, "StatusPage::SendPIDMessage\n");
+  DiagLog(kLogTrace, "StatusPage::SendPIDMessage\n");
   std::string target = "/inventory?file=" + MonitorServer::Instance().Options().moduleName +
                        "&pid=" + std::to_string(platform::CurrentProcessId());
-  DiagLog(0x80, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
+  DiagLog(kLogTrace, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
   int status = MonitorServer::PostToCollector(target);
   if (status == 200)
-    DiagLog(0x80, "SendPIDMessage gets collector response HTTP_OK\n");
+    DiagLog(kLogTrace, "SendPIDMessage gets collector response HTTP_OK\n");
   else
-    DiagLog(0x80, "SendPIDMessage gets collector response %d (not ok)\n", status);
+    DiagLog(kLogTrace, "SendPIDMessage gets collector response %d (not ok)\n", status);
 }
 
 unsigned SchedulePage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
@@ -92,7 +92,7 @@ unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const ch
   // string is understood too.
   std::string text = query != nullptr ? query : "";
   if (query == nullptr) ReadRequestBody(io, headerNames, headerValues, text);
-  DiagLog(0x04, "ShutdownPage::Post %s.\n", text.c_str());
+  DiagLog(kLogRequestHandling, "ShutdownPage::Post %s.\n", text.c_str());
   QueryStringMap pairs(text.c_str());
   if (std::atoi(pairs.Value("provcon").c_str()) > 0) MonitorServer::Instance().OnProvConShutdownBroadcast();
   SignalShutdown();
@@ -102,14 +102,14 @@ unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const ch
 
 unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                             unsigned) {
-  DiagLog(0x04, "HeartbeatPage::Get\n");
+  DiagLog(kLogRequestHandling, "HeartbeatPage::Get\n");
   StandardResponse(io, "200 OK", "", 0);
-  DiagLog(0x08, "Heartbeat acknowledged\n");
+  DiagLog(kLogMonitoringSetup, "Heartbeat acknowledged\n");
   return 200;
 }
 
 int CookieMaintenancePage::Initialize() {
-  DiagLog(0x100, "Cookie maintenance internal timer set for %d seconds\n", 60);
+  DiagLog(kLogHeartbeat, "Cookie maintenance internal timer set for %d seconds\n", 60);
   AddMonitoredItem("cookie-maintenance", "cookie-maintenance", 60, true, false);
   return 0;
 }
@@ -117,7 +117,7 @@ int CookieMaintenancePage::Initialize() {
 void CookieMaintenancePage::TimeToMonitor(unsigned count, const char* const* itemNames) {
   for (unsigned i = 0; i < count; ++i) {
     if (std::strcmp(itemNames[i], "cookie-maintenance") != 0) continue;
-    DiagLog(0x100, "DoCookieMaintenance\n");
+    DiagLog(kLogHeartbeat, "DoCookieMaintenance\n");
     for (const auto& entry : MonitorServer::Instance().Pages()) entry.second->MaintainRecords();
   }
 }

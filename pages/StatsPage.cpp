@@ -55,7 +55,7 @@ int StatsPage::Initialize() {
 void StatsPage::Cleanup() { WriteStats(); }
 
 void StatsPage::ReloadStats() {
-  DiagLog(0x40, "StatsPage::reloadStats from %s\n", fileName_.c_str());
+  DiagLog(kLogServerFlow, "StatsPage::reloadStats from %s\n", fileName_.c_str());
   ConfigurationFile file(nullptr, fileName_.c_str());
   if (!file.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout) || file.GetRoot() == nullptr) return;
   ProviderCounters& counters = MonitorServer::Instance().Counters();
@@ -74,7 +74,7 @@ void StatsPage::ReloadStats() {
 
 bool StatsPage::WriteStats() {
   std::lock_guard<std::mutex> guard(saveLock_);
-  DiagLog(0x40, "StatsPage::writeStats to %s\n", fileName_.c_str());
+  DiagLog(kLogServerFlow, "StatsPage::writeStats to %s\n", fileName_.c_str());
   std::int64_t now = platform::CurrentEpochSeconds();
   ProviderCounters& counters = MonitorServer::Instance().Counters();
   counters.totalresidenttime += static_cast<std::uint64_t>(now - lastSaveTime_);
@@ -111,7 +111,7 @@ std::uint32_t StatsPage::GetSchedulerTimeout() {
 
 unsigned StatsPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                         unsigned) {
-  DiagLog(0x40, "StatsPage::Get\n");
+  DiagLog(kLogServerFlow, "StatsPage::Get\n");
   ProviderCounters& counters = MonitorServer::Instance().Counters();
   XMLAccumulator xml;
   for (const CounterName& counter : kCounters) xml.AddElement(counter.name, Value32(counters.*counter.field));

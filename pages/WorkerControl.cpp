@@ -54,14 +54,14 @@ bool WorkerControlObject::Start() {
   if (running || self == nullptr || discarded_) {
     // A second thread on one object, an object nobody shares, or one its
     // page no longer waits for: refused.
-    DiagLog(0x1, "WorkerControlObject::Start Unable to create worker thread\n");
+    DiagLog(kLogHardError, "WorkerControlObject::Start Unable to create worker thread\n");
     if (!running) exited_ = true;
     return false;
   }
   if (thread_.joinable()) thread_.join();  // an earlier run that has ended
 
   exitRequested_ = false;
-  DiagLog(0x80, "WorkerControlObject::Start\n");
+  DiagLog(kLogTrace, "WorkerControlObject::Start\n");
   {
     std::lock_guard<std::mutex> guard(lock_);
     exitSignaled_ = false;
@@ -75,7 +75,7 @@ bool WorkerControlObject::Start() {
       std::lock_guard<std::mutex> guard(lock_);
       threadRunning_ = false;
     }
-    DiagLog(0x1, "WorkerControlObject::Start Unable to create worker thread\n");
+    DiagLog(kLogHardError, "WorkerControlObject::Start Unable to create worker thread\n");
     exited_ = true;
     return false;
   }
@@ -83,7 +83,7 @@ bool WorkerControlObject::Start() {
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait(guard, [this] { return threadIdKnown_; });
   }
-  DiagLog(0x80, "Created worker function in thread %u\n", threadId_.load());
+  DiagLog(kLogTrace, "Created worker function in thread %u\n", threadId_.load());
   exited_ = false;
   return true;
 }
@@ -99,7 +99,7 @@ void WorkerControlObject::Run() {
     try {
       function_(*this);
     } catch (...) {
-      DiagLog(0x1, "WorkerControlObject(%s) worker function ended with an exception\n", description_.c_str());
+      DiagLog(kLogHardError, "WorkerControlObject(%s) worker function ended with an exception\n", description_.c_str());
     }
   }
   {
@@ -115,11 +115,11 @@ void WorkerControlObject::Reap() {
 }
 
 void WorkerControlObject::WorkerBegins() {
-  DiagLog(0x80, "WorkerControlObject(%s)::WorkerBegins\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::WorkerBegins\n", description_.c_str());
 }
 
 bool WorkerControlObject::isExitRequested() {
-  DiagLog(0x80, "WorkerControlObject(%s)::isExitRequested\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::isExitRequested\n", description_.c_str());
   std::lock_guard<std::mutex> guard(lock_);
   return exitSignaled_;
 }
@@ -130,7 +130,7 @@ bool WorkerControlObject::ExitSignaled() {
 }
 
 void WorkerControlObject::setExitRequested() {
-  DiagLog(0x80, "WorkerControlObject(%s)::setExitRequested\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::setExitRequested\n", description_.c_str());
   if (exitRequested_) return;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -140,7 +140,7 @@ void WorkerControlObject::setExitRequested() {
 }
 
 bool WorkerControlObject::hasExited() {
-  DiagLog(0x80, "WorkerControlObject(%s)::hasExited(test)\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::hasExited(test)\n", description_.c_str());
   if (!exited_) {
     bool running;
     {
@@ -156,7 +156,7 @@ bool WorkerControlObject::hasExited() {
 }
 
 bool WorkerControlObject::waitForExit(std::uint32_t seconds) {
-  DiagLog(0x80, "WorkerControlObject(%s)::waitForExit\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::waitForExit\n", description_.c_str());
   if (exited_) return true;
   if (seconds == 0) return hasExited();
   {
@@ -173,7 +173,7 @@ bool WorkerControlObject::waitForExit(std::uint32_t seconds) {
 }
 
 void WorkerControlObject::Terminate() {
-  DiagLog(0x20, "Worker thread (%s) did not respond to exit request; terminating it\n", description_.c_str());
+  DiagLog(kLogWarning, "Worker thread (%s) did not respond to exit request; terminating it\n", description_.c_str());
   setExitRequested();
   // A thread cannot be killed safely here: it is let go instead, and its
   // own reference keeps this object alive for as long as it runs.
@@ -182,10 +182,10 @@ void WorkerControlObject::Terminate() {
 }
 
 bool WorkerControlObject::postToParent(const std::string& body, std::string& reply) {
-  DiagLog(0x80, "WorkerControlObject(%s)::postToParent\n", description_.c_str());
+  DiagLog(kLogTrace, "WorkerControlObject(%s)::postToParent\n", description_.c_str());
   reply.clear();
   if (isExitRequested()) {
-    DiagLog(0x20, "WorkerControlObject(%s)::postToParent cancelled due to pending exit request\n",
+    DiagLog(kLogWarning, "WorkerControlObject(%s)::postToParent cancelled due to pending exit request\n",
             description_.c_str());
     return false;
   }
@@ -211,7 +211,7 @@ WorkerList::~WorkerList() { RequestExitAll(); }
 std::shared_ptr<WorkerControlObject> WorkerList::Create(const char* parentPath, WorkerFunction function,
                                                         const char* description, const char* parameters,
                                                         const char* cookieId, std::uint32_t userValue) {
-  DiagLog(0x8, "MonitorPage::CreateWorkerFunction calls workersMaintenance\n");
+  DiagLog(kLogMonitoringSetup, "MonitorPage::CreateWorkerFunction calls workersMaintenance\n");
   Maintenance();
   auto worker = std::make_shared<WorkerControlObject>(parentPath, std::move(function), description, parameters,
                                                       cookieId, userValue);
@@ -228,7 +228,7 @@ void WorkerList::Maintenance() {
     removed = false;
     for (auto it = workers_.begin(); it != workers_.end(); ++it) {
       if ((*it)->hasExited()) {
-        DiagLog(0x80, "MonitorPage::workersMaintenance discards worker control for [%s]\n",
+        DiagLog(kLogTrace, "MonitorPage::workersMaintenance discards worker control for [%s]\n",
                 (*it)->Description().c_str());
         (*it)->MarkDiscarded();
         workers_.erase(it);
@@ -251,7 +251,7 @@ void WorkerList::WaitForAll() {
       std::lock_guard<std::mutex> guard(lock_);
       if (workers_.empty()) break;
     }
-    DiagLog(0x80, "MonitorPage::OnShutdown Waiting for worker function to finish\n");
+    DiagLog(kLogTrace, "MonitorPage::OnShutdown Waiting for worker function to finish\n");
     bool removed = false;
     {
       std::lock_guard<std::mutex> guard(lock_);
@@ -276,7 +276,7 @@ void WorkerList::WaitForAll() {
       ++waited;
     }
   }
-  DiagLog(0x80, "MonitorPage::OnShutdown Waiting for worker function to finish now completed\n");
+  DiagLog(kLogTrace, "MonitorPage::OnShutdown Waiting for worker function to finish now completed\n");
 }
 
 bool WorkerList::Empty() {
@@ -301,7 +301,7 @@ void WorkerList::WriteStatusXml(XMLAccumulator& xml) {
 }
 
 unsigned WorkerList::ReplyWithStatus(IOBase* io) {
-  DiagLog(0x100, "MonitorPage::ReplyWithWorkerStatus\n");
+  DiagLog(kLogHeartbeat, "MonitorPage::ReplyWithWorkerStatus\n");
   XMLAccumulator xml;
   WriteStatusXml(xml);
   std::string text;
@@ -311,6 +311,6 @@ unsigned WorkerList::ReplyWithStatus(IOBase* io) {
 }
 
 bool IsWorkerMessageQuery(const char* query) {
-  DiagLog(0x80, "MonitorPage::isWorkerMessage\n");
+  DiagLog(kLogTrace, "MonitorPage::isWorkerMessage\n");
   return query != nullptr && std::string(query) == kWorkerMessageQuery;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "process/DiagLog.h"
+
 // What the command line sets for the server (the server keeps a copy).
 struct ServerOptions {
   bool skipStdioPhase = false;
@@ -28,7 +30,7 @@ struct ServerOptions {
 struct ProcessOptions {
   std::string logFileName;          // at most 99 characters; empty = standard error
   std::uint32_t logRolloverSize = 0;  // bytes; 0 = the log's default
-  std::uint32_t verbosityMask = 0x0003;
+  std::uint32_t verbosityMask = kDefaultLogMask;
 };
 
 struct CommandLineResult {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 
-std::uint32_t g_diagLogMask = 0x0003;
+std::uint32_t g_diagLogMask = kDefaultLogMask;
 
 namespace {
 const std::size_t kMaxLogFileName = 259;

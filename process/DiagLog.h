@@ -7,6 +7,21 @@
 #include <mutex>
 #include <string>
 
+// The verbosity bits; every message names exactly one.
+constexpr std::uint32_t kLogHardError = 0x0001;       // work that could not be done
+constexpr std::uint32_t kLogRequestHandling = 0x0004; // inventory, monitoring set-up, shutdown, heartbeat pages
+constexpr std::uint32_t kLogMonitoringSetup = 0x0008; // monitoring on/off, timers, cookies, unique event
+constexpr std::uint32_t kLogCore = 0x0010;            // core errors and milestones
+constexpr std::uint32_t kLogWarning = 0x0020;         // failed requests, sessions, collector refusals
+constexpr std::uint32_t kLogServerFlow = 0x0040;      // signals, phases, access log, dispatch
+constexpr std::uint32_t kLogTrace = 0x0080;           // detailed tracing
+constexpr std::uint32_t kLogHeartbeat = 0x0100;       // heartbeat and cookie bookkeeping
+constexpr std::uint32_t kLogTimers = 0x0200;          // timers, schedules, wait time-outs
+constexpr std::uint32_t kLogInputOutput = 0x0400;     // bodies, replies, sockets, page registration
+constexpr std::uint32_t kLogWakeUp = 0x0800;          // external wake-ups, scheduler commands, alarms
+constexpr std::uint32_t kLogLaunch = 0x2000;          // crash recovery and first start
+constexpr std::uint32_t kDefaultLogMask = kLogHardError | 0x0002;
+
 // Verbosity mask of the process; set by the option parser before the log opens.
 extern std::uint32_t g_diagLogMask;
 

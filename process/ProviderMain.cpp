@@ -63,10 +63,10 @@ int ProviderMain(int argc, char** argv) {
   OpenDiagLog(process.logFileName.c_str(), process.logRolloverSize);
 
   std::string appName = args.empty() || args[0].empty() ? "UNKNOWN" : ModuleNameOf(args[0]);
-  DiagLog(0x80, "App name is [%s]\n", appName.c_str());
-  DiagLog(0x10, "Verbosity level is %04x\n", g_diagLogMask);
-  for (std::size_t i = 0; i < args.size(); ++i) DiagLog(0x80, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
-  if (process.logRolloverSize != 0) DiagLog(0x80, "Log rollover at %u\n", process.logRolloverSize);
+  DiagLog(kLogTrace, "App name is [%s]\n", appName.c_str());
+  DiagLog(kLogCore, "Verbosity level is %04x\n", g_diagLogMask);
+  for (std::size_t i = 0; i < args.size(); ++i) DiagLog(kLogTrace, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
+  if (process.logRolloverSize != 0) DiagLog(kLogTrace, "Log rollover at %u\n", process.logRolloverSize);
 
   // The server lives to the process's end: session threads and pages may
   // still refer to it while the process exits.
@@ -91,23 +91,23 @@ int ProviderMain(int argc, char** argv) {
   bool guardHeld = false;
   if (options.uniquenessRequested) {
     if (server->UniqueName().empty()) {
-      DiagLog(0x10, "Required Provider unique name not set!\n");
+      DiagLog(kLogCore, "Required Provider unique name not set!\n");
       return 1;
     }
     if (!Unicorn::TheOne(server->UniqueName())) return 1;
     guardHeld = true;
   } else {
-    DiagLog(0x20, "Uniqueness not requested\n");
+    DiagLog(kLogWarning, "Uniqueness not requested\n");
   }
 
   bool applicationPagesRegistered = CreateApplicationPages() == 0;
 
   if (options.gatherStatistics) {
     PageStats::Instance().SetFileName(args[0]);
-    DiagLog(0x40, "Stats requested; registering stats page\n");
+    DiagLog(kLogServerFlow, "Stats requested; registering stats page\n");
     if (!SetUpFrameworkPage(new StatsPage(args[0]))) return 1;
   } else {
-    DiagLog(0x40, "Stats not requested\n");
+    DiagLog(kLogServerFlow, "Stats not requested\n");
     std::remove((args[0] + ".stats").c_str());
   }
 
@@ -119,6 +119,6 @@ int ProviderMain(int argc, char** argv) {
   server->DeletePages();
   platform::StopSocketLibrary();
   if (guardHeld) Unicorn::Release();
-  DiagLog(0x10, "Shutdown...\n");
+  DiagLog(kLogCore, "Shutdown...\n");
   return runResult;
 }

@@ -15,20 +15,20 @@ platform::SingleInstanceGuard& Guard() {
 bool Unicorn::TheOne(const std::string& uniqueName) {
   switch (Guard().Acquire(uniqueName)) {
     case platform::SingleInstanceGuard::Result::Acquired:
-      DiagLog(0x08, "Unicorn::TheOne acquired unique event\n");
+      DiagLog(kLogMonitoringSetup, "Unicorn::TheOne acquired unique event\n");
       return true;
     case platform::SingleInstanceGuard::Result::HeldByAnother:
-      DiagLog(0x01, "Unicorn::TheOne opened unique event; another [%s] is already running!\n",
+      DiagLog(kLogHardError, "Unicorn::TheOne opened unique event; another [%s] is already running!\n",
               uniqueName.c_str());
       return false;
     case platform::SingleInstanceGuard::Result::AccessDenied:
-      DiagLog(0x01, "Unicorn::TheOne unique event access denied; another [%s] is already running!\n",
+      DiagLog(kLogHardError, "Unicorn::TheOne unique event access denied; another [%s] is already running!\n",
               uniqueName.c_str());
       return false;
     case platform::SingleInstanceGuard::Result::CreateFailed:
       break;
   }
-  DiagLog(0x01, "Unicorn::TheOne Failed to create unique event.\n");
+  DiagLog(kLogHardError, "Unicorn::TheOne Failed to create unique event.\n");
   return false;
 }
 
@@ -42,15 +42,15 @@ std::string ReadySignal::EventName(unsigned port) {
 
 void ReadySignal::Send(bool requested, unsigned port) {
   if (!requested) {
-    DiagLog(0x80, "Signal not requested\n");
+    DiagLog(kLogTrace, "Signal not requested\n");
     return;
   }
-  DiagLog(0x80, "Signal requested\n");
+  DiagLog(kLogTrace, "Signal requested\n");
   std::string name = EventName(port);
-  DiagLog(0x80, "Trying to OpenEvent [%s]\n", name.c_str());
+  DiagLog(kLogTrace, "Trying to OpenEvent [%s]\n", name.c_str());
   if (event_.OpenExisting(name)) {
     event_.Set();
-    DiagLog(0x40, "Sync Signal sent\n");
+    DiagLog(kLogServerFlow, "Sync Signal sent\n");
   }
 }
 

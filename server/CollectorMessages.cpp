@@ -15,28 +15,28 @@ int MonitorServer::PostToCollector(const std::string& target, std::string* reply
 }
 
 bool MonitorServer::SendHeartbeatCommand(bool cancel) {
-  DiagLog(0x100, "MonitorServer::SendHeartbeatCommand\n");
+  DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand\n");
   std::string target = "/heartbeat/monitor?port=" + std::to_string(static_cast<unsigned>(port_));
   if (cancel) target += "&cancel=1";
-  DiagLog(0x100, "MonitorServer::SendHeartbeatCommand Requesting document: %s\n", target.c_str());
+  DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand Requesting document: %s\n", target.c_str());
   int status = PostToCollector(target);
   if (status == 200) {
-    DiagLog(0x100, "MonitorServer::SendHeartbeatCommand gets collector response HTTP_OK\n");
+    DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand gets collector response HTTP_OK\n");
     return true;
   }
-  DiagLog(0x20, "MonitorServer::SendHeartbeatCommand gets collector response %d (not ok)\n", status);
+  DiagLog(kLogWarning, "MonitorServer::SendHeartbeatCommand gets collector response %d (not ok)\n", status);
   return false;
 }
 
 void MonitorServer::UpdateHeartbeat() {
   // Evaluations from different threads each see the state the last one left.
   std::lock_guard<std::mutex> guard(heartbeatLock_);
-  DiagLog(0x100, "MonitorServer::UpdateHeartbeat\n");
+  DiagLog(kLogHeartbeat, "MonitorServer::UpdateHeartbeat\n");
   bool wanted = false;
   for (auto& entry : pages_) {
     if (entry.second->IsFrameworkPage()) continue;
     if (entry.second->TimersTriggerHeartbeat()) {
-      DiagLog(0x100, "timers on page %s trigger heartbeating\n", entry.first.c_str());
+      DiagLog(kLogHeartbeat, "timers on page %s trigger heartbeating\n", entry.first.c_str());
       wanted = true;
       break;
     }
@@ -47,18 +47,18 @@ void MonitorServer::UpdateHeartbeat() {
 }
 
 void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
-  DiagLog(0x40, "MonitorServer::TellCollectorAboutLateInitialization zeroSuccessCode %d\n", failure ? 1 : 0);
+  DiagLog(kLogServerFlow, "MonitorServer::TellCollectorAboutLateInitialization zeroSuccessCode %d\n", failure ? 1 : 0);
   std::string target = "/inventory?file=" + applicationName_ + "&provstatus=" + (failure ? "0" : "1");
-  DiagLog(0x80, "MonitorServer::TellCollectorAboutLateInitialization Requesting document: %s\n", target.c_str());
+  DiagLog(kLogTrace, "MonitorServer::TellCollectorAboutLateInitialization Requesting document: %s\n", target.c_str());
   int status = PostToCollector(target);
   if (status == 200)
-    DiagLog(0x80, "TellCollectorAboutLateInitialization gets collector response HTTP_OK\n");
+    DiagLog(kLogTrace, "TellCollectorAboutLateInitialization gets collector response HTTP_OK\n");
   else
-    DiagLog(0x80, "TellCollectorAboutLateInitialization gets collector response %d (not ok)\n", status);
+    DiagLog(kLogTrace, "TellCollectorAboutLateInitialization gets collector response %d (not ok)\n", status);
 }
 
 int MonitorServer::InternalRequest(const char* verb, const char* target, const char* body, std::string* reply) {
-  DiagLog(0x40, "MonitorServer::InternalRequest Requesting document: %s %s.\n", verb, target);
+  DiagLog(kLogServerFlow, "MonitorServer::InternalRequest Requesting document: %s %s.\n", verb, target);
   CProviderCon connection(port_, verb);
   int status = connection.requestDocument(target, body, true, 10);
   if (reply != nullptr && status == 200 && connection.BodyLength() != 0) *reply = connection.Body();
@@ -66,12 +66,12 @@ int MonitorServer::InternalRequest(const char* verb, const char* target, const c
 }
 
 void MonitorServer::ForwardESWakeup(const char* pagePath, const char* item) {
-  DiagLog(0x40, "MonitorServer::ForwardESWakeup (%s,%s)\n", pagePath, item);
+  DiagLog(kLogServerFlow, "MonitorServer::ForwardESWakeup (%s,%s)\n", pagePath, item);
   MonitorPage* page = FindPage(pagePath);
   if (page == nullptr) {
-    DiagLog(0x20, "MonitorServer::ForwardESWakeup can't find page (%s)\n", pagePath);
+    DiagLog(kLogWarning, "MonitorServer::ForwardESWakeup can't find page (%s)\n", pagePath);
     return;
   }
-  DiagLog(0x80, "MonitorServer::ForwardESWakeup found matching page, forwarding\n");
+  DiagLog(kLogTrace, "MonitorServer::ForwardESWakeup found matching page, forwarding\n");
   page->ExternalWakeupRecieved(item);
 }

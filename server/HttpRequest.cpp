@@ -150,32 +150,32 @@ const char* FindHeader(const char* const* names, const char* const* values, cons
 bool ReadBody(IOBase& io, const char* const* names, const char* const* values, std::string& output) {
   const char* header = FindHeader(names, values, "Content-Length");
   if (header == nullptr) {
-    DiagLog(0x20, "ReadBody::Header content length not found!\n");
+    DiagLog(kLogWarning, "ReadBody::Header content length not found!\n");
     return false;
   }
   long long announced = std::strtoll(header, nullptr, 10);
   if (announced <= 0) {
-    DiagLog(0x400, "ReadBody::Header content length ZERO found!\n");
+    DiagLog(kLogInputOutput, "ReadBody::Header content length ZERO found!\n");
     return false;
   }
   std::uint32_t length = announced > 0xffffffffLL ? 0xffffffffu : static_cast<std::uint32_t>(announced);
-  DiagLog(0x400, "ReadBody::Header content length is %u\n", length);
+  DiagLog(kLogInputOutput, "ReadBody::Header content length is %u\n", length);
   output.clear();
   std::uint32_t remaining = length;
   char piece[1024];
   for (;;) {
-    DiagLog(0x400, "ReadBody::Expect Body length %u, Have %u so far\n", length,
+    DiagLog(kLogInputOutput, "ReadBody::Expect Body length %u, Have %u so far\n", length,
             static_cast<std::uint32_t>(output.size()));
     if (output.size() >= length) break;
     std::uint32_t ask = remaining < sizeof piece ? remaining : static_cast<std::uint32_t>(sizeof piece);
-    DiagLog(0x400, "ReadBody::Body read requests %u bytes\n", ask);
+    DiagLog(kLogInputOutput, "ReadBody::Body read requests %u bytes\n", ask);
     long got = io.Read(piece, static_cast<long>(ask));
     if (got <= 0) break;
     output.append(piece, static_cast<std::size_t>(got));
     remaining -= static_cast<std::uint32_t>(got);
   }
-  DiagLog(0x400, "ReadBody::Gets reads end of body ( %d bytes left )\n", static_cast<int>(remaining));
-  DiagLog(0x400, "ReadBody::data ( %s )\n", output.c_str());
+  DiagLog(kLogInputOutput, "ReadBody::Gets reads end of body ( %d bytes left )\n", static_cast<int>(remaining));
+  DiagLog(kLogInputOutput, "ReadBody::data ( %s )\n", output.c_str());
   return true;
 }
 

@@ -28,7 +28,7 @@ int WriteStandardResponse(IOBase& io, const char* status, const char* body, std:
   std::size_t used = 0;
   bool fits = Append(block, used, "HTTP/1.1 %s\r\n", status);
   if (body != nullptr) {
-    DiagLog(0x400, "Standard Response Body Length is %u]\n", static_cast<unsigned>(bodyLength));
+    DiagLog(kLogInputOutput, "Standard Response Body Length is %u]\n", static_cast<unsigned>(bodyLength));
     char length[32];
     std::snprintf(length, sizeof length, "%u", static_cast<unsigned>(bodyLength));
     fits = fits && Append(block, used, "Content-Length:%s\r\n", length);
@@ -39,24 +39,24 @@ int WriteStandardResponse(IOBase& io, const char* status, const char* body, std:
   }
   fits = fits && Append(block, used, "%s", "\r\n");
   if (!fits) {
-    DiagLog(0x10, "%s Response headers do not fit the header block; response refused\n", io.Name());
+    DiagLog(kLogCore, "%s Response headers do not fit the header block; response refused\n", io.Name());
     return -1;
   }
   // A body that fits behind the header block goes out with it: one send,
   // one segment, one wake-up of the client instead of two.
   const bool together = body != nullptr && bodyLength != 0 && bodyLength <= kHeaderBlockSize - used;
   if (together) {
-    DiagLog(0x400, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
+    DiagLog(kLogInputOutput, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
     std::memcpy(block + used, body, bodyLength);
   }
   if (io.Write(block, together ? used + bodyLength : used) <= 0) {
-    DiagLog(0x10, "%s Error writing standard response header\n", io.Name());
+    DiagLog(kLogCore, "%s Error writing standard response header\n", io.Name());
     return -1;
   }
   if (body != nullptr && bodyLength != 0 && !together) {
-    DiagLog(0x400, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
+    DiagLog(kLogInputOutput, "Standard Response WriteBody(%d bytes)\n", static_cast<int>(bodyLength));
     if (io.Write(body, bodyLength) <= 0) {
-      DiagLog(0x10, "%s Error writing standard response body\n", io.Name());
+      DiagLog(kLogCore, "%s Error writing standard response body\n", io.Name());
       return -1;
     }
   }

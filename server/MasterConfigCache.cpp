@@ -10,40 +10,40 @@ ConfigurationFile* MonitorServer::GetCachedMasterConfig() {
   if (masterConfigCacheAllowed && masterConfigCache_ == nullptr) LoadMasterConfigCache();
   if (masterConfigCache_ != nullptr) {
     ConfigurationFile* view = new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_));
-    DiagLog(0x80, "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n");
+    DiagLog(kLogTrace, "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n");
     return view;
   }
-  DiagLog(0x80, "MonitorServer::GetCachedMasterConfig; no cached copy available\n");
+  DiagLog(kLogTrace, "MonitorServer::GetCachedMasterConfig; no cached copy available\n");
   return nullptr;
 }
 
 ConfigurationFile* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
-  DiagLog(0x40, "MonitorPage::LoadMasterConfig called\n");
+  DiagLog(kLogServerFlow, "MonitorPage::LoadMasterConfig called\n");
   if (!forUpdate && !bypassCache) {
     ConfigurationFile* shared = GetCachedMasterConfig();
     if (shared != nullptr) {
-      DiagLog(0x80, "MonitorPage::LoadMasterConfig Returning shared copy of master configuration "
+      DiagLog(kLogTrace, "MonitorPage::LoadMasterConfig Returning shared copy of master configuration "
                     "TEST-MASTERCONFIGSHARED\n");
       return shared;
     }
   }
   if (forUpdate) {
-    DiagLog(0x80, "MonitorPage::LoadMasterConfig (forupdate) called; releasing master config cache if any\n");
+    DiagLog(kLogTrace, "MonitorPage::LoadMasterConfig (forupdate) called; releasing master config cache if any\n");
     ReleaseMasterConfigCache();
   }
-  DiagLog(0x80, "MonitorPage::LoadMasterConfig Reading master configuration TEST-MASTERCONFIGNOTSHARED\n");
+  DiagLog(kLogTrace, "MonitorPage::LoadMasterConfig Reading master configuration TEST-MASTERCONFIGNOTSHARED\n");
   return MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, forUpdate);
 }
 
 void MonitorServer::LoadMasterConfigCache() {
-  DiagLog(0x80, "Loading MasterConfig Cache\n");
+  DiagLog(kLogTrace, "Loading MasterConfig Cache\n");
   masterConfigCache_.reset();
   masterConfigCache_.reset(
       MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, false));
 }
 
 void MonitorServer::ReleaseMasterConfigCache() {
-  DiagLog(0x80, "Releasing MasterConfig Cache\n");
+  DiagLog(kLogTrace, "Releasing MasterConfig Cache\n");
   masterConfigCache_.reset();
 }
 

@@ -56,16 +56,16 @@ bool MonitorServer::HasInstance() { return g_instance != nullptr; }
 bool MonitorServer::IsUsable() const { return wakeupEvent_.IsValid() && sessionEndedEvent_.IsValid(); }
 
 int MonitorServer::AddPage(const char* path, MonitorPage* page) {
-  DiagLog(0x400, "Adding page %s\n", path);
+  DiagLog(kLogInputOutput, "Adding page %s\n", path);
   if (!pages_.emplace(path, page).second) {
-    DiagLog(0x10, "page %s failed to insert\n", path);
+    DiagLog(kLogCore, "page %s failed to insert\n", path);
     return 1;
   }
   return 0;
 }
 
 MonitorPage* MonitorServer::FindPage(const char* path) {
-  DiagLog(0x40, "MonitorServer::FindPage(%s)\n", path);
+  DiagLog(kLogServerFlow, "MonitorServer::FindPage(%s)\n", path);
   std::string text(path, strnlen(path, 259));
   for (;;) {
     auto it = pages_.find(text);
@@ -78,7 +78,7 @@ MonitorPage* MonitorServer::FindPage(const char* path) {
 
 void MonitorServer::DeletePages() {
   for (auto& entry : pages_) {
-    DiagLog(0x400, "Call Cleaning up for page %s\n", entry.first.c_str());
+    DiagLog(kLogInputOutput, "Call Cleaning up for page %s\n", entry.first.c_str());
     entry.second->Cleanup();
     delete entry.second;
   }
@@ -88,15 +88,15 @@ void MonitorServer::DeletePages() {
 void MonitorServer::Signal(int kind) {
   switch (kind) {
     case kSignalShutdown:
-      DiagLog(0x40, "Signal Shutdown\n");
+      DiagLog(kLogServerFlow, "Signal Shutdown\n");
       shutdownRequested_ = true;
       break;
     case kSignalReconfig:
-      DiagLog(0x40, "Signal Reconfig\n");
+      DiagLog(kLogServerFlow, "Signal Reconfig\n");
       reconfigRequested_ = true;
       break;
     case kSignalSuggestShutdown:
-      DiagLog(0x40, "Signal SuggestShutdown\n");
+      DiagLog(kLogServerFlow, "Signal SuggestShutdown\n");
       shutdownSuggested_ = true;
       shutdownSuggestedEver_ = true;
       break;
@@ -121,11 +121,11 @@ void MonitorServer::RunOneShotPhase() {
     output = file;  // a file that cannot be opened discards the response
   }
   IOOneShot channel(streams_.input, output, options_.oneShotCommand.c_str());
-  DiagLog(0x40, "One shot STDIO phase started cmd=[%s] output=[%s]\n", options_.oneShotCommand.c_str(),
+  DiagLog(kLogServerFlow, "One shot STDIO phase started cmd=[%s] output=[%s]\n", options_.oneShotCommand.c_str(),
           options_.oneShotOutput ? options_.oneShotOutputPath.c_str() : "stdout");
   URLParse request;
   if (request.ReadRequest(channel) == URLParse::kRequestRead) ProcessRequests(channel, request);
-  DiagLog(0x40, "STDIO phase finished\n");
+  DiagLog(kLogServerFlow, "STDIO phase finished\n");
   if (file != nullptr) std::fclose(file);
 }
 
@@ -136,81 +136,81 @@ void MonitorServer::CloseStandardStreams() {
 }
 
 int MonitorServer::Run() {
-  DiagLog(0x40, "Server started\n");
+  DiagLog(kLogServerFlow, "Server started\n");
   bool portInUse = options_.portGiven;
   int result = 0;
   if (options_.oneShot) {
     RunOneShotPhase();
   } else if (portInUse && SetupListenSocket() != 0) {
-    DiagLog(0x10, "Unable to initialize TCP/IP communication.  TCP/IP phase will be disabled\n");
+    DiagLog(kLogCore, "Unable to initialize TCP/IP communication.  TCP/IP phase will be disabled\n");
     portInUse = false;
   }
   if (!options_.oneShot && !options_.skipStdioPhase) {
-    DiagLog(0x40, "STDIO phase started\n");
+    DiagLog(kLogServerFlow, "STDIO phase started\n");
     LateProviderInitialization();
-    DiagLog(0x40, "LateInitialization complete\n");
+    DiagLog(kLogServerFlow, "LateInitialization complete\n");
     IOStdio channel(streams_.input, streams_.output);
     URLParse request;
     if (request.ReadRequest(channel) == URLParse::kRequestRead) ProcessRequests(channel, request);
-    DiagLog(0x40, "STDIO phase finished\n");
+    DiagLog(kLogServerFlow, "STDIO phase finished\n");
   } else {
-    DiagLog(0x40, "STDIO phase skipped\n");
+    DiagLog(kLogServerFlow, "STDIO phase skipped\n");
   }
   CloseStandardStreams();
   if (!options_.oneShot && portInUse) {
-    DiagLog(0x40, "TCP/IP phase started\n");
+    DiagLog(kLogServerFlow, "TCP/IP phase started\n");
     if (!options_.firstRun) {
       if (LateProviderInitialization() != 0) lateInitFailed_ = true;
       lateInitDone_ = true;
     }
     if (lateInitFailed_)
-      DiagLog(0x20, "A failure occurred in LateProviderInitialization; skipping Process Connections\n");
+      DiagLog(kLogWarning, "A failure occurred in LateProviderInitialization; skipping Process Connections\n");
     else if (ProcessConnections() != 0)
       result = 1;  // the run ends on a failure and must not pass for a success
-    DiagLog(0x40, "TCP/IP phase finished\n");
+    DiagLog(kLogServerFlow, "TCP/IP phase finished\n");
   }
   JoinLateInitializationNotice();
-  DiagLog(0x40, "Server finshed\n");
+  DiagLog(kLogServerFlow, "Server finshed\n");
   return result;
 }
 
 int MonitorServer::SetupListenSocket() {
-  DiagLog(0x80, "MonitorServer::SetupListenSocket\n");
+  DiagLog(kLogTrace, "MonitorServer::SetupListenSocket\n");
   platform::SocketHandle socket = platform::CreateTcpSocket();
   if (socket == platform::kInvalidSocket) {
-    DiagLog(0x10, "Unable to create listen socket\n");
+    DiagLog(kLogCore, "Unable to create listen socket\n");
     return 1;
   }
-  if (!platform::SetReuseAddress(socket)) DiagLog(0x10, "setsockopt SO_REUSEADDR failed!\n");
-  DiagLog(0x400, "MonitorServer::SetupListenSocket calls bind\n");
+  if (!platform::SetReuseAddress(socket)) DiagLog(kLogCore, "setsockopt SO_REUSEADDR failed!\n");
+  DiagLog(kLogInputOutput, "MonitorServer::SetupListenSocket calls bind\n");
   if (!platform::BindLoopback(socket, port_)) {
-    DiagLog(0x10, "Unable to bind to 127.0.0.1:%d\n", static_cast<int>(port_));
+    DiagLog(kLogCore, "Unable to bind to 127.0.0.1:%d\n", static_cast<int>(port_));
     platform::CloseSocket(socket);
     return 1;
   }
   port_ = platform::BoundPort(socket);
-  DiagLog(0x400, "Listen port bound to %d\n", static_cast<int>(port_));
+  DiagLog(kLogInputOutput, "Listen port bound to %d\n", static_cast<int>(port_));
   listenSocket_ = socket;
   return 0;
 }
 
 int MonitorServer::ProcessConnections() {
   if (!platform::Listen(listenSocket_)) {
-    DiagLog(0x10, "Unable to listen() %d\n", platform::LastSocketError());
+    DiagLog(kLogCore, "Unable to listen() %d\n", platform::LastSocketError());
     return 1;
   }
   readySignal_.Send(options_.readySignalRequested, port_);
   std::uint32_t timeout = 0;
   for (;;) {
     std::uint64_t started = platform::MonotonicMilliseconds() / 1000;
-    DiagLog(0x200, "Timeout is %u seconds\n", timeout);
+    DiagLog(kLogTimers, "Timeout is %u seconds\n", timeout);
     if (!lateInitDone_) {
       timeout = 10000;
-      DiagLog(0x200, "Late initialization not done; Timeout changed to %u seconds\n", timeout);
+      DiagLog(kLogTimers, "Late initialization not done; Timeout changed to %u seconds\n", timeout);
     }
     int r = InternalSelect(timeout);
     if (r == kShutdownSuggested) {
-      DiagLog(0x40, "Shutdown suggest accepted; idle timeout set to 1\n");
+      DiagLog(kLogServerFlow, "Shutdown suggest accepted; idle timeout set to 1\n");
       SetIdleTimeout(1);
     }
     if (r == kShutdown) {
@@ -234,10 +234,10 @@ int MonitorServer::ProcessConnections() {
       if (idle == 0) {
         idleSeconds_ = 0;
       } else if (idleSeconds_ >= idle) {
-        DiagLog(0x80, "Exit if idle...\n");
+        DiagLog(kLogTrace, "Exit if idle...\n");
         CleanConnectionList();
         if (connections_.empty() && AllMonitorsIdle()) {
-          DiagLog(0x20, "Idle exit initiated\n");
+          DiagLog(kLogWarning, "Idle exit initiated\n");
           ClosePendingConnections();
           OnShutdownSequence();
           ShutdownListenSocket();
@@ -247,7 +247,7 @@ int MonitorServer::ProcessConnections() {
       }
       idle = idleTimeout_;
       if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
-      DiagLog(0x200, "select() timeout %u\n", timeout);
+      DiagLog(kLogTimers, "select() timeout %u\n", timeout);
       checkConnectionList();
       continue;
     }
@@ -262,16 +262,16 @@ int MonitorServer::ProcessConnections() {
       platform::SocketHandle accepted = platform::kInvalidSocket;
       platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
       if (result == platform::AcceptResult::WouldBlock) {
-        DiagLog(0x20, "WSAEWOULDBLOCK goto FalseAlarm\n");
-        DiagLog(0x200, "new timeout is %u\n", timeout);
+        DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
+        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
         continue;
       }
       if (result == platform::AcceptResult::Failed) {
         // Out of descriptors, say: connections wait in the backlog until
         // some are free again.
-        DiagLog(0x10, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
+        DiagLog(kLogCore, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
         platform::SleepMilliseconds(kResourcePauseMs);
-        DiagLog(0x200, "new timeout is %u\n", timeout);
+        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
         continue;
       }
       UpdateSchedulers(elapsed);
@@ -286,13 +286,13 @@ int MonitorServer::ProcessConnections() {
       if (r != kAccept) UpdateSchedulers(elapsed);
       timeout = UpdateSchedulersTimeout();
     }
-    DiagLog(0x200, "new timeout is %u\n", timeout);
+    DiagLog(kLogTimers, "new timeout is %u\n", timeout);
   }
 }
 
 int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
-  DiagLog(0x400, "Enter InternalSelect\n");
-  DiagLog(0x400, "WindowsInternalSelect\n");
+  DiagLog(kLogInputOutput, "Enter InternalSelect\n");
+  DiagLog(kLogInputOutput, "WindowsInternalSelect\n");
   platform::WaitEvent* events[] = {&wakeupEvent_, &sessionEndedEvent_};
   std::size_t running = 0;
   for (const auto& record : connections_)
@@ -309,7 +309,7 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
       waitMs = std::min<std::uint64_t>(waitMs, connection->deadline > now ? connection->deadline - now : 0);
     }
   }
-  DiagLog(0x400, "WindowsInternalSelect calls WSAWaitForMultipleEvents (%ld items)\n",
+  DiagLog(kLogInputOutput, "WindowsInternalSelect calls WSAWaitForMultipleEvents (%ld items)\n",
           static_cast<long>(2 + running + watched.size()));
   platform::WaitOutcome outcome = platform::WaitForEventsOrConnection(
       events, 2, listenSocket_, watched.data(), watched.size(),
@@ -317,7 +317,7 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
   long rv = outcome.kind == platform::WaitOutcome::Event ? (outcome.eventIndex == 0 ? 0 : 2)
             : outcome.kind == platform::WaitOutcome::Connection ? 1
                                                                  : -1;
-  DiagLog(0x400, "WFMO gets rv %ld\n", rv);
+  DiagLog(kLogInputOutput, "WFMO gets rv %ld\n", rv);
   int result = kFailure;
   switch (outcome.kind) {
     case platform::WaitOutcome::Timeout:
@@ -326,50 +326,50 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
         result = kInterrupt;
         break;
       }
-      DiagLog(0x80, "Select returns TIMEOUT\n");
+      DiagLog(kLogTrace, "Select returns TIMEOUT\n");
       result = kTimeout;
       break;
     case platform::WaitOutcome::Readable:
-      DiagLog(0x400, "Select returns data on a waiting connection\n");
+      DiagLog(kLogInputOutput, "Select returns data on a waiting connection\n");
       result = kInterrupt;
       break;
     case platform::WaitOutcome::Connection:
-      DiagLog(0x80, "Select returns ACCEPT SOCKET CONNECTION\n");
+      DiagLog(kLogTrace, "Select returns ACCEPT SOCKET CONNECTION\n");
       result = kAccept;
       break;
     case platform::WaitOutcome::Event:
       if (outcome.eventIndex == 0) {
-        DiagLog(0x80, "Got Event+1\n");
+        DiagLog(kLogTrace, "Got Event+1\n");
         if (shutdownRequested_) {
-          DiagLog(0x80, "Got Event+1 (shutdown)\n");
+          DiagLog(kLogTrace, "Got Event+1 (shutdown)\n");
           result = kShutdown;
         } else if (reconfigRequested_) {
-          DiagLog(0x80, "Got Event+1 (reconfig)\n");
+          DiagLog(kLogTrace, "Got Event+1 (reconfig)\n");
           result = kReconfig;
         } else if (shutdownSuggested_) {
-          DiagLog(0x80, "Got Event+1 (suggestshutdown)\n");
+          DiagLog(kLogTrace, "Got Event+1 (suggestshutdown)\n");
           shutdownSuggested_ = false;
           result = kShutdownSuggested;
         } else {
           result = kInterrupt;
         }
       } else {
-        DiagLog(0x80, "Got Event0+1 (thread completion), return INTERRUPT\n");
+        DiagLog(kLogTrace, "Got Event0+1 (thread completion), return INTERRUPT\n");
         checkConnectionList();
         result = kInterrupt;
       }
       break;
     case platform::WaitOutcome::Failure:
-      DiagLog(0x80, "return FAILURE\n");
+      DiagLog(kLogTrace, "return FAILURE\n");
       result = kFailure;
       break;
   }
-  DiagLog(0x400, "Exit InternalSelect\n");
+  DiagLog(kLogInputOutput, "Exit InternalSelect\n");
   return result;
 }
 
 void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
-  DiagLog(0x40, "MonitorServer::AcceptConnection\n");
+  DiagLog(kLogServerFlow, "MonitorServer::AcceptConnection\n");
   std::unique_ptr<PendingConnection> connection(new PendingConnection);
   connection->socket = socket;
   connection->deadline = platform::MonotonicMilliseconds() + kRequestHeadTimeoutMs;
@@ -422,12 +422,12 @@ bool MonitorServer::ServePendingConnection(PendingConnection& connection, std::u
     long got = platform::Receive(connection.socket, buffer, room);
     if (got <= 0) {
       if (connection.request)
-        DiagLog(0x20, "Accept connection lost %s before its body was in (%u of %u bytes); closed without a reply\n",
+        DiagLog(kLogWarning, "Accept connection lost %s before its body was in (%u of %u bytes); closed without a reply\n",
                 PeerText(connection.socket).c_str(),
                 static_cast<unsigned>(connection.received.size() - connection.headLength),
                 static_cast<unsigned>(connection.bodyLength));
       else
-        DiagLog(0x20, "Accept connection failed to parse URI\n");
+        DiagLog(kLogWarning, "Accept connection failed to parse URI\n");
       CloseConnection(connection.socket);
       return true;
     }
@@ -438,15 +438,15 @@ bool MonitorServer::ServePendingConnection(PendingConnection& connection, std::u
       connection.headComplete = HeadIsIn(connection.received, connection.scanned, connection.requestLineSeen);
     if (connection.headComplete) return TakeRequest(connection);
     if (connection.received.size() > kRequestHeadLimit) {
-      DiagLog(0x20, "Accept connection refused a request head of more than %u bytes from %s\n",
+      DiagLog(kLogWarning, "Accept connection refused a request head of more than %u bytes from %s\n",
               static_cast<unsigned>(kRequestHeadLimit), PeerText(connection.socket).c_str());
-      DiagLog(0x20, "Accept connection failed to parse URI\n");
+      DiagLog(kLogWarning, "Accept connection failed to parse URI\n");
       CloseConnection(connection.socket);
       return true;
     }
     if (now < connection.deadline) return false;
-    DiagLog(0x20, "Accept connection timed out reading the request from %s\n", PeerText(connection.socket).c_str());
-    DiagLog(0x20, "Accept connection failed to parse URI\n");
+    DiagLog(kLogWarning, "Accept connection timed out reading the request from %s\n", PeerText(connection.socket).c_str());
+    DiagLog(kLogWarning, "Accept connection failed to parse URI\n");
     CloseConnection(connection.socket);
     return true;
   }
@@ -456,7 +456,7 @@ bool MonitorServer::ServePendingConnection(PendingConnection& connection, std::u
   }
   if (now < connection.deadline) return false;
   // A body that is not in full is not processed.
-  DiagLog(0x20, "Accept connection timed out reading the body from %s (%u of %u bytes); closed without a reply\n",
+  DiagLog(kLogWarning, "Accept connection timed out reading the body from %s (%u of %u bytes); closed without a reply\n",
           PeerText(connection.socket).c_str(),
           static_cast<unsigned>(connection.received.size() - connection.headLength),
           static_cast<unsigned>(connection.bodyLength));
@@ -476,32 +476,32 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     int parsed = request->ReadRequest(io);
     unread = io.TakeUnread();
     if (parsed != URLParse::kRequestRead) {
-      DiagLog(0x20, "Accept connection failed to parse URI\n");
+      DiagLog(kLogWarning, "Accept connection failed to parse URI\n");
       CloseConnection(socket);
       return true;
     }
   }
   if (const char* reason = ForeignRequestReason(request->HeaderNames(), request->HeaderValues())) {
-    DiagLog(0x20, "Accept connection refused a request from %s: %s\n", PeerText(socket).c_str(), reason);
+    DiagLog(kLogWarning, "Accept connection refused a request from %s: %s\n", PeerText(socket).c_str(), reason);
     CloseConnection(socket);
     return true;
   }
   MonitorPage* page = FindPage(request->Path());
   if (page == nullptr) {
-    DiagLog(0x20, "Accept connection couldn't find page matching %s\n", request->Path());
+    DiagLog(kLogWarning, "Accept connection couldn't find page matching %s\n", request->Path());
     ++counters_.pagenotfound;
     CloseConnection(socket);
     return true;
   }
-  DiagLog(0x400, "Accept connection found page; calling forkOnRequest\n");
+  DiagLog(kLogInputOutput, "Accept connection found page; calling forkOnRequest\n");
   unsigned verb = EqualsNoCase(request->Method(), "GET") ? 1 : EqualsNoCase(request->Method(), "POST") ? 2 : 0;
   bool fork =
       page->ForkOnRequest(request->Path(), request->Query(), request->HeaderNames(), request->HeaderValues(), verb);
   ++counters_.pagefound;
-  DiagLog(0x400, "ForkOnRequest returns %s\n", fork ? "true" : "false");
+  DiagLog(kLogInputOutput, "ForkOnRequest returns %s\n", fork ? "true" : "false");
 
   if (fork) {
-    DiagLog(0x80, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
+    DiagLog(kLogTrace, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
     ++counters_.forked;
     std::unique_ptr<SessionRecord> record(new SessionRecord);
     record->socket = socket;
@@ -511,14 +511,14 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     try {
       record->thread = std::thread(&MonitorServer::Session, this, raw);
     } catch (const std::system_error&) {
-      DiagLog(0x10, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
+      DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
       CloseConnection(socket);
       // Out of threads, say: give the system a moment.
       platform::SleepMilliseconds(kResourcePauseMs);
       return true;
     }
     record->threadId = ThreadNumber(record->thread);
-    DiagLog(0x80, "Created thread with id %u\n", record->threadId);
+    DiagLog(kLogTrace, "Created thread with id %u\n", record->threadId);
     CleanConnectionList();
     connections_.push_back(std::move(record));
     return true;
@@ -532,7 +532,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     const char* header = FindHeader(request->HeaderNames(), request->HeaderValues(), "Content-Length");
     long long announced = header != nullptr ? std::strtoll(header, nullptr, 10) : 0;
     if (announced > static_cast<long long>(kRequestBodyLimit)) {
-      DiagLog(0x20, "Accept connection refused a body of %s bytes from %s (limit %u); closed without a reply\n",
+      DiagLog(kLogWarning, "Accept connection refused a body of %s bytes from %s (limit %u); closed without a reply\n",
               header, PeerText(socket).c_str(), static_cast<unsigned>(kRequestBodyLimit));
       CloseConnection(socket);
       return true;
@@ -553,14 +553,14 @@ void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
   IOSocket io(connection.socket);
   io.SetWriteTimeout(kWriteProgressMs);
   io.Preload(connection.received.substr(connection.headLength));
-  DiagLog(0x40, "Accept connection executes in master process/thread for page %s\n", request.Path());
+  DiagLog(kLogServerFlow, "Accept connection executes in master process/thread for page %s\n", request.Path());
   ++counters_.unforked;
   if (EqualsNoCase(request.Method(), "GET"))
     page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
   else if (EqualsNoCase(request.Method(), "POST"))
     page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
   else
-    DiagLog(0x20, "Accept connection unknown request type %s\n", request.Method());
+    DiagLog(kLogWarning, "Accept connection unknown request type %s\n", request.Method());
   if (!lateInitDone_ && collectorRequestSeen_) {
     if (LateProviderInitialization() != 0) lateInitFailed_ = true;
     lateInitDone_ = true;
@@ -573,16 +573,16 @@ void MonitorServer::ClosePendingConnections() {
 }
 
 void MonitorServer::Session(SessionRecord* record) {
-  DiagLog(0x40, "MonitorServer::Session\n");
+  DiagLog(kLogServerFlow, "MonitorServer::Session\n");
   {
     IOSocket io(record->socket);
     io.SetReadLimits(0, kSessionReadIdleMs);
     io.SetWriteTimeout(kWriteProgressMs);
     io.Preload(std::move(record->unread));
-    DiagLog(0x20, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
+    DiagLog(kLogWarning, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));
     ProcessRequests(io, record->request);
-    DiagLog(0x20, "HTTP Session finished for %s\n", io.Name());
+    DiagLog(kLogWarning, "HTTP Session finished for %s\n", io.Name());
     io.CloseSocket();
   }
   record->threadEnded = true;
@@ -590,11 +590,11 @@ void MonitorServer::Session(SessionRecord* record) {
 }
 
 void MonitorServer::CleanConnectionList() {
-  DiagLog(0x400, "CleanConnectionList\n");
-  DiagLog(0x400, "CleanConnectionList size %u\n", static_cast<unsigned>(connections_.size()));
+  DiagLog(kLogInputOutput, "CleanConnectionList\n");
+  DiagLog(kLogInputOutput, "CleanConnectionList size %u\n", static_cast<unsigned>(connections_.size()));
   for (auto it = connections_.begin(); it != connections_.end();) {
     if ((*it)->completed) {
-      DiagLog(0x400, "CleanConnectionList::Cleaning up connection %d\n", static_cast<int>((*it)->socket));
+      DiagLog(kLogInputOutput, "CleanConnectionList::Cleaning up connection %d\n", static_cast<int>((*it)->socket));
       if ((*it)->thread.joinable()) (*it)->thread.join();
       it = connections_.erase(it);
     } else {
@@ -604,21 +604,21 @@ void MonitorServer::CleanConnectionList() {
 }
 
 void MonitorServer::checkConnectionList() {
-  DiagLog(0x400, "checkConnectionList\n");
+  DiagLog(kLogInputOutput, "checkConnectionList\n");
   CleanConnectionList();
   for (auto& record : connections_) {
     if (record->completed) continue;
     if (record->threadEnded) {
-      DiagLog(0x400, "checkConnectionList: connection thread completed; mark for deletion\n");
+      DiagLog(kLogInputOutput, "checkConnectionList: connection thread completed; mark for deletion\n");
       record->completed = true;
     } else {
-      DiagLog(0x400, "Thread not complete %u\n", record->threadId);
+      DiagLog(kLogInputOutput, "Thread not complete %u\n", record->threadId);
     }
   }
 }
 
 std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
-  DiagLog(0x200, "MonitorServer::UpdateSchedulers %u elapsed\n", elapsedSeconds);
+  DiagLog(kLogTimers, "MonitorServer::UpdateSchedulers %u elapsed\n", elapsedSeconds);
   std::uint32_t smallest = 10000;
   for (auto& entry : pages_) {
     entry.second->AdvanceSchedule(elapsedSeconds);
@@ -631,22 +631,22 @@ std::uint32_t MonitorServer::UpdateSchedulersTimeout() {
   std::uint32_t smallest = 10000;
   for (auto& entry : pages_) {
     std::uint32_t t = entry.second->GetSchedulerTimeout();
-    if (t != 10000) DiagLog(0x200, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
+    if (t != 10000) DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
     smallest = std::min(smallest, t);
   }
   if (smallest == 10000) smallest = idleTimeout_;
-  DiagLog(0x200, "MonitorServer::UpdateSchedulersTimeout returns %u (idle is %u,%u)\n", smallest,
+  DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout returns %u (idle is %u,%u)\n", smallest,
           static_cast<unsigned>(idleTimeout_), 10000u);
   return smallest;
 }
 
 int MonitorServer::LateProviderInitialization() {
-  DiagLog(0x40, "MonitorServer::LateProviderInitialization\n");
+  DiagLog(kLogServerFlow, "MonitorServer::LateProviderInitialization\n");
   SetMasterConfigSharing(true);
   bool failed = false;
   for (auto& entry : pages_) {
     int rv = entry.second->InitializeOnce();
-    DiagLog(0x80, "LateInitialization page %s rv %d\n", entry.first.c_str(), rv);
+    DiagLog(kLogTrace, "LateInitialization page %s rv %d\n", entry.first.c_str(), rv);
     if (rv != 0) {
       failed = true;
       break;
@@ -671,10 +671,10 @@ void MonitorServer::JoinLateInitializationNotice() {
 }
 
 void MonitorServer::Reconfig() {
-  DiagLog(0x20, "Reconfig request\n");
+  DiagLog(kLogWarning, "Reconfig request\n");
   SetMasterConfigSharing(true);
   for (auto& entry : pages_) {
-    DiagLog(0x40, "Reconfig for page %s\n", entry.first.c_str());
+    DiagLog(kLogServerFlow, "Reconfig for page %s\n", entry.first.c_str());
     entry.second->Reconfig();
   }
   SetMasterConfigSharing(false);
@@ -682,47 +682,47 @@ void MonitorServer::Reconfig() {
 }
 
 bool MonitorServer::AllMonitorsIdle() {
-  DiagLog(0x40, "MonitorServer::AllMonitorsIdle\n");
+  DiagLog(kLogServerFlow, "MonitorServer::AllMonitorsIdle\n");
   for (auto& entry : pages_)
     if (!entry.second->IsIdle()) return false;
-  DiagLog(0x40, "MonitorServer::AllMonitorsIdle returns true\n");
+  DiagLog(kLogServerFlow, "MonitorServer::AllMonitorsIdle returns true\n");
   return true;
 }
 
 void MonitorServer::OnProvConShutdownBroadcast() {
   for (auto& entry : pages_) {
-    DiagLog(0x40, "Sending OnProvConShutdown to page %s\n", entry.first.c_str());
+    DiagLog(kLogServerFlow, "Sending OnProvConShutdown to page %s\n", entry.first.c_str());
     entry.second->OnProvConShutdown();
   }
 }
 
 void MonitorServer::OnShutdownSequence() {
   for (auto& entry : pages_) {
-    DiagLog(0x40, "Call OnShutdown for page %s\n", entry.first.c_str());
+    DiagLog(kLogServerFlow, "Call OnShutdown for page %s\n", entry.first.c_str());
     entry.second->OnPreShutdown();
   }
   for (auto& entry : pages_) {
-    DiagLog(0x40, "Call OnShutdown for page %s\n", entry.first.c_str());
+    DiagLog(kLogServerFlow, "Call OnShutdown for page %s\n", entry.first.c_str());
     entry.second->OnShutdown();
   }
   WaitForSessions();
-  DiagLog(0x20, "Shutdown request handled by default MonitorServer handler\n");
+  DiagLog(kLogWarning, "Shutdown request handled by default MonitorServer handler\n");
 }
 
 void MonitorServer::WaitForSessions() {
   while (!connections_.empty()) {
-    DiagLog(0x40, "Waiting for processes to end\n");
+    DiagLog(kLogServerFlow, "Waiting for processes to end\n");
     checkConnectionList();
     if (!connections_.empty()) platform::SleepMilliseconds(250);
   }
 }
 
 void MonitorServer::ShutdownListenSocket() {
-  DiagLog(0x40, "MonitorServer::ShutdownListenSocket\n");
+  DiagLog(kLogServerFlow, "MonitorServer::ShutdownListenSocket\n");
   if (listenSocket_ != platform::kInvalidSocket) {
     platform::ShutdownSocket(listenSocket_);
     platform::CloseSocket(listenSocket_);
     listenSocket_ = platform::kInvalidSocket;
-    DiagLog(0x400, "listen socket closed\n");
+    DiagLog(kLogInputOutput, "listen socket closed\n");
   }
 }

@@ -56,10 +56,10 @@ const char* CProviderCon::Header(const char* name) const {
 
 void CProviderCon::ProviderStartStep() {
   if (platform::SystemShutdownPending()) {
-    DiagLog(0x80, "Provider %s start blocked due to pending system shutdown\n", executableName_);
+    DiagLog(kLogTrace, "Provider %s start blocked due to pending system shutdown\n", executableName_);
     return;
   }
-  DiagLog(0x400, "Attempting to start provider: %s (%d)\n", executableName_, static_cast<int>(port_));
+  DiagLog(kLogInputOutput, "Attempting to start provider: %s (%d)\n", executableName_, static_cast<int>(port_));
   // Connections of this program name no executable: nothing is started.
 }
 
@@ -68,28 +68,28 @@ int CProviderCon::connect(bool startIfDown) {
   if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
   socket_ = platform::CreateTcpSocket();
   if (socket_ == platform::kInvalidSocket) {
-    DiagLog(0x10, "Unable to create socket\n");
+    DiagLog(kLogCore, "Unable to create socket\n");
     return -1;
   }
   for (int tries = 0;;) {
-    DiagLog(0x400, "Call ::connect\n");
+    DiagLog(kLogInputOutput, "Call ::connect\n");
     bool ok = platform::ConnectLoopback(socket_, static_cast<std::uint16_t>(port_), kConnectWaitMs);
-    DiagLog(0x400, "Return from::connect\n");
+    DiagLog(kLogInputOutput, "Return from::connect\n");
     if (ok) {
       connected_ = true;
-      DiagLog(0x400, "Connected: %d\n", static_cast<int>(port_));
-      DiagLog(0x400, "Connected: After setsockopt\n");
+      DiagLog(kLogInputOutput, "Connected: %d\n", static_cast<int>(port_));
+      DiagLog(kLogInputOutput, "Connected: After setsockopt\n");
       return 1;
     }
     int error = platform::LastSocketError();
-    DiagLog(0x400, "closesocket on failed to connect\n");
+    DiagLog(kLogInputOutput, "closesocket on failed to connect\n");
     platform::CloseSocket(socket_);
     socket_ = platform::CreateTcpSocket();
     if (socket_ == platform::kInvalidSocket) {
-      DiagLog(0x10, "Unable to create socket\n");
+      DiagLog(kLogCore, "Unable to create socket\n");
       return -1;
     }
-    DiagLog(0x400, "Unable to connect %s:%d try %d: (%d) %s\n", executableName_, static_cast<int>(port_), tries, error,
+    DiagLog(kLogInputOutput, "Unable to connect %s:%d try %d: (%d) %s\n", executableName_, static_cast<int>(port_), tries, error,
             "");
     if (tries == 3) {
       disconnect(true);
@@ -109,9 +109,9 @@ int CProviderCon::connect(bool startIfDown) {
 void CProviderCon::disconnect(bool abortive) {
   if (!connected_) return;
   if (abortive) platform::SetZeroLinger(socket_);
-  DiagLog(0x400, "CProviderCon::disconnect calls shutdown(%s)\n", executableName_);
+  DiagLog(kLogInputOutput, "CProviderCon::disconnect calls shutdown(%s)\n", executableName_);
   platform::ShutdownSocket(socket_);
-  DiagLog(0x400, "CProviderCon::disconnect calls closesocket(%s)\n", executableName_);
+  DiagLog(kLogInputOutput, "CProviderCon::disconnect calls closesocket(%s)\n", executableName_);
   platform::CloseSocket(socket_);
   socket_ = platform::kInvalidSocket;
   connected_ = false;
@@ -131,7 +131,7 @@ std::string CProviderCon::ReadReplyLine(std::uint64_t deadline) {
     unsigned left = Left(deadline);
     int ready = left == 0 ? 0 : platform::WaitReadable(socket_, left);
     if (ready == 0) {
-      DiagLog(0x10, "ERROR(1): timed out [%d] waiting for collector %s to respond\n", static_cast<int>(waitSeconds_),
+      DiagLog(kLogCore, "ERROR(1): timed out [%d] waiting for collector %s to respond\n", static_cast<int>(waitSeconds_),
               executableName_);
       timedOut_ = true;
       return line;
@@ -140,7 +140,7 @@ std::string CProviderCon::ReadReplyLine(std::uint64_t deadline) {
     long n = ready < 0 ? -1 : platform::Receive(socket_, &c, 1);
     if (n < 0) return std::string();
     if (n == 0) {
-      DiagLog(0x10, "ERROR: The other end of the socket closed\n");
+      DiagLog(kLogCore, "ERROR: The other end of the socket closed\n");
       disconnect(true);
       return line;
     }
@@ -157,7 +157,7 @@ std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, std::ui
     unsigned left = Left(deadline);
     int ready = left == 0 ? 0 : platform::WaitReadable(socket_, left);
     if (ready == 0) {
-      DiagLog(0x10, "ERROR(2): timed out waiting for collector %s to respond\n", executableName_);
+      DiagLog(kLogCore, "ERROR(2): timed out waiting for collector %s to respond\n", executableName_);
       break;
     }
     long n = ready < 0 ? -1 : platform::Receive(socket_, buffer + received, count - received);
@@ -172,21 +172,21 @@ int CProviderCon::requestDocument(const char* target, const char* body, bool sta
   status_ = 500;
   headers_.clear();
   body_.clear();
-  DiagLog(0x400, "requestDocument attempting to connect\n");
+  DiagLog(kLogInputOutput, "requestDocument attempting to connect\n");
   if (connect(startIfDown) != 1) {
-    DiagLog(0x20, "requestDocument fails to connect\n");
+    DiagLog(kLogWarning, "requestDocument fails to connect\n");
     return 0;
   }
-  DiagLog(0x400, "requestDocument successfully connected\n");
+  DiagLog(kLogInputOutput, "requestDocument successfully connected\n");
   std::size_t bodyLength = body ? std::strlen(body) : 0;
   std::string head = (EqualsNoCase(verb_, "post") ? "POST " : "GET ") + std::string(target ? target : "") +
                      "\nContent-Length: " + std::to_string(bodyLength) + "\n\n";
   if (head.size() > kRequestHeadLimit - 1) head.resize(kRequestHeadLimit - 1);
-  DiagLog(0x400, "RequestDocument tempbuff is [%s]\n", head.c_str());
+  DiagLog(kLogInputOutput, "RequestDocument tempbuff is [%s]\n", head.c_str());
   platform::Send(socket_, head.data(), head.size());
   if (bodyLength != 0) {
     long sent = platform::Send(socket_, body, bodyLength);
-    DiagLog(0x400, "requestDocument() wrote %d bytes of content\n", static_cast<int>(sent));
+    DiagLog(kLogInputOutput, "requestDocument() wrote %d bytes of content\n", static_cast<int>(sent));
   }
 
   // The header block, and then the body, each have the caller's time-out
@@ -200,7 +200,7 @@ int CProviderCon::requestDocument(const char* target, const char* body, bool sta
     if (line.empty()) break;
     if (line.size() >= 8 && StartsWithNoCase(line.c_str(), "HTTP/1.1", 8)) {
       status_ = line.size() > 9 ? std::atoi(line.c_str() + 9) : 0;
-      DiagLog(0x400, "ProviderCon HTTP STATUS from line(%s)\n", line.c_str());
+      DiagLog(kLogInputOutput, "ProviderCon HTTP STATUS from line(%s)\n", line.c_str());
     } else {
       std::size_t colon = line.find(':');
       if (colon == std::string::npos)
@@ -209,26 +209,26 @@ int CProviderCon::requestDocument(const char* target, const char* body, bool sta
         headers_.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
   }
-  DiagLog(0x400, "Gets reads end of headers\n");
+  DiagLog(kLogInputOutput, "Gets reads end of headers\n");
   const char* lengthHeader = Header("Content-Length");
   unsigned long length = lengthHeader ? std::strtoul(lengthHeader, nullptr, 10) : 0;
-  DiagLog(0x400, "Header content length is %u\n", static_cast<unsigned>(length));
+  DiagLog(kLogInputOutput, "Header content length is %u\n", static_cast<unsigned>(length));
   std::string piece;
   const std::uint64_t bodyDeadline = platform::MonotonicMilliseconds() + bodyTimeoutSeconds * 1000ull;
   while (connected_ && !timedOut_) {
-    DiagLog(0x400, "Expect Body length %u, Have %u so far\n", static_cast<unsigned>(length),
+    DiagLog(kLogInputOutput, "Expect Body length %u, Have %u so far\n", static_cast<unsigned>(length),
             static_cast<unsigned>(body_.size()));
     if (body_.size() >= length) break;
     std::size_t want = std::min<std::size_t>(length - body_.size(), kBodyPiece);
-    DiagLog(0x400, "Body read requests %u bytes\n", static_cast<unsigned>(want));
+    DiagLog(kLogInputOutput, "Body read requests %u bytes\n", static_cast<unsigned>(want));
     piece.resize(want);
     std::size_t got = ReadBodyBytes(&piece[0], want, bodyDeadline);
     if (got == 0) break;
     body_.append(piece.data(), got);
   }
-  DiagLog(0x400, "Gets reads end of body ( %d bytes left )\n", static_cast<int>(length - std::min<std::size_t>(length, body_.size())));
-  DiagLog(0x400, "Disconnect from provider\n");
+  DiagLog(kLogInputOutput, "Gets reads end of body ( %d bytes left )\n", static_cast<int>(length - std::min<std::size_t>(length, body_.size())));
+  DiagLog(kLogInputOutput, "Disconnect from provider\n");
   disconnect(true);
-  DiagLog(0x80, "ProviderCon HTTP STATUS is (%d)\n", status_);
+  DiagLog(kLogTrace, "ProviderCon HTTP STATUS is (%d)\n", status_);
   return status_;
 }

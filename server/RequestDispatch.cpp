@@ -12,20 +12,20 @@
 #include "server/TextCompare.h"
 
 unsigned MonitorServer::Request(IOBase& io, const URLParse& request) {
-  DiagLog(0x40, "MonitorServer::Request\n");
+  DiagLog(kLogServerFlow, "MonitorServer::Request\n");
   unsigned verb = 0;
   if (EqualsNoCase(request.Method(), "GET"))
     verb = 1;
   else if (EqualsNoCase(request.Method(), "POST"))
     verb = 2;
   if (verb == 0) {
-    DiagLog(0x20, "%s Invalid request type %s\n", io.Name(), request.Method());
+    DiagLog(kLogWarning, "%s Invalid request type %s\n", io.Name(), request.Method());
     WriteStandardResponse(io, "405 Method Not Allowed", nullptr, 0);
     return 405;
   }
   MonitorPage* page = FindPage(request.Path());
   if (page == nullptr) {
-    DiagLog(0x20, "%s path not found %s\n", io.Name(), request.Path());
+    DiagLog(kLogWarning, "%s path not found %s\n", io.Name(), request.Path());
     WriteStandardResponse(io, "404 Not Found", nullptr, 0);
     return 404;
   }
@@ -41,15 +41,15 @@ unsigned MonitorServer::Request(IOBase& io, const URLParse& request) {
 }
 
 int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {
-  DiagLog(0x40, "MonitorServer::ProcessRequests\n");
+  DiagLog(kLogServerFlow, "MonitorServer::ProcessRequests\n");
   unsigned long number = 0;
   for (;;) {
     unsigned status = Request(io, request);
     ++number;
-    if ((g_diagLogMask & 0x40) != 0) {
+    if ((g_diagLogMask & kLogServerFlow) != 0) {
       char date[64];
       FormatLogDate(date, sizeof date, 0);
-      DiagLog(0x40, "%s - - %s \"%s %s\" %u %lu [request#%lu]\n", io.Name(), date, request.Method(),
+      DiagLog(kLogServerFlow, "%s - - %s \"%s %s\" %u %lu [request#%lu]\n", io.Name(), date, request.Method(),
               request.Path(), status, static_cast<unsigned long>(io.RequestBytesWritten()), number);
     }
     if (io.Kind() != IOBase::kStdio) break;

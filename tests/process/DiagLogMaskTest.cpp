@@ -13,12 +13,12 @@ TEST(DiagLogMask, ArgumentsOfMessagesThatAreOffAreNotEvaluated) {
     return "x";
   };
   g_diagLogMask = 0x0001;
-  DiagLog(0x0020, "not shown %s\n", argument());
+  DiagLog(kLogWarning, "not shown %s\n", argument());
   std::uint32_t bit = 0x0400;
   DiagLog(bit, "not shown either %s\n", argument());
   EXPECT_EQ(evaluated, 0);
   g_diagLogMask = 0x0020;
-  DiagLog(0x0020, "shown %s\n", argument());
+  DiagLog(kLogWarning, "shown %s\n", argument());
   EXPECT_EQ(evaluated, 1);
   g_diagLogMask = saved;
 }

@@ -1,7 +1,7 @@
 #include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
 
-#include "server/IOChannel.h"
+#include "MemoryChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -9,41 +9,7 @@
 
 namespace {
 
-// A channel over fixed text that records what is written.
-class TextChannel : public IOBase {
- public:
-  explicit TextChannel(std::string input, long writeResult = 0)
-      : IOBase(kStdio), input_(std::move(input)), writeResult_(writeResult) {}
-  const char* Name() override { return "text"; }
-  long Write(const char* bytes, std::size_t length) override {
-    if (writeResult_ < 0) return writeResult_;
-    written.append(bytes, length);
-    CountWritten(static_cast<long>(length));
-    return static_cast<long>(length);
-  }
-  long Read(char* buffer, long length) override {
-    std::size_t n = std::min(static_cast<std::size_t>(length), input_.size() - pos_);
-    std::memcpy(buffer, input_.data() + pos_, n);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-  long ReadLine(char* buffer, long size) override {
-    if (pos_ >= input_.size()) return 0;
-    std::size_t end = input_.find('\n', pos_);
-    std::size_t n = (end == std::string::npos ? input_.size() : end + 1) - pos_;
-    n = std::min(n, static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, input_.data() + pos_, n);
-    buffer[n] = '\0';
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-  std::string written;
-
- private:
-  std::string input_;
-  std::size_t pos_ = 0;
-  long writeResult_;
-};
+using TextChannel = testing_support::MemoryChannel;
 
 int Parse(const std::string& text, URLParse& request) {
   TextChannel io(text);

@@ -1,5 +1,5 @@
 #include "server/HttpResponse.h"
-#include "server/IOChannel.h"
+#include "MemoryChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -8,20 +8,7 @@
 
 namespace {
 
-// Keeps every write apart.
-class WriteRecorder : public IOBase {
- public:
-  WriteRecorder() : IOBase(kStdio) {}
-  const char* Name() override { return "recorder"; }
-  long Write(const char* bytes, std::size_t length) override {
-    writes.emplace_back(bytes, length);
-    CountWritten(static_cast<long>(length));
-    return static_cast<long>(length);
-  }
-  long Read(char*, long) override { return 0; }
-  long ReadLine(char*, long) override { return 0; }
-  std::vector<std::string> writes;
-};
+using WriteRecorder = testing_support::MemoryChannel;
 
 TEST(WriteStandardResponse, SmallBodiesGoOutWithTheHeaderBlock) {
   WriteRecorder small;
