@@ -71,19 +71,25 @@ void DocumentIndex::Build(TiXmlNode* base) {
   Clear();
   if (base == nullptr) return;
   nameTexts_.emplace_back();  // id 0: no name
-  std::vector<std::uint32_t>& parents = parents_;
-  auto append = [&](TiXmlNode* node, std::uint32_t key, std::uint32_t parent) {
-    nodes_.push_back(node);
-    keys_.push_back(key);
-    ends_.push_back(0);
-    parents.push_back(parent);
-    attributeStart_.push_back(static_cast<std::uint32_t>(attributes_.size()));
-  };
-  append(nullptr, kOther | 0xff, 0);
-  append(nullptr, Intern("root"), 0);  // the synthetic root of an evaluation
+  Append(nullptr, kOther | 0xff, 0);
+  Append(nullptr, Intern("root"), 0);  // the synthetic root of an evaluation
+  NumberTree(base);
+  LinkChildren();
+  CountNames();
+  NumberPlaces();
+}
 
-  // Pre-order, as DocumentOrder numbers the tree. The last name seen is
-  // remembered: long runs of siblings share one.
+void DocumentIndex::Append(TiXmlNode* node, std::uint32_t key, std::uint32_t parent) {
+  nodes_.push_back(node);
+  keys_.push_back(key);
+  ends_.push_back(0);
+  parents_.push_back(parent);
+  attributeStart_.push_back(static_cast<std::uint32_t>(attributes_.size()));
+}
+
+// Pre-order, as DocumentOrder numbers the tree. The last name seen is
+// remembered: long runs of siblings share one.
+void DocumentIndex::NumberTree(TiXmlNode* base) {
   std::vector<std::uint32_t> open;
   const std::string* lastName = nullptr;
   std::uint32_t lastId = 0;
@@ -99,7 +105,7 @@ void DocumentIndex::Build(TiXmlNode* base) {
       }
       key = lastId;
     }
-    append(node, key, open.empty() ? 1 : open.back());
+    Append(node, key, open.empty() ? 1 : open.back());
     if (TiXmlElement* element = node->ToElement()) {
       for (TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
         attributes_.push_back(Attribute{a, InternAttribute(a->NameTStr())});
@@ -120,26 +126,33 @@ void DocumentIndex::Build(TiXmlNode* base) {
     if (node == base) break;
     node = node->NextSibling();
   }
-  const std::uint32_t size = static_cast<std::uint32_t>(nodes_.size());
-  ends_[1] = size;
+  ends_[1] = Size();
   attributeStart_.push_back(static_cast<std::uint32_t>(attributes_.size()));
+}
 
-  // Children side by side, parent by parent: a counting sort on the parent
-  // keeps each parent's children in document order.
+// Children side by side, parent by parent: a counting sort on the parent
+// keeps each parent's children in document order.
+void DocumentIndex::LinkChildren() {
+  const std::uint32_t size = Size();
   childStart_.assign(size + 1, 0);
-  for (std::uint32_t n = 2; n < size; ++n) ++childStart_[parents[n] + 1];
+  for (std::uint32_t n = 2; n < size; ++n) ++childStart_[parents_[n] + 1];
   for (std::uint32_t n = 1; n <= size; ++n) childStart_[n] += childStart_[n - 1];
   children_.resize(size - 2);
   std::vector<std::uint32_t> fill(childStart_.begin(), childStart_.end() - 1);
-  for (std::uint32_t n = 2; n < size; ++n) children_[fill[parents[n]]++] = n;
+  for (std::uint32_t n = 2; n < size; ++n) children_[fill[parents_[n]]++] = n;
+}
 
+void DocumentIndex::CountNames() {
   nameTotals_.assign(nameTexts_.size(), 0);
-  for (std::uint32_t n = 2; n < size; ++n) {
+  for (std::uint32_t n = 2; n < Size(); ++n) {
     if (!IsElement(n)) continue;
     ++nameTotals_[keys_[n]];
     ++elementTotal_;
   }
+}
 
+void DocumentIndex::NumberPlaces() {
+  const std::uint32_t size = Size();
   places_.assign(size, 0);
   namedPlaces_.assign(size, 0);
   elementChildren_.assign(size, 0);

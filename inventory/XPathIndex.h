@@ -106,6 +106,12 @@ class DocumentIndex {
  private:
   std::uint32_t Intern(const std::string& name);
   std::uint32_t InternAttribute(const std::string& name);
+  // The steps of Build, in order.
+  void Append(TiXmlNode* node, std::uint32_t key, std::uint32_t parent);
+  void NumberTree(TiXmlNode* base);
+  void LinkChildren();
+  void CountNames();
+  void NumberPlaces();
 
   std::vector<TiXmlNode*> nodes_;
   std::vector<std::uint32_t> keys_;
