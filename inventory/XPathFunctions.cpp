@@ -64,6 +64,36 @@ void SetWhole(ExpressionResult& out, double value) {
   }
 }
 
+// Checked 64-bit arithmetic: true, with `result` untouched, when the exact
+// result lies outside the range.
+bool AddOverflows(std::int64_t a, std::int64_t b, std::int64_t& result) {
+  if (b > 0 ? a > std::numeric_limits<std::int64_t>::max() - b : a < std::numeric_limits<std::int64_t>::min() - b) {
+    return true;
+  }
+  result = a + b;
+  return false;
+}
+
+bool SubtractOverflows(std::int64_t a, std::int64_t b, std::int64_t& result) {
+  if (b < 0 ? a > std::numeric_limits<std::int64_t>::max() + b : a < std::numeric_limits<std::int64_t>::min() + b) {
+    return true;
+  }
+  result = a - b;
+  return false;
+}
+
+bool MultiplyOverflows(std::int64_t a, std::int64_t b, std::int64_t& result) {
+  const std::int64_t max = std::numeric_limits<std::int64_t>::max(), min = std::numeric_limits<std::int64_t>::min();
+  bool overflow;
+  if (a > 0) {
+    overflow = b > 0 ? a > max / b : b < min / a;
+  } else {
+    overflow = b > 0 ? a < min / b : a != 0 && b < max / a;
+  }
+  if (!overflow) result = a * b;
+  return overflow;
+}
+
 enum class Arithmetic { Add, Subtract, Multiply };
 
 // Integer arithmetic that would leave the 64-bit range, or starts from a
@@ -71,9 +101,9 @@ enum class Arithmetic { Add, Subtract, Multiply };
 void SetArithmetic(ExpressionResult& out, Arithmetic op, const IntegerValue& a, const IntegerValue& b) {
   if (a.fits && b.fits) {
     std::int64_t result;
-    const bool overflow = op == Arithmetic::Add        ? __builtin_add_overflow(a.exact, b.exact, &result)
-                          : op == Arithmetic::Subtract ? __builtin_sub_overflow(a.exact, b.exact, &result)
-                                                       : __builtin_mul_overflow(a.exact, b.exact, &result);
+    const bool overflow = op == Arithmetic::Add        ? AddOverflows(a.exact, b.exact, result)
+                          : op == Arithmetic::Subtract ? SubtractOverflows(a.exact, b.exact, result)
+                                                       : MultiplyOverflows(a.exact, b.exact, result);
     if (!overflow) {
       out.SetInteger(result);
       return;
@@ -96,6 +126,81 @@ int CompareIntegers(const IntegerValue& a, const IntegerValue& b) {
 }
 
 bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
+// ceiling() and floor(): of a number; a boolean or an integer is taken as
+// an integer, anything else gives 0.
+void Round(ExpressionResult& value, bool up) {
+  if (value.Kind() == ResultKind::Number) {
+    const double number = value.Number();
+    SetWhole(value, std::isnan(number) ? 0 : up ? std::ceil(number) : std::floor(number));
+  } else if (value.Kind() != ResultKind::Integer) {
+    value.SetInteger(value.Kind() == ResultKind::Boolean && value.Boolean() ? 1 : 0);
+  }
+}
+
+void Negate(ExpressionResult& value) {
+  if (value.Kind() == ResultKind::Number) {
+    value.SetNumber(-value.Number());
+    return;
+  }
+  const IntegerValue integer = value.ToInteger();
+  if (integer.fits && integer.exact != std::numeric_limits<std::int64_t>::min()) {
+    value.SetInteger(-integer.exact);
+  } else {
+    value.SetNumber(-integer.ToDouble());
+  }
+}
+
+enum class Ordering { Less, Equal, Greater, Unordered };
+
+// Integer values when both operands are of integer kinds, else number
+// values, which are unordered when one is NaN.
+Ordering Order(const ExpressionResult& left, const ExpressionResult& right) {
+  int order;
+  if (left.IsIntegerKind() && right.IsIntegerKind()) {
+    order = CompareIntegers(left.ToInteger(), right.ToInteger());
+  } else {
+    const double a = left.ToNumber(), b = right.ToNumber();
+    if (std::isnan(a) || std::isnan(b)) return Ordering::Unordered;
+    order = a < b ? -1 : a > b ? 1 : 0;
+  }
+  return order < 0 ? Ordering::Less : order > 0 ? Ordering::Greater : Ordering::Equal;
+}
+
+// "+", "-", "*": integer arithmetic when both operands are of integer
+// kinds, else on the number values.
+void Calculate(Arithmetic op, ExpressionResult& left, const ExpressionResult& right) {
+  if (left.IsIntegerKind() && right.IsIntegerKind()) {
+    SetArithmetic(left, op, left.ToInteger(), right.ToInteger());
+    return;
+  }
+  const double a = left.ToNumber(), b = right.ToNumber();
+  left.SetNumber(op == Arithmetic::Add ? a + b : op == Arithmetic::Subtract ? a - b : a * b);
+}
+
+// The remainder of the integer values; an integer, or a number when an
+// operand is one.
+void Modulo(ExpressionResult& left, const ExpressionResult& right) {
+  const bool integers = left.IsIntegerKind() && right.IsIntegerKind();
+  const IntegerValue a = left.ToInteger(), b = right.ToInteger();
+  if (b.fits && b.exact == 0) throw execution_error(ExecutionCode::ModuloByZero);
+  if (a.fits && b.fits) {
+    const std::int64_t remainder = b.exact == -1 ? 0 : a.exact % b.exact;  // INT64_MIN % -1 would trap
+    if (integers) {
+      left.SetInteger(remainder);
+    } else {
+      left.SetNumber(static_cast<double>(remainder));
+    }
+    return;
+  }
+  // Beyond 64 bits the remainder is taken of the double values.
+  const double remainder = std::fmod(a.ToDouble(), b.ToDouble());
+  if (integers) {
+    SetWhole(left, remainder);
+  } else {
+    left.SetNumber(remainder);
+  }
+}
 
 }  // namespace
 
@@ -146,90 +251,38 @@ bool xpath_processor::Equal(const ExpressionResult& left, const ExpressionResult
 
 void xpath_processor::Binary(Op op) {
   if (op == Op::Negate) {
-    ExpressionResult& value = Top();
-    if (value.Kind() == ResultKind::Number) {
-      value.SetNumber(-value.Number());
-    } else {
-      const IntegerValue integer = value.ToInteger();
-      if (integer.fits && integer.exact != std::numeric_limits<std::int64_t>::min()) {
-        value.SetInteger(-integer.exact);
-      } else {
-        value.SetNumber(-integer.ToDouble());
-      }
-    }
+    Negate(Top());
     return;
   }
   ExpressionResult& left = Top(1);
   const ExpressionResult& right = Top();
-  const bool integers = left.IsIntegerKind() && right.IsIntegerKind();
   switch (op) {
     case Op::Or: left.SetBoolean(left.ToBoolean() || right.ToBoolean()); break;
     case Op::And: left.SetBoolean(left.ToBoolean() && right.ToBoolean()); break;
     case Op::Equal: left.SetBoolean(Equal(left, right)); break;
     case Op::NotEqual: left.SetBoolean(!Equal(left, right)); break;
-    case Op::Less:
-    case Op::Greater:
-    case Op::LessEqual:
-    case Op::GreaterEqual: {
-      int order;
-      if (integers) {
-        order = CompareIntegers(left.ToInteger(), right.ToInteger());
-      } else {
-        double a = left.ToNumber(), b = right.ToNumber();
-        if (std::isnan(a) || std::isnan(b)) {
-          left.SetBoolean(false);
-          break;
-        }
-        order = a < b ? -1 : a > b ? 1 : 0;
-      }
-      bool result = op == Op::Less      ? order < 0
-                    : op == Op::Greater ? order > 0
-                    : op == Op::LessEqual ? order <= 0
-                                          : order >= 0;
-      left.SetBoolean(result);
+    case Op::Less: left.SetBoolean(Order(left, right) == Ordering::Less); break;
+    case Op::Greater: left.SetBoolean(Order(left, right) == Ordering::Greater); break;
+    case Op::LessEqual: {
+      const Ordering order = Order(left, right);
+      left.SetBoolean(order == Ordering::Less || order == Ordering::Equal);
       break;
     }
-    case Op::Add:
-    case Op::Subtract:
-    case Op::Multiply:
-      if (integers) {
-        SetArithmetic(left,
-                      op == Op::Add        ? Arithmetic::Add
-                      : op == Op::Subtract ? Arithmetic::Subtract
-                                           : Arithmetic::Multiply,
-                      left.ToInteger(), right.ToInteger());
-      } else {
-        double a = left.ToNumber(), b = right.ToNumber();
-        left.SetNumber(op == Op::Add ? a + b : op == Op::Subtract ? a - b : a * b);
-      }
+    case Op::GreaterEqual: {
+      const Ordering order = Order(left, right);
+      left.SetBoolean(order == Ordering::Greater || order == Ordering::Equal);
       break;
+    }
+    case Op::Add: Calculate(Arithmetic::Add, left, right); break;
+    case Op::Subtract: Calculate(Arithmetic::Subtract, left, right); break;
+    case Op::Multiply: Calculate(Arithmetic::Multiply, left, right); break;
     case Op::Divide: {
       double divisor = right.ToNumber();
       if (std::fabs(divisor) < 0.000001) throw execution_error(ExecutionCode::DivisionByZero);
       left.SetNumber(left.ToNumber() / divisor);
       break;
     }
-    case Op::Modulo: {
-      const IntegerValue a = left.ToInteger(), b = right.ToInteger();
-      if (b.fits && b.exact == 0) throw execution_error(ExecutionCode::ModuloByZero);
-      if (a.fits && b.fits) {
-        const std::int64_t remainder = b.exact == -1 ? 0 : a.exact % b.exact;  // INT64_MIN % -1 would trap
-        if (integers) {
-          left.SetInteger(remainder);
-        } else {
-          left.SetNumber(static_cast<double>(remainder));
-        }
-      } else {
-        // Beyond 64 bits the remainder is taken of the double values.
-        const double remainder = std::fmod(a.ToDouble(), b.ToDouble());
-        if (integers) {
-          SetWhole(left, remainder);
-        } else {
-          left.SetNumber(remainder);
-        }
-      }
-      break;
-    }
+    case Op::Modulo: Modulo(left, right); break;
     default: throw execution_error(ExecutionCode::UnknownAction);
   }
   Pop();
@@ -283,183 +336,181 @@ void xpath_processor::CheckFunction(const Instruction& call) const {
   if (failed != 0) throw execution_error(failed);
 }
 
+// Each function leaves its result in the first argument's slot, or in a
+// new one when it has no argument.
 void xpath_processor::CallFunction(const Instruction& call) {
   const std::size_t n = static_cast<std::size_t>(call.arguments);
   if (depth_ < n) throw execution_error(ExecutionCode::StackUnderflow);
-  const std::size_t first = depth_ - n;
-  auto arg = [&](std::size_t i) -> ExpressionResult& { return *stack_[first + i]; };
-  // The result goes into the first argument's slot once every argument is read.
-  auto finish = [&]() -> ExpressionResult& {
-    if (n == 0) return Push();
-    Pop(n - 1);
-    return arg(0);
-  };
-  auto finishText = [&]() {
-    ExpressionResult& out = finish();
-    out.StringBuffer().swap(functionText_);
-  };
-
+  const Arguments args{depth_ - n, n};
   switch (call.function) {
     case fn_ceiling:
-    case fn_floor: {
-      const ExpressionResult& value = arg(0);
-      double result = 0;
-      if (value.Kind() == ResultKind::Number) {
-        if (!std::isnan(value.Number())) {
-          result = call.function == fn_ceiling ? std::ceil(value.Number()) : std::floor(value.Number());
-        }
-        SetWhole(finish(), result);
-      } else if (value.Kind() == ResultKind::Integer) {
-        finish().SetInteger(value.Integer());
-      } else {
-        finish().SetInteger(value.Kind() == ResultKind::Boolean && value.Boolean() ? 1 : 0);
-      }
-      break;
-    }
+    case fn_floor: Round(FunctionResult(args), call.function == fn_ceiling); break;
     case fn_concat:
       functionText_.clear();
-      for (std::size_t i = 0; i < n; ++i) functionText_.append(arg(i).ToStringView(scratchA_));
-      finishText();
+      for (std::size_t i = 0; i < n; ++i) functionText_.append(Argument(args, i).ToStringView(scratchA_));
+      TextResult(args);
       break;
     case fn_contains: {
-      bool found = arg(0).ToStringView(scratchA_).find(arg(1).ToStringView(scratchB_)) != std::string_view::npos;
-      finish().SetBoolean(found);
+      std::string_view text = Argument(args, 0).ToStringView(scratchA_);
+      bool found = text.find(Argument(args, 1).ToStringView(scratchB_)) != std::string_view::npos;
+      FunctionResult(args).SetBoolean(found);
       break;
     }
     case fn_count: {
-      const ExpressionResult& value = arg(0);
+      const ExpressionResult& value = Argument(args, 0);
       std::int64_t count = value.Kind() == ResultKind::NodeSet ? value.Nodes().Count() : 0;
-      finish().SetInteger(count);
+      FunctionResult(args).SetInteger(count);
       break;
     }
-    case fn_false: finish().SetBoolean(false); break;
-    case fn_true: finish().SetBoolean(true); break;
-    case fn_last: {
-      if (contextElement_ == nullptr) throw execution_error(ExecutionCode::LastNoContext);
-      std::uint32_t count = siblings_.ElementChildren(contextElement_->Parent());
-      finish().SetInteger(count);
-      break;
-    }
-    case fn_position: {
-      if (contextElement_ == nullptr) throw execution_error(ExecutionCode::PositionNoContext);
-      std::uint32_t place =
-          contextPosition_ != 0 ? contextPosition_ : siblings_.Position(contextElement_, byName_);
-      finish().SetInteger(place);
-      break;
-    }
-    case fn_name: {
-      const ExpressionResult& value = arg(0);
-      functionText_.clear();
-      if (value.Kind() == ResultKind::NodeSet && !value.Nodes().Empty()) {
-        const NodeSet& nodes = value.Nodes();
-        const NodeSet::Entry& entry =
-            nodes.GetOrder() == NodeSet::Order::Pending ? *nodes.FirstInDocumentOrder() : nodes.At(0);
-        if (entry.isAttribute) {
-          functionText_ = static_cast<const TiXmlAttribute*>(entry.item)->NameTStr();
-        } else {
-          functionText_ = static_cast<const TiXmlNode*>(entry.item)->ValueStr();
-        }
-      }
-      finishText();
-      break;
-    }
-    case fn_normalize_space: {
-      std::string_view text = arg(0).ToStringView(scratchA_);
-      functionText_.clear();
-      bool pendingSpace = false;
-      for (char c : text) {
-        if (IsSpaceOrTab(c)) {
-          pendingSpace = !functionText_.empty();
-          continue;
-        }
-        if (pendingSpace) functionText_.push_back(' ');
-        pendingSpace = false;
-        functionText_.push_back(c);
-      }
-      finishText();
-      break;
-    }
+    case fn_false: FunctionResult(args).SetBoolean(false); break;
+    case fn_true: FunctionResult(args).SetBoolean(true); break;
     case fn_not: {
-      bool value = !arg(0).ToBoolean();
-      finish().SetBoolean(value);
+      bool value = !Argument(args, 0).ToBoolean();
+      FunctionResult(args).SetBoolean(value);
       break;
     }
+    case fn_last:
+    case fn_position:
+    case fn_text: ContextFunction(call.function, args); break;
+    case fn_name: NameOf(args); break;
+    case fn_normalize_space: NormalizeSpace(args); break;
     case fn_starts_with: {
-      std::string_view text = arg(0).ToStringView(scratchA_);
-      std::string_view prefix = arg(1).ToStringView(scratchB_);
+      std::string_view text = Argument(args, 0).ToStringView(scratchA_);
+      std::string_view prefix = Argument(args, 1).ToStringView(scratchB_);
       bool starts = text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-      finish().SetBoolean(starts);
+      FunctionResult(args).SetBoolean(starts);
       break;
     }
     case fn_string_length: {
-      std::size_t length = arg(0).ToStringView(scratchA_).size();
-      finish().SetInteger(static_cast<std::int64_t>(length));
+      std::size_t length = Argument(args, 0).ToStringView(scratchA_).size();
+      FunctionResult(args).SetInteger(static_cast<std::int64_t>(length));
       break;
     }
-    case fn_substring: {
-      std::string_view text = arg(0).ToStringView(scratchA_);
-      const std::int64_t start = arg(1).ToInteger().Held();
-      functionText_.clear();
-      if (start >= 1 && static_cast<std::uint64_t>(start) <= text.size()) {
-        std::string_view rest = text.substr(static_cast<std::size_t>(start) - 1);
-        if (n == 3) {
-          const std::int64_t length = arg(2).ToInteger().Held();
-          // A negative length keeps nothing.
-          if (length < 0) {
-            rest = std::string_view();
-          } else if (static_cast<std::uint64_t>(length) < rest.size()) {
-            rest = rest.substr(0, static_cast<std::size_t>(length));
-          }
-        }
-        functionText_.assign(rest);
-      }
-      finishText();
-      break;
-    }
-    case fn_sum: {
-      const ExpressionResult& value = arg(0);
-      if (value.Kind() != ResultKind::NodeSet) throw execution_error(ExecutionCode::SumNotNodeSet);
-      std::int64_t integerSum = 0;
-      bool integerFits = true;
-      double wideSum = 0;  // the integer sum once it left the 64-bit range
-      double numberSum = 0;
-      bool fraction = false;
-      const NodeSet& nodes = value.Nodes();
-      for (unsigned i = 0; i < nodes.Count(); ++i) {
-        PrefetchAhead(&nodes.At(i), nodes.Count() - i);
-        std::string_view text = nodes.At(i).Value();
-        const IntegerValue integer = LeadingInteger(text);
-        std::int64_t next;
-        if (integerFits && integer.fits && !__builtin_add_overflow(integerSum, integer.exact, &next)) {
-          integerSum = next;
-        } else {
-          if (integerFits) wideSum = static_cast<double>(integerSum);
-          integerFits = false;
-          wideSum += integer.ToDouble();
-        }
-        numberSum += LeadingNumber(text);
-        if (text.find('.') != std::string_view::npos) fraction = true;
-      }
-      ExpressionResult& out = finish();
-      if (fraction) {
-        out.SetNumber(numberSum);
-      } else if (integerFits) {
-        out.SetInteger(integerSum);
-      } else {
-        out.SetNumber(wideSum);
-      }
-      break;
-    }
-    case fn_text: {
-      if (contextElement_ == nullptr) throw execution_error(ExecutionCode::TextNoContext);
-      functionText_.clear();
-      for (TiXmlNode* child = contextElement_->FirstChild(); child != nullptr; child = child->NextSibling()) {
-        if (child->Type() == TiXmlNode::TINYXML_TEXT) functionText_.append(child->ValueStr());
-      }
-      finishText();
-      break;
-    }
+    case fn_substring: Substring(args); break;
+    case fn_sum: Sum(args); break;
     default: throw execution_error(ExecutionCode::UnknownFunction);
+  }
+}
+
+ExpressionResult& xpath_processor::FunctionResult(const Arguments& args) {
+  if (args.count == 0) return Push();
+  Pop(args.count - 1);
+  return Argument(args, 0);
+}
+
+void xpath_processor::TextResult(const Arguments& args) {
+  FunctionResult(args).StringBuffer().swap(functionText_);
+}
+
+// last(), position() and text(): about the context element.
+void xpath_processor::ContextFunction(int function, const Arguments& args) {
+  if (contextElement_ == nullptr) {
+    throw execution_error(function == fn_last       ? ExecutionCode::LastNoContext
+                          : function == fn_position ? ExecutionCode::PositionNoContext
+                                                    : ExecutionCode::TextNoContext);
+  }
+  if (function == fn_last) {
+    FunctionResult(args).SetInteger(siblings_.ElementChildren(contextElement_->Parent()));
+  } else if (function == fn_position) {
+    std::uint32_t place = contextPosition_ != 0 ? contextPosition_ : siblings_.Position(contextElement_, byName_);
+    FunctionResult(args).SetInteger(place);
+  } else {
+    functionText_.clear();
+    for (TiXmlNode* child = contextElement_->FirstChild(); child != nullptr; child = child->NextSibling()) {
+      if (child->Type() == TiXmlNode::TINYXML_TEXT) functionText_.append(child->ValueStr());
+    }
+    TextResult(args);
+  }
+}
+
+// The name of the first entry in set order: an attribute's name, or the
+// node's value (an element's name).
+void xpath_processor::NameOf(const Arguments& args) {
+  const ExpressionResult& value = Argument(args, 0);
+  functionText_.clear();
+  if (value.Kind() == ResultKind::NodeSet && !value.Nodes().Empty()) {
+    const NodeSet& nodes = value.Nodes();
+    const NodeSet::Entry& entry =
+        nodes.GetOrder() == NodeSet::Order::Pending ? *nodes.FirstInDocumentOrder() : nodes.At(0);
+    if (entry.isAttribute) {
+      functionText_ = static_cast<const TiXmlAttribute*>(entry.item)->NameTStr();
+    } else {
+      functionText_ = static_cast<const TiXmlNode*>(entry.item)->ValueStr();
+    }
+  }
+  TextResult(args);
+}
+
+// Spaces and tabs only: line ends are kept.
+void xpath_processor::NormalizeSpace(const Arguments& args) {
+  std::string_view text = Argument(args, 0).ToStringView(scratchA_);
+  functionText_.clear();
+  bool pendingSpace = false;
+  for (char c : text) {
+    if (IsSpaceOrTab(c)) {
+      pendingSpace = !functionText_.empty();
+      continue;
+    }
+    if (pendingSpace) functionText_.push_back(' ');
+    pendingSpace = false;
+    functionText_.push_back(c);
+  }
+  TextResult(args);
+}
+
+void xpath_processor::Substring(const Arguments& args) {
+  std::string_view text = Argument(args, 0).ToStringView(scratchA_);
+  const std::int64_t start = Argument(args, 1).ToInteger().Held();
+  functionText_.clear();
+  if (start >= 1 && static_cast<std::uint64_t>(start) <= text.size()) {
+    std::string_view rest = text.substr(static_cast<std::size_t>(start) - 1);
+    if (args.count == 3) {
+      const std::int64_t length = Argument(args, 2).ToInteger().Held();
+      // A negative length keeps nothing.
+      if (length < 0) {
+        rest = std::string_view();
+      } else if (static_cast<std::uint64_t>(length) < rest.size()) {
+        rest = rest.substr(0, static_cast<std::size_t>(length));
+      }
+    }
+    functionText_.assign(rest);
+  }
+  TextResult(args);
+}
+
+// The values are summed both as integers and as numbers; the number sum
+// counts when a value has a point.
+void xpath_processor::Sum(const Arguments& args) {
+  const ExpressionResult& value = Argument(args, 0);
+  if (value.Kind() != ResultKind::NodeSet) throw execution_error(ExecutionCode::SumNotNodeSet);
+  std::int64_t integerSum = 0;
+  bool integerFits = true;
+  double wideSum = 0;  // the integer sum once it left the 64-bit range
+  double numberSum = 0;
+  bool fraction = false;
+  const NodeSet& nodes = value.Nodes();
+  for (unsigned i = 0; i < nodes.Count(); ++i) {
+    PrefetchAhead(&nodes.At(i), nodes.Count() - i);
+    std::string_view text = nodes.At(i).Value();
+    const IntegerValue integer = LeadingInteger(text);
+    std::int64_t next;
+    if (integerFits && integer.fits && !AddOverflows(integerSum, integer.exact, next)) {
+      integerSum = next;
+    } else {
+      if (integerFits) wideSum = static_cast<double>(integerSum);
+      integerFits = false;
+      wideSum += integer.ToDouble();
+    }
+    numberSum += LeadingNumber(text);
+    if (text.find('.') != std::string_view::npos) fraction = true;
+  }
+  ExpressionResult& out = FunctionResult(args);
+  if (fraction) {
+    out.SetNumber(numberSum);
+  } else if (integerFits) {
+    out.SetInteger(integerSum);
+  } else {
+    out.SetNumber(wideSum);
   }
 }
 

@@ -149,104 +149,124 @@ bool ReadIntegerLiteral(const std::string& text, std::int64_t& value) {
 }
 }  // namespace
 
+// Turns the recorded actions into the program Run executes: operators
+// resolved, blocks (steps, predicates, function calls) linked begin to end.
 void xpath_processor::Prepare() {
   program_.clear();
   program_.reserve(actions_.size());
-  std::vector<std::pair<std::size_t, std::size_t>>& open = openBlocks_;
-  open.clear();
-  auto close = [&](Op begin, int recordedBegin) {
-    if (open.empty() || program_[open.back().first].op != begin) {
-      throw execution_error(ExecutionCode::UnbalancedBlock);
-    }
-    if (recordedBegin >= 0 && static_cast<std::size_t>(recordedBegin) != open.back().second) {
-      throw execution_error(ExecutionCode::UnbalancedBlock);
-    }
-    std::size_t beginIndex = open.back().first;
-    open.pop_back();
-    program_[beginIndex].match = program_.size();
-    return beginIndex;
-  };
+  openBlocks_.clear();
   for (std::size_t i = 0; i < actions_.size(); ++i) {
     const Action& a = actions_[i];
     Instruction ins;
     switch (a.rule) {
       case xr_location_path: ins.op = Op::Context; break;
       case xr_absolute_location_path: ins.op = Op::Root; break;
-      case xr_step:
-        if (a.subRule == xs_begin) {
-          if (i + 1 >= actions_.size() || actions_[i + 1].rule != xr_node_test) {
-            throw execution_error(ExecutionCode::MisplacedAction);
-          }
-          ins.op = Op::StepBegin;
-          ins.axis = a.number;
-          ins.test = actions_[i + 1].subRule;
-          ins.text = actions_[i + 1].text;
-          // Resolved once here: steps run once per candidate in predicates.
-          if (index_ != nullptr && ins.axis == axis_attribute && ins.test == test_name) {
-            ins.attributeId = index_->FindAttributeName(ins.text);
-          }
-          open.emplace_back(program_.size(), i);
-          ++i;
-        } else {
-          ins.op = Op::StepEnd;
-          ins.match = close(Op::StepBegin, a.number);
-        }
-        break;
+      case xr_step: PrepareStep(ins, i); break;
       case xr_predicate:
         if (a.subRule == xs_begin) {
           ins.op = Op::PredicateBegin;
-          open.emplace_back(program_.size(), i);
+          openBlocks_.emplace_back(program_.size(), i);
         } else {
           ins.op = Op::PredicateEnd;
-          ins.match = close(Op::PredicateBegin, a.number);
+          ins.match = CloseBlock(Op::PredicateBegin, a.number);
         }
         break;
-      case xr_primary_expr:
-        ins.text = a.text;
-        if (a.subRule == 1) {
-          ins.op = Op::Variable;
-        } else if (a.subRule == 2) {
-          ins.op = Op::Literal;
-        } else if (ReadIntegerLiteral(a.text, ins.integer)) {
-          ins.op = Op::Integer;
-        } else {
-          ins.op = Op::Number;
-          ins.number = LeadingNumber(a.text);
-        }
-        break;
+      case xr_primary_expr: PreparePrimary(ins, a); break;
       case xr_function_call:
         if (a.subRule == xs_begin) {
           ins.op = Op::FunctionBegin;
           ins.text = a.text;
           ins.function = FunctionId(a.text);
-          open.emplace_back(program_.size(), i);
+          openBlocks_.emplace_back(program_.size(), i);
         } else {
           ins.op = Op::FunctionEnd;
           ins.arguments = a.number;
-          ins.match = close(Op::FunctionBegin, -1);
+          ins.match = CloseBlock(Op::FunctionBegin, -1);
           program_[ins.match].arguments = a.number;
         }
         break;
-      case xr_union_expr: ins.op = Op::Union; break;
-      case xr_or_expr: ins.op = Op::Or; break;
-      case xr_and_expr: ins.op = Op::And; break;
-      case xr_equality_expr: ins.op = a.subRule == 1 ? Op::Equal : Op::NotEqual; break;
-      case xr_relational_expr: {
-        static const Op kRelational[] = {Op::Less, Op::Greater, Op::LessEqual, Op::GreaterEqual};
-        if (a.subRule < 1 || a.subRule > 4) throw execution_error(ExecutionCode::UnknownAction);
-        ins.op = kRelational[a.subRule - 1];
-        break;
-      }
-      case xr_additive_expr: ins.op = a.subRule == 1 ? Op::Add : Op::Subtract; break;
-      case xr_multiplicative_expr:
-        ins.op = a.subRule == 1 ? Op::Multiply : a.subRule == 2 ? Op::Divide : Op::Modulo;
-        break;
-      case xr_unary_expr: ins.op = Op::Negate; break;
-      default: throw execution_error(ExecutionCode::UnknownAction);
+      default: ins.op = OperatorOf(a); break;
     }
     program_.push_back(std::move(ins));
   }
-  if (!open.empty()) throw execution_error(ExecutionCode::UnbalancedBlock);
+  if (!openBlocks_.empty()) throw execution_error(ExecutionCode::UnbalancedBlock);
+  MarkConstantPredicates();
+}
+
+// Closes the innermost open block, which must have begun with `begin` (at
+// action `recordedBegin` when that is known); returns where it began.
+std::size_t xpath_processor::CloseBlock(Op begin, int recordedBegin) {
+  if (openBlocks_.empty() || program_[openBlocks_.back().first].op != begin) {
+    throw execution_error(ExecutionCode::UnbalancedBlock);
+  }
+  if (recordedBegin >= 0 && static_cast<std::size_t>(recordedBegin) != openBlocks_.back().second) {
+    throw execution_error(ExecutionCode::UnbalancedBlock);
+  }
+  std::size_t beginIndex = openBlocks_.back().first;
+  openBlocks_.pop_back();
+  program_[beginIndex].match = program_.size();
+  return beginIndex;
+}
+
+// A step begins with its axis and is followed by its node test, which the
+// step instruction takes over (`i` moves past it).
+void xpath_processor::PrepareStep(Instruction& ins, std::size_t& i) {
+  const Action& a = actions_[i];
+  if (a.subRule != xs_begin) {
+    ins.op = Op::StepEnd;
+    ins.match = CloseBlock(Op::StepBegin, a.number);
+    return;
+  }
+  if (i + 1 >= actions_.size() || actions_[i + 1].rule != xr_node_test) {
+    throw execution_error(ExecutionCode::MisplacedAction);
+  }
+  ins.op = Op::StepBegin;
+  ins.axis = a.number;
+  ins.test = actions_[i + 1].subRule;
+  ins.text = actions_[i + 1].text;
+  // Resolved once here: steps run once per candidate in predicates.
+  if (index_ != nullptr && ins.axis == axis_attribute && ins.test == test_name) {
+    ins.attributeId = index_->FindAttributeName(ins.text);
+  }
+  openBlocks_.emplace_back(program_.size(), i);
+  ++i;
+}
+
+void xpath_processor::PreparePrimary(Instruction& ins, const Action& a) {
+  ins.text = a.text;
+  if (a.subRule == 1) {
+    ins.op = Op::Variable;
+  } else if (a.subRule == 2) {
+    ins.op = Op::Literal;
+  } else if (ReadIntegerLiteral(a.text, ins.integer)) {
+    ins.op = Op::Integer;
+  } else {
+    ins.op = Op::Number;
+    ins.number = LeadingNumber(a.text);
+  }
+}
+
+xpath_processor::Op xpath_processor::OperatorOf(const Action& a) {
+  switch (a.rule) {
+    case xr_union_expr: return Op::Union;
+    case xr_or_expr: return Op::Or;
+    case xr_and_expr: return Op::And;
+    case xr_equality_expr: return a.subRule == 1 ? Op::Equal : Op::NotEqual;
+    case xr_relational_expr: {
+      static const Op kRelational[] = {Op::Less, Op::Greater, Op::LessEqual, Op::GreaterEqual};
+      if (a.subRule < 1 || a.subRule > 4) throw execution_error(ExecutionCode::UnknownAction);
+      return kRelational[a.subRule - 1];
+    }
+    case xr_additive_expr: return a.subRule == 1 ? Op::Add : Op::Subtract;
+    case xr_multiplicative_expr: return a.subRule == 1 ? Op::Multiply : a.subRule == 2 ? Op::Divide : Op::Modulo;
+    case xr_unary_expr: return Op::Negate;
+    default: throw execution_error(ExecutionCode::UnknownAction);
+  }
+}
+
+// A predicate that is one number literal is applied while its step
+// produces the nodes.
+void xpath_processor::MarkConstantPredicates() {
   for (std::size_t i = 0; i < program_.size(); ++i) {
     Instruction& predicate = program_[i];
     if (predicate.op != Op::PredicateBegin || predicate.match != i + 2) continue;

@@ -157,6 +157,11 @@ class xpath_processor : public xpath_stream {
   void Evaluate(Target target);
   void Convert(Target target);
   void Prepare();
+  std::size_t CloseBlock(Op begin, int recordedBegin);
+  void PrepareStep(Instruction& ins, std::size_t& i);
+  static void PreparePrimary(Instruction& ins, const Action& a);
+  static Op OperatorOf(const Action& a);
+  void MarkConstantPredicates();
   void Run(std::size_t begin, std::size_t end);
   std::size_t ExecuteStep(std::size_t index);
   std::size_t ExecuteFilter(std::size_t index);
@@ -208,6 +213,20 @@ class xpath_processor : public xpath_stream {
   static int FunctionId(const std::string& name);
   void CheckFunction(const Instruction& call) const;
   void CallFunction(const Instruction& call);
+  // The arguments of one call: the top `count` values of the stack.
+  struct Arguments {
+    std::size_t first;
+    std::size_t count;
+  };
+  ExpressionResult& Argument(const Arguments& args, std::size_t i) { return *stack_[args.first + i]; }
+  ExpressionResult& FunctionResult(const Arguments& args);
+  // functionText_ becomes the result.
+  void TextResult(const Arguments& args);
+  void ContextFunction(int function, const Arguments& args);
+  void NameOf(const Arguments& args);
+  void NormalizeSpace(const Arguments& args);
+  void Substring(const Arguments& args);
+  void Sum(const Arguments& args);
 
   // The value stack. Slots are kept, with their buffers, across pushes.
   ExpressionResult& Push();

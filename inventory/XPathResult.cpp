@@ -180,8 +180,9 @@ IntegerValue LeadingInteger(std::string_view text) {
     const std::uint64_t limit = negative ? std::uint64_t(1) << 63 : (std::uint64_t(1) << 63) - 1;
     magnitude = 0;
     for (std::size_t j = digits; j < i && fits; ++j) {
-      fits = !__builtin_mul_overflow(magnitude, 10u, &magnitude) &&
-             !__builtin_add_overflow(magnitude, static_cast<unsigned>(text[j] - '0'), &magnitude) && magnitude <= limit;
+      const unsigned digit = static_cast<unsigned>(text[j] - '0');
+      fits = magnitude <= (limit - digit) / 10;
+      magnitude = magnitude * 10 + digit;
     }
   }
   IntegerValue value;
