@@ -132,16 +132,6 @@ bool xpath_processor::ChildAxis(const Instruction& step, const NodeSet& in, Node
 
 namespace {
 
-// Starts fetching a node the walk will need later, so that its cache miss
-// overlaps the work in between.
-inline void Prefetch(const void* address) {
-#if defined(__GNUC__)
-  __builtin_prefetch(address);
-#else
-  (void)address;
-#endif
-}
-
 // Pre-order walk below `top`, offering each matching node. The walk also
 // passes over the context entries it meets (they are in document order,
 // starting at `next`), so no subtree is walked twice. With kPlaces each

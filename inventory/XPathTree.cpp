@@ -6,18 +6,6 @@
 
 namespace XPath {
 
-namespace {
-inline void Prefetch(const void* address, int lines) {
-#if defined(__GNUC__)
-  const char* bytes = static_cast<const char*>(address);
-  for (int i = 0; i < lines; ++i) __builtin_prefetch(bytes + 64 * i);
-#else
-  (void)address;
-  (void)lines;
-#endif
-}
-}  // namespace
-
 // Out of line on purpose: inlined into the loops it measured slower.
 void PrefetchAhead(const NodeSet::Entry* entries, std::size_t remaining) {
   // An element with its attribute list head spans four cache lines, an
