@@ -270,6 +270,7 @@ TEST(XPathValues, IntegersAroundTwoToThe31st32nd53rdAnd63rd) {
       {"(-9223372036854775807 - 1) mod -1", "0", 'I'},
       {"/inv/y/@v mod 10", "8", 'I'},
       {"10 mod /inv/y/@v", "10", 'I'},
+      {"/inv/y/@v mod 0", "error 37"},
       // floor, ceiling and truncation
       {"floor(10000000000.5)", "10000000000", 'I'},
       {"ceiling(-10000000000.5)", "-10000000000", 'I'},
