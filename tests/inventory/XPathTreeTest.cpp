@@ -114,7 +114,7 @@ TEST(XPathTree, ABaseWithSiblingsIsSeenAlone) {
 
 // Many threads evaluating over one tree, with and without its index, get
 // what one thread alone gets.
-TEST(XPathTree, ConcurrentEvaluationsAnswerAsSerialOnes) {
+TEST(XPathConcurrency, EvaluationsAnswerAsSerialOnes) {
   std::string text = "<?xml version='1.0'?><!--c--><inv>";
   for (int i = 0; i < 300; ++i) {
     text += "<h k='" + std::to_string(i % 7) + "'><p/>t<q k='" + std::to_string(i) + "'/></h>";
