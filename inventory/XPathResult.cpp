@@ -182,7 +182,7 @@ IntegerValue LeadingInteger(std::string_view text) {
     for (std::size_t j = digits; j < i && fits; ++j) {
       const unsigned digit = static_cast<unsigned>(text[j] - '0');
       fits = magnitude <= (limit - digit) / 10;
-      magnitude = magnitude * 10 + digit;
+      if (fits) magnitude = magnitude * 10 + digit;
     }
   }
   IntegerValue value;
