@@ -1,6 +1,7 @@
 #include "pages/MonitorPage.h"
 
 #include "PageTestLog.h"
+#include "ServerFixture.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "server/MonitorServer.h"
@@ -199,58 +200,18 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   EXPECT_EQ(CountOf(log, "did not respond to exit request"), 1u);
 }
 
-class WorkerServer : public ::testing::Test {
+class WorkerServer : public testing_support::ServerFixture {
  protected:
   void SetUp() override {
-    page_tests::LogFile();
-    ServerOptions options;
-    options.skipStdioPhase = true;
-    options.portGiven = true;
-    options.port = 0;
-    server_.reset(new MonitorServer(options));
-    in_ = std::tmpfile();
-    out_ = std::tmpfile();
-    MonitorServer::Streams streams;
-    streams.input = in_;
-    streams.output = out_;
-    streams.error = nullptr;
-    server_->SetStreams(streams);
+    ServerFixture::SetUp();
+    Make();
   }
-  void TearDown() override {
-    Stop();
-    server_->DeletePages();
-    server_.reset();
-    for (std::FILE* f : {in_, out_})
-      if (f) std::fclose(f);
-  }
-  template <class Page>
-  Page* Add(Page* page) {
-    EXPECT_EQ(page->Register(), 0);
-    return page;
-  }
-  std::uint16_t StartServer() {
-    runner_ = std::thread([this] { server_->Run(); });
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-    while (server_->Port() == 0 && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
-    return server_->Port();
-  }
-  void Stop() {
-    if (runner_.joinable()) {
-      server_->Signal(MonitorServer::kSignalShutdown);
-      runner_.join();
-    }
-  }
-
-  std::unique_ptr<MonitorServer> server_;
-  std::thread runner_;
-  std::FILE* in_ = nullptr;
-  std::FILE* out_ = nullptr;
 };
 
 TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   WorkerPage* page = Add(new WorkerPage("/parent"));
   MonitorPage* plain = Add(new MonitorPage("/plain", false));  // its POST answers 405
-  ASSERT_NE(StartServer(), 0);
+  ASSERT_NE(Start(), 0);
 
   struct Outcome {
     bool posted = false;

@@ -3,10 +3,7 @@
 // provider neither crashes nor freezes, /status answers within a second of
 // each attack starting, descriptors and threads come back to where they
 // were, and POST /shutdown still ends the process with status 0.
-#include "FakeCollector.h"
-#include "HttpClient.h"
-#include "ProviderProcess.h"
-#include "TestSupport.h"
+#include "ProviderFixture.h"
 
 #include "platform/HostName.h"
 #include "platform/Process.h"
@@ -170,17 +167,12 @@ struct Attack {
   std::function<void()> end;
 };
 
-class HostileClients : public ::testing::Test {
+class HostileClients : public testing_support::ProviderFixture {
  protected:
   void SetUp() override {
     client_ = dir_.Path() + "/client";
     std::filesystem::create_directory(client_);
-    std::string quoted;
-    for (char c : client_) quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    testing_support::WriteRegistryFile(dir_.File("registry.reg"),
-                                       "Windows Registry Editor Version 5.00\r\n\r\n"
-                                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient]\r\n"
-                                       "\"Path\"=\"" + quoted + "\"\r\n");
+    WriteClientRegistry(client_);
     WriteInventory(client_ + "/inventory-1.xml", 60000);
   }
 
@@ -195,9 +187,8 @@ class HostileClients : public ::testing::Test {
 
   void Start(std::vector<std::string> args = {}, const std::vector<std::string>& launcher = {}) {
     args.insert(args.end(), {"-u", "-z", "-V", "0x433", "-b", "100000"});
-    Environment env = testing_support::ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), collector_.Port());
-    provider_.reset(new ProviderProcess(dir_.Path(), args, env, true, std::string(), launcher));
-    ASSERT_TRUE(provider_->Started()) << provider_->Log();
+    ProviderFixture::Start(args, {}, launcher);
+    if (!provider_->Started()) return;
     port_ = provider_->Port();
     // Warm up: the pages' first requests make what they keep.
     Get(port_, "/status");
@@ -326,10 +317,7 @@ class HostileClients : public ::testing::Test {
             [=] { thread->join(); }};
   }
 
-  TempDir dir_;
   std::string client_;
-  FakeCollector collector_;
-  std::unique_ptr<ProviderProcess> provider_;
   std::uint16_t port_ = 0;
   Usage baseline_;
   std::unique_ptr<StatusPoller> poller_;
@@ -524,10 +512,7 @@ TEST_F(HostileClients, RunningOutOfDescriptorsIsTransient) {
 // Host at all, HTTP/1.0) and local clients naming an address, localhost or
 // this machine are served.
 TEST_F(HostileClients, BrowserRequestsAreClosedUnanswered) {
-  ProviderProcess provider(
-      dir_.Path(), {"-u", "-z", "-V", "0x423"},
-      testing_support::ProviderEnvironment(dir_.Path(), dir_.File("none.reg"), collector_.Port()));
-  ASSERT_TRUE(provider.Started()) << provider.Log();
+  ProviderProcess& provider = ProviderFixture::Start({"-u", "-z", "-V", "0x423"});
   std::uint16_t port = provider.Port();
   std::string self = platform::HostName();
   struct Case {
