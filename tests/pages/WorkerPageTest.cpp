@@ -100,7 +100,7 @@ TEST(WorkerPage, IdleOnlyWithoutRunningWorkers) {
   EXPECT_EQ(worker->ExitTimeout(), 10u);
   ASSERT_TRUE(worker->Start());
   EXPECT_FALSE(worker->Start());  // one thread per object
-  EXPECT_FALSE(worker->waitForExit(1));
+  EXPECT_FALSE(worker->waitForExit(0));
   EXPECT_FALSE(page.IsIdle());
   EXPECT_EQ(page.Workers().Size(), 1u);
   release = true;
@@ -144,6 +144,7 @@ TEST(WorkerPage, WorkerStatusReply) {
   EXPECT_EQ(page.ReplyWithWorkerStatus(&two), 200u);
   EXPECT_EQ(two.written, "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body);
 
+  page.OnPreShutdown();
   page.OnShutdown();
   EXPECT_TRUE(page.Workers().Empty());
 }
