@@ -71,18 +71,19 @@ bool ClosedByServer(platform::SocketHandle socket, unsigned timeoutMs, std::stri
   }
 }
 
-// Polls /status one request after another and keeps every round's time.
+// Polls /status one request after another and keeps every round's time
+// until stopped; a round in progress ends (within its own time-out) first.
 class StatusPoller {
  public:
   explicit StatusPoller(std::uint16_t port) : port_(port), thread_(&StatusPoller::Run, this) {}
-  ~StatusPoller() {
+  ~StatusPoller() { Stop(); }
+  void Stop() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
-  // The longest round that started at or after since (a round still going
-  // counts with its time so far), and how many rounds ended well.
-  std::uint64_t LongestSince(std::uint64_t since, int* answered) {
-    std::lock_guard<std::mutex> guard(lock_);
+  // The longest round that started at or after since, and how many rounds
+  // ended well; read once stopped.
+  std::uint64_t LongestSince(std::uint64_t since, int* answered) const {
     std::uint64_t longest = 0;
     *answered = 0;
     for (const Round& round : rounds_) {
@@ -90,14 +91,7 @@ class StatusPoller {
       longest = std::max(longest, round.took);
       if (round.ok) ++*answered;
     }
-    if (current_ >= since && current_ != 0)
-      longest = std::max(longest, platform::MonotonicMilliseconds() - current_);
     return longest;
-  }
-  bool Busy() const { return busy_; }
-  void Pause(bool paused) {
-    paused_ = paused;
-    while (paused && busy_) platform::SleepMilliseconds(5);
   }
 
  private:
@@ -107,33 +101,16 @@ class StatusPoller {
   };
   void Run() {
     while (!stop_) {
-      if (paused_) {
-        platform::SleepMilliseconds(10);
-        continue;
-      }
-      busy_ = true;
       std::uint64_t start = platform::MonotonicMilliseconds();
-      {
-        std::lock_guard<std::mutex> guard(lock_);
-        current_ = start;
-      }
       std::string reply = Exchange(port_, "GET /status HTTP/1.1\r\n\r\n", 30000);
-      std::uint64_t took = platform::MonotonicMilliseconds() - start;
-      {
-        std::lock_guard<std::mutex> guard(lock_);
-        current_ = 0;
-        rounds_.push_back({start, took, reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0});
-      }
-      busy_ = false;
+      rounds_.push_back({start, platform::MonotonicMilliseconds() - start, reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0});
       platform::SleepMilliseconds(20);
     }
   }
 
   std::uint16_t port_;
-  std::atomic<bool> stop_{false}, paused_{false}, busy_{false};
-  std::mutex lock_;
+  std::atomic<bool> stop_{false};
   std::vector<Round> rounds_;
-  std::uint64_t current_ = 0;
   std::thread thread_;
 };
 
@@ -212,8 +189,7 @@ class HostileClients : public testing_support::ProviderFixture {
     while (platform::MonotonicMilliseconds() < window) platform::SleepMilliseconds(20);
     for (const Attack& attack : attacks)
       if (attack.end) attack.end();
-    std::uint64_t endWait = platform::MonotonicMilliseconds() + 30000;
-    while (poller_->Busy() && platform::MonotonicMilliseconds() < endWait) platform::SleepMilliseconds(20);
+    poller_->Stop();
     int answered = 0;
     std::uint64_t longest = poller_->LongestSince(start, &answered);
     EXPECT_LE(longest, kStatusLimitMs) << names;
@@ -228,7 +204,7 @@ class HostileClients : public testing_support::ProviderFixture {
   // ends the process with 0.
   void ExpectCleanEnd() {
     ASSERT_TRUE(poller_) << "the provider did not start";
-    poller_->Pause(true);
+    poller_.reset();
     if (UsageVisible()) {
       Usage now;
       std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
@@ -242,7 +218,6 @@ class HostileClients : public testing_support::ProviderFixture {
     } else {
       std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
     }
-    poller_.reset();
     Exchange(port_, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     int code = -1;
     EXPECT_TRUE(provider_->WaitForExit(30000, &code)) << provider_->Log();
