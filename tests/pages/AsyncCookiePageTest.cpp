@@ -1,6 +1,7 @@
 #include "pages/MonitorPage.h"
 
-#include "PageTestLog.h"
+#include "MemoryChannel.h"
+#include "ProcessLog.h"
 #include "config/ProviderError.h"
 #include "config/XMLAccumulator.h"
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-using page_tests::CaptureChannel;
+using CaptureChannel = testing_support::MemoryChannel;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 

@@ -2,7 +2,8 @@
 // reply, and posts from a worker to its page through the server.
 #include "pages/MonitorPage.h"
 
-#include "PageTestLog.h"
+#include "MemoryChannel.h"
+#include "ProcessLog.h"
 #include "ServerFixture.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
@@ -19,8 +20,8 @@
 
 namespace {
 
-using page_tests::CaptureChannel;
-using page_tests::CountOf;
+using CaptureChannel = testing_support::MemoryChannel;
+using testing_support::CountOf;
 
 bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
@@ -150,7 +151,7 @@ TEST(WorkerPage, WorkerStatusReply) {
 }
 
 TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
-  std::size_t start = page_tests::LogSize();
+  std::size_t start = testing_support::ProcessLogSize();
   std::atomic<bool> release{false};
   std::atomic<bool> abandoned{false};
   std::atomic<bool> sawRequestAfterAbandon{false};
@@ -187,7 +188,7 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   EXPECT_TRUE(WaitUntil([&] { return sawRequestAfterAbandon.load(); }));
   release = true;
   EXPECT_TRUE(WaitUntil([&] { return stubbornRef.expired(); }));
-  std::string log = page_tests::LogSince(start);
+  std::string log = testing_support::ProcessLogSince(start);
   std::size_t pre = log.find("MonitorPage::OnPreShutdown requesting worker functions to finish\n");
   std::size_t asked = log.find("WorkerControlObject(stubborn)::setExitRequested\n");
   std::size_t terminated = log.find("Worker thread (stubborn) did not respond to exit request; terminating it\n");
@@ -248,7 +249,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   EXPECT_FALSE(outcome.refused);
   EXPECT_EQ(outcome.refusedReply, "");
 
-  std::size_t start = page_tests::LogSize();
+  std::size_t start = testing_support::ProcessLogSize();
   // The server's shutdown asks the worker to exit and waits for it.
   Stop();
   EXPECT_TRUE(worker->Exited());
@@ -259,7 +260,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   EXPECT_EQ(posts[0].query, "fw_workerupdate=1");
   EXPECT_EQ(posts[0].body, "progress 50");
   EXPECT_TRUE(posts[0].workerMessage);
-  std::string log = page_tests::LogSince(start);
+  std::string log = testing_support::ProcessLogSince(start);
   EXPECT_NE(log.find("WorkerControlObject(poster)::postToParent cancelled due to pending exit request\n"),
             std::string::npos);
   EXPECT_LT(log.find("MonitorPage::OnShutdown Waiting for worker function to finish now completed\n"),
