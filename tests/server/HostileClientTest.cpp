@@ -435,8 +435,14 @@ TEST_F(HostileClients, CollectorThatStallsHoldsUpNoClient) {
   collector_.SetReply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n1234");
   collector_.SetMode(FakeCollector::Mode::HoldOpen);
   Start({"-f"});
-  Run({Sender("late initialization notice to a stalling collector",
-              [] { return std::string("GET /index?collectorrequest=1 HTTP/1.1\r\n\r\n"); })});
+  Attack notice = Sender("late initialization notice to a stalling collector",
+                         [] { return std::string("GET /index?collectorrequest=1 HTTP/1.1\r\n\r\n"); });
+  // The provider's own time-out for the exchange is not waited for here.
+  notice.end = [this, end = notice.end] {
+    end();
+    collector_.CloseHeld();
+  };
+  Run({notice});
   ASSERT_TRUE(collector_.WaitForRequests(1));
   EXPECT_EQ(collector_.Requests()[0].target.rfind("/inventory?file=", 0), 0u);
   ExpectCleanEnd();
