@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -37,7 +36,7 @@ std::uint32_t Obedient(WorkerControlObject& worker) {
   return 0;
 }
 
-// Keeps what its workers post; answers worker status requests.
+// Keeps what its workers post.
 class WorkerPage : public MonitorPage {
  public:
   struct Posted {
@@ -47,12 +46,6 @@ class WorkerPage : public MonitorPage {
   };
 
   explicit WorkerPage(const char* path) : MonitorPage(path, false) {}
-
-  unsigned Get(IOBase* io, const char* path, const char* query, const char* const* names,
-               const char* const* values, unsigned origin, unsigned onSession) override {
-    if (IsWorkerStatusRequest(query)) return ReplyWithWorkerStatus(io);
-    return MonitorPage::Get(io, path, query, names, values, origin, onSession);
-  }
   unsigned Post(IOBase* io, const char*, const char* query, const char* const* names, const char* const* values,
                 unsigned, unsigned) override {
     std::string body;
