@@ -12,11 +12,8 @@
 
 namespace {
 
-using testing_support::Environment;
-using testing_support::FakeCollector;
 using testing_support::Get;
 using testing_support::ProviderProcess;
-using testing_support::TempDir;
 
 std::string Body(const std::string& reply) {
   std::size_t end = reply.find("\r\n\r\n");
