@@ -82,19 +82,6 @@ TEST(ConfigurationFile, LockIsHeldFromLoadForUpdateUntilTheWrite) {
   EXPECT_EQ(value, "v");
 }
 
-TEST(ConfigurationFile, AbandonedUpdateLeavesTheFileByteForByteAndReleasesTheLock) {
-  TempDir dir;
-  // Odd bytes on purpose: a lone CR, UTF-8 without a mark, a trailing line end.
-  const std::string original = "<section name=\"s\">\r\n\t<key name=\"k\" value=\"a\rb \xC3\xA9\"/>\r\n</section>\r\n";
-  {
-    auto file = Load(dir, original);
-    file->SetValue(file->FindSection(file->GetRoot(), "s"), "k", "changed");
-    file->CreateSection(file->GetRoot(), "more");
-  }
-  EXPECT_EQ(ReadFile(dir.File("c.xml")), original);
-  EXPECT_TRUE(LockIsFree(dir.File("c.xml")));
-}
-
 TEST(ConfigurationFile, LinesEndInLfInMemoryAndInCrLfOnDisk) {
   TempDir dir;
   auto file = Load(dir, "<section name=\"s\">\r\n\t<key name=\"k\" value=\"one\r\ntwo\"/>\r\n</section>\r\n<section name=\"t\"/>");
