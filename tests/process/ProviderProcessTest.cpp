@@ -24,28 +24,6 @@ using testing_support::WaitForText;
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-// A provider running in the background; killed when the test ends.
-std::unique_ptr<platform::ChildProcess> Background(const std::vector<std::string>& args, const Env& env) {
-  std::unique_ptr<platform::ChildProcess> child(new platform::ChildProcess);
-  platform::ChildProcessOptions options;
-  options.input = options.output = options.error = platform::ChildProcessOptions::Stream::Null;
-  options.environment = env;
-  std::vector<std::string> argv{ProviderBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  EXPECT_TRUE(child->Start(argv, options));
-  return child;
-}
-
-// The port a provider logged as bound ("" when it did not), once it listens.
-std::string BoundPort(const std::string& log) {
-  if (!WaitForText(log, "Listen port bound to")) return "";
-  std::smatch bound;
-  const std::string text = ReadTextFile(log);
-  if (!std::regex_search(text, bound, std::regex(R"(Listen port bound to (\d+))"))) return "";
-  EXPECT_TRUE(testing_support::WaitForListener(static_cast<std::uint16_t>(std::stoi(bound[1]))));
-  return bound[1];
-}
-
 // A locale name whose decimal separator is a comma, or null when none is
 // installed.
 const char* CommaDecimalLocale() {
@@ -145,48 +123,39 @@ TEST(ProviderStdio, AnswersEachRequestAndNumbersThemAndOneShotAnswersOne) {
 
 // The launcher helper starts the provider and says on its first output line
 // whether the ready event was set; it stops the provider when its input closes.
-TEST(ProviderReadySignal, PostedForTheBoundPortOnlyWhenRequested) {
+TEST(ProviderReadySignal, PostedForTheBoundPort) {
   TempDir dir;
-  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
-  for (bool requested : {true, false}) {
-    const std::string log = dir.File(requested ? "ready.log" : "quiet.log");
-    const std::string port = std::to_string(testing_support::FreePort());
-    platform::ChildProcess launcher;
-    platform::ChildProcessOptions options;
-    options.input = options.output = platform::ChildProcessOptions::Stream::Pipe;
-    options.environment = env;
-    std::vector<std::string> argv{testing_support::HelperBinary("provider-launcher"), port,
-                                  requested ? "30000" : "1500", ProviderBinary(), "-u", "-c", "-z", "-V", "0xc0",
-                                  "-l" + log, "-p", port};
-    if (requested) argv.push_back("-s");
-    ASSERT_TRUE(launcher.Start(argv, options));
-    std::string firstLine;
-    char c;
-    while (launcher.ReadOutput(&c, 1) == 1 && c != '\n') firstLine += c;
-    EXPECT_EQ(firstLine, requested ? "ready" : "timeout");
-    EXPECT_TRUE(WaitForText(log, requested ? "Sync Signal sent" : "Signal not requested"));
-    if (requested) {
-      EXPECT_NE(ReadTextFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + port + "]"),
-                std::string::npos);
-    }
-    launcher.CloseInput();
-    launcher.Wait(-1, nullptr);
-  }
+  const std::string log = dir.File("ready.log");
+  const std::string port = std::to_string(testing_support::FreePort());
+  platform::ChildProcess launcher;
+  platform::ChildProcessOptions options;
+  options.input = options.output = platform::ChildProcessOptions::Stream::Pipe;
+  options.environment = {{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
+  ASSERT_TRUE(launcher.Start({testing_support::HelperBinary("provider-launcher"), port, "30000", ProviderBinary(), "-u",
+                              "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", port},
+                             options));
+  std::string firstLine;
+  char c;
+  while (launcher.ReadOutput(&c, 1) == 1 && c != '\n') firstLine += c;
+  EXPECT_EQ(firstLine, "ready");
+  EXPECT_TRUE(WaitForText(log, "Sync Signal sent"));
+  EXPECT_NE(ReadTextFile(log).find("Trying to OpenEvent [corvane.provider.accept.event." + port + "]"), std::string::npos);
+  launcher.CloseInput();
+  launcher.Wait(-1, nullptr);
 }
 
 // One provider per system unless -u, and one per port in any case; a port
-// of 0 is the system's choice, and the ready event names it. Killing the
-// provider releases both.
+// of 0 is the system's choice, and the ready event names it (only with -s).
+// Killing the provider releases both.
 TEST(ProviderInstances, OneByTheGuardAndOnePerPortUntilKilled) {
   TempDir dir;
   Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
-  const std::string firstLog = dir.File("first.log");
-  auto first = Background({"-c", "-p", "-s", "-z", "-V", "0x4c8", "-l" + firstLog}, env);
-  const std::string port = BoundPort(firstLog);
-  ASSERT_NE(port, "");
-  EXPECT_NE(port, "0");
-  EXPECT_TRUE(WaitForText(firstLog, "Trying to OpenEvent [corvane.provider.accept.event." + port + "]"));
-  EXPECT_NE(ReadTextFile(firstLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+  auto first = std::make_unique<testing_support::ProviderProcess>(
+      dir.Path(), std::vector<std::string>{"-s", "-z", "-V", "0x4c8"}, env);
+  ASSERT_TRUE(first->Started());
+  const std::string port = std::to_string(first->Port());
+  EXPECT_TRUE(WaitForText(first->LogFile(), "Trying to OpenEvent [corvane.provider.accept.event." + port + "]"));
+  EXPECT_NE(first->Log().find("Unicorn::TheOne acquired unique event"), std::string::npos);
 
   auto second = RunProgram({ProviderBinary(), "-c", "-p", "-z"}, "", env);
   EXPECT_EQ(second.exitCode, 1);
@@ -200,12 +169,11 @@ TEST(ProviderInstances, OneByTheGuardAndOnePerPortUntilKilled) {
   EXPECT_NE(other.error.find("Unable to bind to 127.0.0.1:" + port), std::string::npos) << other.error;
   EXPECT_EQ(other.error.find("Listen port bound to"), std::string::npos) << other.error;
 
-  first->Kill();
-  first->Wait(-1, nullptr);
-  const std::string thirdLog = dir.File("third.log");
-  auto third = Background({"-c", "-p", "-z", "-V", "0x448", "-l" + thirdLog}, env);
-  EXPECT_NE(BoundPort(thirdLog), "");
-  EXPECT_NE(ReadTextFile(thirdLog).find("Unicorn::TheOne acquired unique event"), std::string::npos);
+  first.reset();
+  testing_support::ProviderProcess third(dir.Path(), {"-z", "-V", "0x4c8"}, env);
+  ASSERT_TRUE(third.Started());
+  EXPECT_NE(third.Log().find("Unicorn::TheOne acquired unique event"), std::string::npos);
+  EXPECT_TRUE(WaitForText(third.LogFile(), "Signal not requested"));  // without -s
 }
 
 // Where the guard is a lock file in the lock folder, a file or link that
