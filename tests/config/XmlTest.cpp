@@ -146,19 +146,13 @@ TEST(ParseXml, EveryErrorWithItsPosition) {
   delete document;
 }
 
-// Far deeper than any recursion could go on a thread stack: parsed (the
-// distinct names exercise the end-tag index), written, measured, copied and
-// destroyed without recursion.
+// Far deeper than any recursion could go on a thread stack: parsed, written,
+// measured, copied and destroyed without recursion.
 TEST(ParseXml, DeepNestingWithoutRecursion) {
-  std::string same, distinct;
+  std::string same;
   for (int i = 0; i < 200000; ++i) same += "<a>";
   same += "end";
   for (int i = 0; i < 200000; ++i) same += "</a>";
-  for (int i = 0; i < 10000; ++i) distinct += "<e" + std::to_string(i) + ">";
-  for (int i = 9999; i >= 0; --i) distinct += "</e" + std::to_string(i) + ">";
-  Parsed names(distinct);
-  ASSERT_EQ(names.result, 0) << names.error;
-  EXPECT_EQ(SerializeXml(names.document, -1).size(), distinct.size() - 7);  // innermost written "<e9999/>"
   Parsed p(same);
   ASSERT_EQ(p.result, 0) << p.error;
   int levels = 0;
