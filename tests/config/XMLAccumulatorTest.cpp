@@ -85,15 +85,7 @@ TEST(ProviderErrorList, PostErrorsComeFirstAndParametersAreEscaped) {
       "</geterrors></providererrorlist>";
   out.clear();
   list.AppendXml(out);
-  EXPECT_EQ(out, expected);
-  // Written into the current element of a reply being built.
-  XMLAccumulator xml;
-  xml.OpenElement("reply");
-  list.WriteXml(xml);
-  xml.AddElement("result", "ok");
-  EXPECT_EQ(Compact(xml), "<reply>" + expected + "<result>ok</result></reply>");
-  list.Clear();
-  EXPECT_TRUE(list.IsEmpty());
+  EXPECT_EQ(out, expected);  // pages write it into their replies: see the asynchronous record page's tests
 }
 
 }  // namespace
