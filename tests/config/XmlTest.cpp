@@ -351,8 +351,8 @@ TEST(XmlFile, BytesAndByteOrderMarkAreKept) {
   ASSERT_EQ(LoadXmlFile(path, &document, nullptr), 0);
   std::unique_ptr<XmlNode> owner(document);
   EXPECT_EQ(document->Children()[0]->Attributes()[0]->Value(), "\xC3\xA9\r\n&");
-  ASSERT_EQ(SaveXmlFile(document, path, 1, false), 0);
-  EXPECT_EQ(ReadFile(path), "\t<a v=\"\xC3\xA9\r\n&amp;\"><b/>x\r\ny</a>\n\t<!-- c -->\n");
+  ASSERT_EQ(SaveXmlFile(document, path, -1, false), 0);
+  EXPECT_EQ(ReadFile(path), "<a v=\"\xC3\xA9\r\n&amp;\"><b/>x\r\ny</a><!-- c -->");
 
   WriteFile(path, mark + "\n<a/>\n");
   ASSERT_EQ(LoadXmlFile(path, &document, nullptr), 0);
