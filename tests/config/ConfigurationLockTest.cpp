@@ -90,18 +90,21 @@ TEST(ConfigurationLock, AProcessThatEndsWithoutWritingOrDiesReleasesTheFileUncha
   TempDir dir;
   WriteFile(dir.File("c.xml"), kBefore);
   for (bool kill : {false, true}) {
-    Holder holder(dir, "after", "stdin", "abandon");
-    ASSERT_EQ(holder.ReadLine(), "locked");
-    ConfigurationFile probe(dir.Path().c_str(), "c.xml");
-    EXPECT_FALSE(probe.LoadForUpdate(0));
-    if (kill) {
-      holder.Kill();
-    } else {
-      holder.Go();
-      EXPECT_EQ(holder.ReadLine(), "abandoned");
+    {
+      Holder holder(dir, "after", "stdin", "abandon");
+      ASSERT_EQ(holder.ReadLine(), "locked");
+      ConfigurationFile probe(dir.Path().c_str(), "c.xml");
+      EXPECT_FALSE(probe.LoadForUpdate(0));
+      if (kill) {
+        holder.Kill();
+      } else {
+        holder.Go();
+        EXPECT_EQ(holder.ReadLine(), "abandoned");
+      }
+      holder.Finish();
+      EXPECT_TRUE(probe.LoadForUpdate(0)) << (kill ? "killed" : "ended");
     }
-    holder.Finish();
-    EXPECT_TRUE(probe.LoadForUpdate(0)) << (kill ? "killed" : "ended");
+    // Read once the probe let go: where the lock denies sharing it keeps readers out.
     EXPECT_EQ(ReadFile(dir.File("c.xml")), kBefore);
   }
 }
