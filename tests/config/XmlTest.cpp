@@ -285,21 +285,6 @@ TEST(XmlEscape, ColumnsAndReferences) {
   EXPECT_EQ(UnescapeXml(EscapeXml(all, XmlEscapeMode::AttributeValue)), all);
 }
 
-TEST(XmlNode, ValueAndTextAreOneDatumKeptInStep) {
-  XmlNode element(XmlKind::Element, "e");
-  element.SetText("a&lt;b");
-  EXPECT_EQ(element.Value(), "a<b");
-  EXPECT_EQ(element.Text(), "a&lt;b");  // the file form stays as it was
-  element.SetText("&bad;");
-  EXPECT_EQ(element.Value(), "");
-  element.AppendText("more");
-  EXPECT_EQ(element.Text(), "&bad;more");
-  EXPECT_EQ(XmlNode(XmlKind::Attribute, "v", "x\ty").Text(), "x&#x9;y");
-  // Comments are never converted.
-  XmlNode comment(XmlKind::Comment, "", "a &lt; <b>");
-  EXPECT_EQ(comment.Text(), "a &lt; <b>");
-}
-
 TEST(XmlNode, FindAttributeAndFindElement) {
   auto document = Parse(
       "<Config><section name='a'><key Name='k' VALUE='1' name='second'/></section>"
