@@ -8,7 +8,7 @@
 #include "pages/AsyncCookie.h"
 
 #include "HttpClient.h"
-#include "ProviderProcess.h"
+#include "ProviderFixture.h"
 #include "TestSupport.h"
 #include "platform/ChildProcess.h"
 #include "platform/LockedFile.h"
@@ -158,41 +158,39 @@ TEST(ConfigFileKill, AsyncArchiveIsOldOrNewAfterKill) {
   EXPECT_EQ(KillLoop("archive", path, kArchiveRecords, 4000, 120, check, &kills), "");
 }
 
-TEST(ConfigFileKill, ProviderStartsAfterKillWhileRecordingStatistics) {
-  TempDir dir;
-  const std::string program = dir.File("inventory-provider");
+class ConfigFileKillProvider : public testing_support::ProviderFixture {};
+
+TEST_F(ConfigFileKillProvider, ProviderStartsAfterKillWhileRecordingStatistics) {
+  // A program of its own, so that its statistics files are this test's.
+  const std::string program = dir_.File("inventory-provider");
   testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
-  testing_support::Environment env =
-      testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), testing_support::FreePort());
   const std::vector<std::string> args{"-g", "-z", "-V", "0x440"};
   const std::uint64_t deadline = platform::MonotonicMilliseconds() + 4000;
   for (unsigned i = 0; i < 8 && platform::MonotonicMilliseconds() < deadline; ++i) {
-    testing_support::ProviderProcess provider(dir.Path(), args, env, true, program);
-    ASSERT_TRUE(provider.Started()) << "start " << i << ":\n" << provider.Log();
+    ASSERT_TRUE(Start(args, {}, {}, program).Started()) << "start " << i;
     // Every request rewrites the page statistics file; two clients keep it busy.
     std::atomic<bool> stop{false};
-    const std::uint16_t port = provider.Port();
+    const std::uint16_t port = Port();
     std::vector<std::thread> clients;
     for (int c = 0; c < 2; ++c)
       clients.emplace_back([&stop, port] {
         while (!stop) testing_support::Exchange(port, "GET /status HTTP/1.1\r\n\r\n", 2000);
       });
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(20000 + Spread(i) * 200000)));
-    provider.Process().Kill();
-    provider.WaitForExit(20000, nullptr);
+    provider_->Process().Kill();
+    provider_->WaitForExit(20000, nullptr);
     stop = true;
     for (auto& client : clients) client.join();
   }
   // The last start serves, shows the statistics kept so far and exits cleanly.
-  testing_support::ProviderProcess provider(dir.Path(), args, env, true, program);
-  ASSERT_TRUE(provider.Started()) << provider.Log();
-  EXPECT_NE(testing_support::Get(provider.Port(), "/status").find("200 OK"), std::string::npos);
-  std::string stats = testing_support::Get(provider.Port(), "/stats");
+  ASSERT_TRUE(Start(args, {}, {}, program).Started());
+  EXPECT_NE(testing_support::Get(Port(), "/status").find("200 OK"), std::string::npos);
+  std::string stats = testing_support::Get(Port(), "/stats");
   EXPECT_NE(stats.find("<page name=\"/status\">"), std::string::npos) << stats;
-  testing_support::Exchange(provider.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  testing_support::Exchange(Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
   int code = -1;
-  EXPECT_TRUE(provider.WaitForExit(20000, &code));
-  EXPECT_EQ(code, 0) << provider.Log();
+  EXPECT_TRUE(provider_->WaitForExit(20000, &code));
+  EXPECT_EQ(code, 0) << provider_->Log();
   ConfigurationFile saved(nullptr, (program + ".stats").c_str());
   ASSERT_TRUE(saved.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout));
   std::uint32_t found = 0;

@@ -6,7 +6,7 @@
 #include "HttpClient.h"
 #include "MemoryChannel.h"
 #include "ProcessLog.h"
-#include "ProviderProcess.h"
+#include "ProviderFixture.h"
 #include "TestSupport.h"
 #include "config/MasterConfig.h"
 #include "platform/Process.h"
@@ -176,7 +176,9 @@ TEST_F(MonitoringParameters, OverARealSocket) {
 // The inventory page of the real provider, reconfigured through the external
 // alarm page: after it, monitoring is exactly one of an external wake-up, an
 // internal timer, or nothing, and never a timer that is due on every pass.
-TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
+class MonitoringOnTheProvider : public testing_support::ProviderFixture {};
+
+TEST_F(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
   const char kNotSetUp[] = "polling interval 0; monitoring not set up";
   const struct {
     const char* interval;  // key PollingInterval of section DefaultMonitorTag in the local file, if any
@@ -191,17 +193,15 @@ TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.interval ? c.interval : "no interval");
-    TempDir dir;
-    FakeCollector collector(c.collectorRefuses ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
-                                               : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-    WriteFile(dir.File("DefaultConfigFile"),
+    collector_.SetReply(c.collectorRefuses ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
+                                           : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    WriteFile(dir_.File("DefaultConfigFile"),
               std::string("<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" value=\"1\"/>") +
                   (c.interval ? std::string("<key name=\"PollingInterval\" value=\"") + c.interval + "\"/>" : "") +
                   "</section>");
-    testing_support::ProviderProcess provider(
-        dir.Path(), {"-u", "-z", "-V", "0x460", "-b", "1000000"},  // a timer spinning must not roll the log over
-        testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), collector.Port()));
-    ASSERT_TRUE(provider.Started()) << provider.Log();
+    // A timer spinning must not roll the log over.
+    auto& provider = Start({"-u", "-z", "-V", "0x460", "-b", "1000000"});
+    ASSERT_TRUE(provider.Started());
     EXPECT_EQ(testing_support::Exchange(provider.Port(),
                                         "POST /extalarm?masterreconfig=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
               kOk);

@@ -1,7 +1,7 @@
 // The provider binary as a user starts it: options, standard input, one-shot
 // mode, the ready signal and the single-instance guard.
 #include "HttpClient.h"
-#include "ProviderProcess.h"
+#include "ProviderFixture.h"
 #include "TestSupport.h"
 #include "platform/ChildProcess.h"
 
@@ -147,15 +147,15 @@ TEST(ProviderReadySignal, PostedForTheBoundPort) {
 // One provider per system unless -u, and one per port in any case; a port
 // of 0 is the system's choice, and the ready event names it (only with -s).
 // Killing the provider releases both.
-TEST(ProviderInstances, OneByTheGuardAndOnePerPortUntilKilled) {
-  TempDir dir;
-  Env env{{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
-  auto first = std::make_unique<testing_support::ProviderProcess>(
-      dir.Path(), std::vector<std::string>{"-s", "-z", "-V", "0x4c8"}, env);
-  ASSERT_TRUE(first->Started());
-  const std::string port = std::to_string(first->Port());
-  EXPECT_TRUE(WaitForText(first->LogFile(), "Trying to OpenEvent [corvane.provider.accept.event." + port + "]"));
-  EXPECT_NE(first->Log().find("Unicorn::TheOne acquired unique event"), std::string::npos);
+class ProviderInstances : public testing_support::ProviderFixture {};
+
+TEST_F(ProviderInstances, OneByTheGuardAndOnePerPortUntilKilled) {
+  const testing_support::Environment env = Env();
+  auto& first = Start({"-s", "-z", "-V", "0x4c8"});
+  ASSERT_TRUE(first.Started());
+  const std::string port = std::to_string(first.Port());
+  EXPECT_TRUE(WaitForText(first.LogFile(), "Trying to OpenEvent [corvane.provider.accept.event." + port + "]"));
+  EXPECT_NE(first.Log().find("Unicorn::TheOne acquired unique event"), std::string::npos);
 
   auto second = RunProgram({ProviderBinary(), "-c", "-p", "-z"}, "", env);
   EXPECT_EQ(second.exitCode, 1);
@@ -169,8 +169,8 @@ TEST(ProviderInstances, OneByTheGuardAndOnePerPortUntilKilled) {
   EXPECT_NE(other.error.find("Unable to bind to 127.0.0.1:" + port), std::string::npos) << other.error;
   EXPECT_EQ(other.error.find("Listen port bound to"), std::string::npos) << other.error;
 
-  first.reset();
-  testing_support::ProviderProcess third(dir.Path(), {"-z", "-V", "0x4c8"}, env);
+  // Starting the next ends the first.
+  auto& third = Start({"-z", "-V", "0x4c8"});
   ASSERT_TRUE(third.Started());
   EXPECT_NE(third.Log().find("Unicorn::TheOne acquired unique event"), std::string::npos);
   EXPECT_TRUE(WaitForText(third.LogFile(), "Signal not requested"));  // without -s
