@@ -1,4 +1,5 @@
-// Paths, the load / lock / write life cycle and the line ends on disk.
+// Configuration files: paths, the load / lock / write life cycle, the bytes
+// on disk, section and key operations, and read-only views.
 #include "config/ConfigurationFile.h"
 
 #include "TestSupport.h"
@@ -15,6 +16,7 @@ using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
+using Names = std::vector<std::string>;
 
 // True when another object could take the file's lock right now.
 bool LockIsFree(const std::string& path) {
@@ -22,23 +24,30 @@ bool LockIsFree(const std::string& path) {
   return probe.Open(path) == platform::LockedFile::OpenResult::Opened;
 }
 
+std::unique_ptr<ConfigurationFile> Load(const TempDir& dir, const std::string& text, bool forUpdate = true,
+                                        const char* name = "c.xml") {
+  WriteFile(dir.File(name), text);
+  std::unique_ptr<ConfigurationFile> file(new ConfigurationFile(dir.Path().c_str(), name));
+  EXPECT_TRUE(forUpdate ? file->LoadForUpdate(0) : file->LoadReadOnly(0));
+  return file;
+}
+
 TEST(ConfigurationFile, PathJoinsDirectoryAndFileNameAndWorksWithEitherSeparator) {
-  EXPECT_EQ(ConfigurationFile("dir", "f.xml").Path(), "dir\\f.xml");
-  EXPECT_EQ(ConfigurationFile("dir\\", "f.xml").Path(), "dir\\f.xml");
-  EXPECT_EQ(ConfigurationFile("dir/", "f.xml").Path(), "dir/f.xml");
-  EXPECT_EQ(ConfigurationFile(".", "f.xml").Path(), ".\\f.xml");
-  EXPECT_EQ(ConfigurationFile(nullptr, "f.xml").Path(), "f.xml");
-  EXPECT_EQ(ConfigurationFile("", "f.xml").Path(), "f.xml");
-  EXPECT_EQ(ConfigurationFile(nullptr, nullptr).Path(), "");
+  const struct {
+    const char* dir;
+    const char* name;
+    const char* path;
+  } cases[] = {{"dir", "f.xml", "dir\\f.xml"}, {"dir\\", "f.xml", "dir\\f.xml"}, {"dir/", "f.xml", "dir/f.xml"},
+               {".", "f.xml", ".\\f.xml"},     {nullptr, "f.xml", "f.xml"},        {"", "f.xml", "f.xml"},
+               {nullptr, nullptr, ""}};
+  for (const auto& c : cases) EXPECT_EQ(ConfigurationFile(c.dir, c.name).Path(), c.path);
 
   TempDir dir;
   ConfigurationFile file(dir.Path().c_str(), "made.xml");
-  EXPECT_EQ(file.Path(), dir.Path() + "\\made.xml");
   ASSERT_TRUE(file.LoadReadOnly(0));
-  EXPECT_TRUE(FileExists(dir.File("made.xml")));  // a read-only load creates the file, empty
-  EXPECT_EQ(ReadFile(dir.File("made.xml")), "");
+  EXPECT_EQ(ReadFile(dir.File("made.xml")), "");  // a read-only load creates the file, empty
   EXPECT_TRUE(file.IsNew());
-
+  EXPECT_EQ(file.GetRoot()->Name(), "invisibleroot");
   // Without a path there is nothing to lock: the load fails at once.
   ConfigurationFile nowhere(nullptr, nullptr);
   EXPECT_FALSE(nowhere.LoadReadOnly(5));
@@ -48,150 +57,211 @@ TEST(ConfigurationFile, PathJoinsDirectoryAndFileNameAndWorksWithEitherSeparator
 TEST(ConfigurationFile, LockIsHeldFromLoadForUpdateUntilTheWrite) {
   TempDir dir;
   const std::string path = dir.File("c.xml");
-  WriteFile(path, "<section name=\"s\"/>");
-
-  ConfigurationFile reader(dir.Path().c_str(), "c.xml");
-  ASSERT_TRUE(reader.LoadReadOnly(0));
-  EXPECT_TRUE(reader.IsReadOnly());
-  EXPECT_FALSE(reader.IsForUpdate());
+  auto reader = Load(dir, "<section name=\"s\"/>", false);
+  EXPECT_TRUE(reader->IsReadOnly());
   EXPECT_TRUE(LockIsFree(path));  // a read-only load let go after reading
-  EXPECT_FALSE(reader.WriteFile());
+  EXPECT_FALSE(reader->WriteFile());
 
   ConfigurationFile writer(dir.Path().c_str(), "c.xml");
   ASSERT_TRUE(writer.LoadForUpdate(0));
-  EXPECT_FALSE(writer.IsReadOnly());
   EXPECT_TRUE(writer.IsForUpdate());
   EXPECT_FALSE(LockIsFree(path));
-  ConfigurationFile other(dir.Path().c_str(), "c.xml");
-  EXPECT_FALSE(other.LoadReadOnly(0));
-  EXPECT_FALSE(other.LoadForUpdate(0));
-  EXPECT_EQ(other.GetRoot(), nullptr);
-
   // Reloading under the lock one holds does not wait for oneself, and drops
   // the changes made in memory.
   writer.CreateSection(writer.GetRoot(), "dropped");
   ASSERT_TRUE(writer.LoadForUpdate(0));
   EXPECT_EQ(writer.FindSection(writer.GetRoot(), "dropped"), nullptr);
-  EXPECT_FALSE(LockIsFree(path));
 
   writer.SetValue(writer.FindSection(writer.GetRoot(), "s"), "k", "v");
   ASSERT_TRUE(writer.WriteFile());
-  EXPECT_FALSE(writer.IsForUpdate());
   EXPECT_TRUE(writer.IsReadOnly());
   EXPECT_TRUE(LockIsFree(path));
   EXPECT_FALSE(writer.WriteFile());  // a second write has nothing to write with
-  EXPECT_FALSE(writer.WriteFileFormatted());
-  // The document stays readable after the write.
   std::string value;
-  EXPECT_TRUE(writer.GetValue(writer.FindSection(writer.GetRoot(), "s"), "k", value));
-  EXPECT_TRUE(other.LoadReadOnly(0));
-  EXPECT_TRUE(other.GetValue(other.FindSection(other.GetRoot(), "s"), "k", value));
+  EXPECT_TRUE(writer.GetValue(writer.FindSection(writer.GetRoot(), "s"), "k", value));  // still readable
   EXPECT_EQ(value, "v");
-}
-
-TEST(ConfigurationFile, AbandonedUpdateLeavesTheFileByteForByteAndReleasesTheLock) {
-  TempDir dir;
-  const std::string path = dir.File("c.xml");
-  // Odd bytes on purpose: a lone CR, a BOM-less UTF-8 text, a trailing line end.
-  const std::string original = "<section name=\"s\">\r\n\t<key name=\"k\" value=\"a\rb \xC3\xA9\"/>\r\n</section>\r\n";
-  WriteFile(path, original);
-  {
-    ConfigurationFile file(dir.Path().c_str(), "c.xml");
-    ASSERT_TRUE(file.LoadForUpdate(0));
-    XmlNode* s = file.FindSection(file.GetRoot(), "s");
-    ASSERT_NE(s, nullptr);
-    file.SetValue(s, "k", "changed");
-    file.CreateSection(file.GetRoot(), "more");
-    EXPECT_FALSE(LockIsFree(path));
-  }
-  EXPECT_EQ(ReadFile(path), original);
-  EXPECT_TRUE(LockIsFree(path));
 }
 
 TEST(ConfigurationFile, LinesEndInLfInMemoryAndInCrLfOnDisk) {
   TempDir dir;
-  WriteFile(dir.File("c.xml"),
-            "<section name=\"s\">\r\n\t<key name=\"k\" value=\"one\r\ntwo\"/>\r\n</section>\r\n<section name=\"t\"/>");
-  ConfigurationFile file(dir.Path().c_str(), "c.xml");
-  ASSERT_TRUE(file.LoadForUpdate(0));
-  XmlNode* s = file.FindSection(file.GetRoot(), "s");
+  auto file = Load(dir, "<section name=\"s\">\r\n\t<key name=\"k\" value=\"one\r\ntwo\"/>\r\n</section>\r\n<section name=\"t\"/>");
+  XmlNode* s = file->FindSection(file->GetRoot(), "s");
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->Text(), "\n\t\n");
   std::string value;
-  EXPECT_TRUE(file.GetValue(s, "k", value));
+  EXPECT_TRUE(file->GetValue(s, "k", value));
   EXPECT_EQ(value, "one\ntwo");
-  EXPECT_NE(file.FindSection(file.GetRoot(), "t"), nullptr);
-  ASSERT_TRUE(file.WriteFile());
+  ASSERT_TRUE(file->WriteFile());
   // The whitespace text follows the children in the compact form; each of its
   // line ends is CR LF again on disk.
   EXPECT_EQ(ReadFile(dir.File("c.xml")),
             "<section name=\"s\"><key name=\"k\" value=\"one\r\ntwo\"/>\r\n\t\r\n</section><section name=\"t\"/>");
 
-  // The formatted layout: one element per line, tab-indented, CR LF.
+  // The formatted layout: one element per line, tab-indented, CR LF; a line
+  // break in a value stays out of the file's text.
   ConfigurationFile fresh(dir.Path().c_str(), "formatted.xml");
   ASSERT_TRUE(fresh.LoadForUpdate(0));
   XmlNode* section = fresh.FindOrCreateSection(fresh.GetRoot(), "s");
-  fresh.SetValue(section, "a", "1");
   fresh.SetValue(section, "b", "x\ny");
-  XmlNode* inner = fresh.CreateSection(section, "inner");
-  fresh.SetValue(inner, "c", std::int32_t(-3));
-  fresh.CreateSection(fresh.GetRoot(), "empty");
+  fresh.CreateSection(section, "inner");
   ASSERT_TRUE(fresh.WriteFileFormatted());
-  const std::string formatted =
-      "\t<section name=\"s\">\r\n"
-      "\t\t<key name=\"a\" value=\"1\"/>\r\n"
-      "\t\t<key name=\"b\" value=\"x&#xA;y\"/>\r\n"
-      "\t\t<section name=\"inner\">\r\n"
-      "\t\t\t<key name=\"c\" value=\"-3\"/>\r\n"
-      "\t\t</section>\r\n"
-      "\t</section>\r\n"
-      "\t<section name=\"empty\"/>\r\n";
-  EXPECT_EQ(ReadFile(dir.File("formatted.xml")), formatted);
-
-  // Read back, the formatted file gives the same sections and values.
+  EXPECT_EQ(ReadFile(dir.File("formatted.xml")),
+            "\t<section name=\"s\">\r\n\t\t<key name=\"b\" value=\"x&#xA;y\"/>\r\n\t\t<section name=\"inner\"/>\r\n"
+            "\t</section>\r\n");
   ConfigurationFile reread(dir.Path().c_str(), "formatted.xml");
   ASSERT_TRUE(reread.LoadReadOnly(0));
-  XmlNode* s2 = reread.FindSection(reread.GetRoot(), "s");
-  EXPECT_TRUE(reread.GetValue(s2, "b", value));
+  EXPECT_TRUE(reread.GetValue(reread.FindSection(reread.GetRoot(), "s"), "b", value));
   EXPECT_EQ(value, "x\ny");
-  std::int32_t c = 0;
-  EXPECT_TRUE(reread.GetValueSigned(reread.FindSection(s2, "inner"), "c", c));
-  EXPECT_EQ(c, -3);
-  EXPECT_EQ(SerializeXml(s2, -1).find('\r'), std::string::npos);
 }
 
-TEST(LockedFile, FailedWritesAreReportedAndEveryOpenerIsKeptOut) {
+TEST(ConfigurationFile, LookupsKeepDocumentOrderAndLetterCaseRules) {
   TempDir dir;
-  const std::string path = dir.File("f");
-  platform::LockedFile first;
-  ASSERT_EQ(first.Open(path), platform::LockedFile::OpenResult::Opened);
-  platform::LockedFile second;
-  EXPECT_EQ(second.Open(path), platform::LockedFile::OpenResult::Busy);
-  EXPECT_EQ(second.Open(dir.Path() + "\\f"), platform::LockedFile::OpenResult::Busy);
-  ASSERT_TRUE(first.ReplaceContent("longer content", 14));
-  ASSERT_TRUE(first.ReplaceContent("short", 5));
-  ASSERT_TRUE(first.Flush());
-  std::string content;
-  ASSERT_TRUE(first.ReadAll(content));
-  EXPECT_EQ(content, "short");
-  EXPECT_TRUE(first.Close());
-  EXPECT_TRUE(first.Close());
-  EXPECT_EQ(ReadFile(path), "short");
-  EXPECT_EQ(second.Open(path), platform::LockedFile::OpenResult::Opened);
-  second.Close();
+  auto file = Load(dir,
+                   "<!-- settings --><section name=\"s\"><key name=\"a\" value=\"1\"/><KEY name=\"b\" value=\"2\"/>"
+                   "<key NAME=\"c\" VALUE=\"3\"/><key value=\"anonymous\"/><section name=\"inner\"/></section>"
+                   "<section name=\"s\"><key name=\"a\" value=\"second\"/></section><section/><Section name=\"t\"/>"
+                   "<section name=\"t\"/>");
+  XmlNode* root = file->GetRoot();
+  XmlNode* s = file->FindSection(root, "s");
+  std::string value = "untouched";
+  EXPECT_TRUE(file->GetValue(s, "a", value));
+  EXPECT_EQ(value, "1");  // the first of the two sections named s
+  EXPECT_EQ(file->FindSection(root, "S"), nullptr);
+  EXPECT_EQ(file->FindKey(s, "b"), nullptr);   // KEY is not a key element
+  EXPECT_TRUE(file->GetValue(s, "c", value));  // NAME and VALUE are
+  EXPECT_EQ(value, "3");
+  EXPECT_EQ(file->FindSection(root, "inner"), nullptr);
+  Names sections, keys = {"kept"};
+  file->GetSectionNames(root, sections);
+  EXPECT_EQ(sections, (Names{"s", "s", "t"}));
+  file->GetKeyNames(s, keys);
+  EXPECT_EQ(keys, (Names{"kept", "a", "c"}));
+  value = "untouched";
+  EXPECT_FALSE(file->GetValue(s, "missing", value));
+  EXPECT_FALSE(file->GetValue(nullptr, "a", value));
+  EXPECT_EQ(value, "untouched");
 
-  EXPECT_EQ(first.Open(dir.File("missing/f")), platform::LockedFile::OpenResult::Failed);
-  EXPECT_FALSE(first.ReplaceContent("x", 1));
-  EXPECT_FALSE(first.ReplacedWhole());
+  bool created = false;
+  EXPECT_EQ(file->FindOrCreateSection(root, "t", &created), file->FindSection(root, "t"));
+  EXPECT_FALSE(created);
+  XmlNode* u = file->FindOrCreateSection(root, "u", &created);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(file->SetValue(u, "k", "v"));
+  EXPECT_EQ(SerializeXml(u, -1), "<section name=\"u\"><key name=\"k\" value=\"v\"/></section>");
+}
 
-  // A device that refuses data: the write is a failure, not a success.
-  if (FileExists("/dev/full")) {
-    platform::LockedFile full;
-    if (full.Open("/dev/full") == platform::LockedFile::OpenResult::Opened) {
-      EXPECT_FALSE(full.ReplaceContent("data", 4));
-      EXPECT_FALSE(full.ReplacedWhole());  // a device is written in place
-    }
+TEST(ConfigurationFile, SetValueChangesOnlyTheValueAndNumbersConvertAsThe32BitRuntimeDoes) {
+  TempDir dir;
+  auto file = Load(dir, "<section name=\"s\"><key name=\"a\" value=\"1\" extra=\"x\"/><key name=\"novalue\"/></section>");
+  XmlNode* s = file->FindSection(file->GetRoot(), "s");
+  EXPECT_TRUE(file->SetValue(s, "a", std::int32_t(-5)));
+  EXPECT_FALSE(file->SetValue(s, "novalue", "ignored"));
+  EXPECT_FALSE(file->SetValue(s, "a", static_cast<const char*>(nullptr)));
+  EXPECT_TRUE(file->SetValue(s, "new", std::uint32_t(4294967295u)));
+  EXPECT_EQ(SerializeXml(s, -1),
+            "<section name=\"s\"><key name=\"a\" value=\"-5\" extra=\"x\"/><key name=\"novalue\"/>"
+            "<key name=\"new\" value=\"4294967295\"/></section>");
+
+  const struct {
+    const char* text;
+    std::uint32_t asUnsigned;
+    std::int32_t asSigned;
+  } cases[] = {
+      {"12abc", 12, 12},
+      {"-1", 4294967295u, -1},
+      {"4294967296", 4294967295u, 2147483647},
+      {"-2147483648", 2147483648u, -2147483647 - 1},
+      {"-99999999999", 4294967295u, -2147483647 - 1},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(file->SetValue(s, "n", c.text));
+    std::uint32_t u = 1;
+    std::int32_t i = 1;
+    EXPECT_TRUE(file->GetValueUnsigned(s, "n", u));
+    EXPECT_TRUE(file->GetValueSigned(s, "n", i));
+    EXPECT_EQ(u, c.asUnsigned) << c.text;
+    EXPECT_EQ(i, c.asSigned) << c.text;
   }
+  std::uint32_t u = 77;
+  EXPECT_FALSE(file->GetValueUnsigned(s, "novalue", u));
+  EXPECT_EQ(u, 77u);
+}
+
+TEST(ConfigurationFile, DeletingKeysAndNodesOfThisDocumentOnly) {
+  TempDir dir;
+  auto file = Load(dir, "<section name=\"s\"><key name=\"a\" value=\"1\"/><key name=\"a\" value=\"2\"/></section>"
+                        "<section name=\"t\"/>");
+  XmlNode* s = file->FindSection(file->GetRoot(), "s");
+  EXPECT_TRUE(file->DeleteKey(s, "a"));  // the first of two
+  std::string value;
+  EXPECT_TRUE(file->GetValue(s, "a", value) && value == "2");
+  EXPECT_FALSE(file->DeleteNode(file->GetRoot()));
+  // Nodes of another document are not this object's to change.
+  auto other = Load(dir, "<section name=\"x\"/>", false, "other.xml");
+  XmlNode* foreign = other->FindSection(other->GetRoot(), "x");
+  EXPECT_FALSE(file->DeleteNode(foreign));
+  EXPECT_EQ(file->CreateSection(foreign, "y"), nullptr);
+  EXPECT_FALSE(file->SetValue(foreign, "k", "v"));
+  EXPECT_TRUE(file->DeleteNode(s));
+  ASSERT_TRUE(file->WriteFile());
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), "<section name=\"t\"/>");
+}
+
+TEST(ConfigurationFile, TextThatDoesNotParseGivesNoDocumentAndIsNeverWritten) {
+  TempDir dir;
+  const std::string broken = "<section name=\"s\"><key name=\"a\" value=\"1\"/>";
+  auto file = Load(dir, broken);
+  EXPECT_EQ(file->GetRoot(), nullptr);
+  EXPECT_FALSE(file->IsNew());
+  EXPECT_EQ(file->FindOrCreateSection(file->GetRoot(), "s"), nullptr);
+  EXPECT_EQ(file->CreateKey(file->GetRoot(), "k", "v"), nullptr);
+  // Writing it back fails and keeps the text; the lock is released.
+  EXPECT_FALSE(file->WriteFile());
+  EXPECT_FALSE(file->IsForUpdate());
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), broken);
+  ConfigurationFile next(dir.Path().c_str(), "c.xml");
+  ASSERT_TRUE(next.LoadForUpdate(0));
+  EXPECT_FALSE(next.WriteFileFormatted());
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), broken);
+}
+
+TEST(ConfigurationFile, CachedViewAnswersLikeItsSourceAndRefusesChanges) {
+  TempDir dir;
+  const std::string text = "<section name=\"s\"><key name=\"a\" value=\"1\"/></section>";
+  auto source = Load(dir, text, false);
+  {
+    // Every refusal is checked by the configuration fuzz target.
+    CachedConfigurationFile view(*source);
+    EXPECT_TRUE(view.IsShared());
+    EXPECT_EQ(view.GetRoot(), source->GetRoot());
+    XmlNode* s = view.FindSection(view.GetRoot(), "s");
+    EXPECT_FALSE(view.SetValue(s, "a", "2"));
+    EXPECT_FALSE(view.DeleteNode(s));
+    EXPECT_FALSE(view.WriteFile());
+  }
+  EXPECT_EQ(SerializeXml(source->GetRoot(), -1), text);
+  EXPECT_EQ(ReadFile(dir.File("c.xml")), text);
+  // A view made from a shared owner keeps the source alive.
+  std::shared_ptr<ConfigurationFile> owner(source.release());
+  std::unique_ptr<Configuration> view(new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(owner)));
+  owner.reset();
+  std::string value;
+  EXPECT_TRUE(view->GetValue(view->FindSection(view->GetRoot(), "s"), "a", value));
+  EXPECT_EQ(value, "1");
+}
+
+// Opening, replacing and truncating are seen through the configuration files
+// above; here the failures.
+TEST(LockedFile, FailedOpensAndWritesAreReported) {
+  TempDir dir;
+  platform::LockedFile file;
+  EXPECT_EQ(file.Open(dir.File("missing/f")), platform::LockedFile::OpenResult::Failed);
+  EXPECT_FALSE(file.ReplaceContent("x", 1));
+  // A device that refuses data: the write is a failure, not a success.
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  ASSERT_EQ(file.Open("/dev/full"), platform::LockedFile::OpenResult::Opened);
+  EXPECT_FALSE(file.ReplaceContent("data", 4));
+  EXPECT_FALSE(file.ReplacedWhole());  // a device is written in place
 }
 
 }  // namespace

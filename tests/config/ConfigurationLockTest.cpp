@@ -4,34 +4,36 @@
 
 #include "TestSupport.h"
 #include "platform/ChildProcess.h"
-#include "platform/Process.h"
 #include "platform/Time.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
 namespace {
 
-using testing_support::HelperBinary;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-const char kBefore[] = "<section name=\"holder\"><key name=\"value\" value=\"before\"/></section>";
+// Odd bytes on purpose (a lone CR, UTF-8 without a mark, a trailing line
+// end): a holder that does not write leaves them byte for byte.
+const char kBefore[] = "<section name=\"holder\">\r\n\t<key name=\"value\" value=\"before\rb \xC3\xA9\"/>\r\n</section>\r\n";
 
-// config-holder in a child process: holds the file for update until told.
+// config-holder in a child process: holds c.xml for update until told.
 class Holder {
  public:
   Holder(const TempDir& dir, const char* value, const char* wait, const char* action = "write") {
     platform::ChildProcessOptions options;
     options.input = platform::ChildProcessOptions::Stream::Pipe;
     options.output = platform::ChildProcessOptions::Stream::Pipe;
-    started_ = child_.Start({HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action}, options);
+    EXPECT_TRUE(child_.Start({testing_support::HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action},
+                             options));
   }
-  bool Started() const { return started_; }
   std::string ReadLine() {
     std::string line;
     char c;
@@ -48,62 +50,38 @@ class Holder {
 
  private:
   platform::ChildProcess child_;
-  bool started_ = false;
 };
 
-// A load on a thread of its own, so that the test can watch it wait.
-class BackgroundLoad {
- public:
-  BackgroundLoad(const TempDir& dir, std::int32_t timeout, bool forUpdate = false)
-      : file_(dir.Path().c_str(), "c.xml"), thread_([this, timeout, forUpdate] {
-          result_ = forUpdate ? file_.LoadForUpdate(timeout) : file_.LoadReadOnly(timeout);
-          done_ = true;
-        }) {}
-  ~BackgroundLoad() {
-    if (thread_.joinable()) thread_.join();
-  }
-  bool Done() const { return done_; }
-  bool Result() {
-    thread_.join();
-    return result_;
-  }
-  std::string Value() {
-    std::string value;
-    file_.GetValue(file_.FindSection(file_.GetRoot(), "holder"), "value", value);
+// Loads c.xml on a thread of its own, so that the test can watch it wait;
+// gives the holder's value, or "(failed)".
+std::future<std::string> LoadInBackground(const TempDir& dir, std::int32_t timeout) {
+  return std::async(std::launch::async, [&dir, timeout] {
+    ConfigurationFile file(dir.Path().c_str(), "c.xml");
+    std::string value = "(failed)";
+    if (file.LoadReadOnly(timeout)) file.GetValue(file.FindSection(file.GetRoot(), "holder"), "value", value);
     return value;
-  }
-
- private:
-  ConfigurationFile file_;
-  bool result_ = false;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
-
-std::uint64_t Now() { return platform::MonotonicMilliseconds(); }
+  });
+}
 
 TEST(ConfigurationLock, LoadsWaitForAnotherProcessThatHoldsTheFile) {
   TempDir dir;
   WriteFile(dir.File("c.xml"), kBefore);
   Holder holder(dir, "after", "stdin");
-  ASSERT_TRUE(holder.Started());
   ASSERT_EQ(holder.ReadLine(), "locked");
 
   ConfigurationFile probe(dir.Path().c_str(), "c.xml");
-  std::uint64_t start = Now();
+  std::uint64_t start = platform::MonotonicMilliseconds();
   EXPECT_FALSE(probe.LoadReadOnly(0));
-  EXPECT_LT(Now() - start, 450u) << "a timeout of 0 tries once, without the 500 ms retry";
-  start = Now();
+  EXPECT_LT(platform::MonotonicMilliseconds() - start, 450u) << "a timeout of 0 tries once, without the 500 ms retry";
+  start = platform::MonotonicMilliseconds();
   EXPECT_FALSE(probe.LoadForUpdate(1));
-  EXPECT_GE(Now() - start, 1000u);
+  EXPECT_GE(platform::MonotonicMilliseconds() - start, 1000u);
   EXPECT_EQ(probe.GetRoot(), nullptr);
 
-  BackgroundLoad load(dir, 5);
-  platform::SleepMilliseconds(300);
-  EXPECT_FALSE(load.Done()) << "the load did not wait for the holder";
+  auto load = LoadInBackground(dir, 5);
+  EXPECT_EQ(load.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "the load did not wait";
   holder.Go();
-  EXPECT_TRUE(load.Result());
-  EXPECT_EQ(load.Value(), "after");
+  EXPECT_EQ(load.get(), "after");
   EXPECT_EQ(holder.ReadLine(), "written");
   EXPECT_EQ(holder.Finish(), 0);
 }
@@ -111,26 +89,24 @@ TEST(ConfigurationLock, LoadsWaitForAnotherProcessThatHoldsTheFile) {
 TEST(ConfigurationLock, AProcessThatEndsWithoutWritingOrDiesReleasesTheFileUnchanged) {
   TempDir dir;
   WriteFile(dir.File("c.xml"), kBefore);
-  {
-    Holder holder(dir, "after", "stdin", "abandon");
-    ASSERT_EQ(holder.ReadLine(), "locked");
-    ConfigurationFile probe(dir.Path().c_str(), "c.xml");
-    EXPECT_FALSE(probe.LoadForUpdate(0));
-    holder.Go();
-    EXPECT_EQ(holder.ReadLine(), "abandoned");
-    EXPECT_EQ(holder.Finish(), 0);
-    EXPECT_TRUE(probe.LoadForUpdate(0));
+  for (bool kill : {false, true}) {
+    {
+      Holder holder(dir, "after", "stdin", "abandon");
+      ASSERT_EQ(holder.ReadLine(), "locked");
+      ConfigurationFile probe(dir.Path().c_str(), "c.xml");
+      EXPECT_FALSE(probe.LoadForUpdate(0));
+      if (kill) {
+        holder.Kill();
+      } else {
+        holder.Go();
+        EXPECT_EQ(holder.ReadLine(), "abandoned");
+      }
+      holder.Finish();
+      EXPECT_TRUE(probe.LoadForUpdate(0)) << (kill ? "killed" : "ended");
+    }
+    // Read once the probe let go: where the lock denies sharing it keeps readers out.
+    EXPECT_EQ(ReadFile(dir.File("c.xml")), kBefore);
   }
-  EXPECT_EQ(ReadFile(dir.File("c.xml")), kBefore);
-  {
-    Holder holder(dir, "after", "stdin");
-    ASSERT_EQ(holder.ReadLine(), "locked");
-    holder.Kill();
-    holder.Finish();
-    ConfigurationFile probe(dir.Path().c_str(), "c.xml");
-    EXPECT_TRUE(probe.LoadForUpdate(0));
-  }
-  EXPECT_EQ(ReadFile(dir.File("c.xml")), kBefore);
 }
 
 TEST(ConfigurationLock, AnotherProcessWaitsForThisProcessesUpdate) {
@@ -138,20 +114,12 @@ TEST(ConfigurationLock, AnotherProcessWaitsForThisProcessesUpdate) {
   ConfigurationFile file(dir.Path().c_str(), "c.xml");
   ASSERT_TRUE(file.LoadForUpdate(0));
   file.SetValue(file.CreateSection(file.GetRoot(), "parent"), "k", "v");
-
   Holder holder(dir, "child", "0");
-  ASSERT_TRUE(holder.Started());
-  std::atomic<bool> locked{false};
-  std::string line;
-  std::thread reader([&] {
-    line = holder.ReadLine();
-    locked = true;
-  });
-  platform::SleepMilliseconds(300);
-  EXPECT_FALSE(locked) << "the other process got the file while this one held it";
+  auto locked = std::async(std::launch::async, [&holder] { return holder.ReadLine(); });
+  EXPECT_EQ(locked.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the other process got the file while this one held it";
   ASSERT_TRUE(file.WriteFile());
-  reader.join();
-  EXPECT_EQ(line, "locked");
+  EXPECT_EQ(locked.get(), "locked");
   EXPECT_EQ(holder.ReadLine(), "written");
   EXPECT_EQ(holder.Finish(), 0);
   // The other process read what this one wrote, and added to it.
@@ -162,26 +130,18 @@ TEST(ConfigurationLock, AnotherProcessWaitsForThisProcessesUpdate) {
 
 TEST(ConfigurationLock, ThreadsOfOneProcessAreSerializedToo) {
   TempDir dir;
-  WriteFile(dir.File("c.xml"), kBefore);
-  ConfigurationFile holder(dir.Path().c_str(), "c.xml");
-  ASSERT_TRUE(holder.LoadForUpdate(0));
-  // Another object on the same thread is kept out as well.
-  ConfigurationFile sameThread(dir.Path().c_str(), "c.xml");
-  EXPECT_FALSE(sameThread.LoadReadOnly(0));
-
-  BackgroundLoad load(dir, 5);
-  platform::SleepMilliseconds(300);
-  EXPECT_FALSE(load.Done()) << "the other thread's load did not wait";
-  holder.SetValue(holder.FindSection(holder.GetRoot(), "holder"), "value", "after");
-  ASSERT_TRUE(holder.WriteFile());
-  EXPECT_TRUE(load.Result());
-  EXPECT_EQ(load.Value(), "after");
-
+  {
+    // Another object, even on the same thread, is kept out.
+    ConfigurationFile holder(dir.Path().c_str(), "c.xml");
+    ASSERT_TRUE(holder.LoadForUpdate(0));
+    ConfigurationFile sameThread(dir.Path().c_str(), "c.xml");
+    EXPECT_FALSE(sameThread.LoadReadOnly(0));
+  }
   // Read, add one and write back from several threads: no update is lost.
   const int kThreads = 3, kRounds = 3;
   std::atomic<int> failures{0};
   std::vector<std::thread> workers;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < kThreads; ++t)
     workers.emplace_back([&] {
       for (int round = 0; round < kRounds; ++round) {
         ConfigurationFile file(dir.Path().c_str(), "c.xml");
@@ -196,7 +156,6 @@ TEST(ConfigurationLock, ThreadsOfOneProcessAreSerializedToo) {
         if (!file.WriteFile()) ++failures;
       }
     });
-  }
   for (auto& worker : workers) worker.join();
   EXPECT_EQ(failures, 0);
   ConfigurationFile result(dir.Path().c_str(), "c.xml");

@@ -3,11 +3,13 @@
 #include "config/MonitorPageUsingConfigFile.h"
 
 #include "FakeCollector.h"
-#include "ProviderProcess.h"
+#include "HttpClient.h"
+#include "MemoryChannel.h"
+#include "ProcessLog.h"
+#include "ProviderFixture.h"
 #include "TestSupport.h"
 #include "config/MasterConfig.h"
 #include "platform/Process.h"
-#include "server/IOChannel.h"
 #include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +17,17 @@
 #include <memory>
 #include <thread>
 
-#include "HttpClient.h"
-
 namespace {
 
 using testing_support::FakeCollector;
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::WriteFile;
+using Strings = std::vector<std::string>;
 
 class Monitored : public CMonitorPageUsingConfigFile {
  public:
-  Monitored() : CMonitorPageUsingConfigFile("/monitored") {}
+  Monitored() : CMonitorPageUsingConfigFile("/monitored") { Register(); }
   void TimeToMonitor(unsigned count, const char* const*) override { monitored.push_back(count); }
   std::vector<unsigned> monitored;
 };
@@ -36,32 +38,29 @@ class MonitoringParameters : public ::testing::Test {
     previous_ = platform::CurrentDirectory();
     ASSERT_TRUE(platform::ChangeDirectory(dir_.Path()));
     platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
-    server_.reset(new MonitorServer(ServerOptions()));
-    server_->SetModuleDirectory(dir_.Path() + "/");
-    page_ = new Monitored;
-    page_->Register();
+    Serve(ServerOptions());
   }
   void TearDown() override {
     server_->DeletePages();
-    server_.reset();
     platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
     platform::ChangeDirectory(previous_);
   }
-  // A request on a channel over temporary files; returns what was written.
+  void Serve(const ServerOptions& options) {
+    if (server_) server_->DeletePages();
+    server_.reset(new MonitorServer(options));
+    server_->SetModuleDirectory(dir_.Path() + "/");
+    page_ = new Monitored;
+  }
+  // A request on an in-memory channel; returns what was written.
   std::string Call(bool post, const char* query, unsigned* status) {
-    std::FILE* in = std::tmpfile();
-    std::FILE* out = std::tmpfile();
-    IOStdio io(in, out);
+    testing_support::MemoryChannel io;
     const char* names[] = {nullptr};
     *status = post ? page_->Post(&io, "/monitored", query, names, names, 1, 0)
                    : page_->Get(&io, "/monitored", query, names, names, 1, 1);
-    std::string written = testing_support::ReadStream(out);
-    std::fclose(in);
-    std::fclose(out);
-    return written;
+    return io.written;
   }
-  std::vector<std::string> Targets() {
-    std::vector<std::string> targets;
+  Strings Targets() {
+    Strings targets;
     for (const auto& r : collector_.Requests()) targets.push_back(r.target);
     return targets;
   }
@@ -73,30 +72,34 @@ class MonitoringParameters : public ::testing::Test {
   Monitored* page_ = nullptr;
 };
 
+const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n";
+const char kBad[] = "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n";
 const char kDel[] = "/extschedule?cmd=del&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=0";
 
 TEST_F(MonitoringParameters, LongIntervalsBecomeExternalWakeups) {
   unsigned status = 0;
-  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=60", &status), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=60", &status), kOk);
   EXPECT_EQ(status, 200u);
   EXPECT_EQ(ReadFile("DefaultConfigFile"),
             "<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" value=\"1\"/>"
             "<key name=\"PollingInterval\" value=\"60\"/></section>");
-  EXPECT_EQ(Targets(), (std::vector<std::string>{
-                           kDel, "/extschedule?cmd=addrenew&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=60"}));
+  EXPECT_EQ(Targets(), (Strings{kDel, "/extschedule?cmd=addrenew&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=60"}));
   EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});  // monitored at once
   EXPECT_TRUE(page_->Schedule().IsEmpty());
   EXPECT_EQ(server_->IdleTimeout(), 15u);
+  // Wake-ups name the class in any letter case.
+  page_->ExternalWakeupRecieved("defaultmonitortag");
+  page_->ExternalWakeupRecieved("other");
+  EXPECT_EQ(page_->monitored, (std::vector<unsigned>{0, 0}));
 }
 
 TEST_F(MonitoringParameters, ShortIntervalsBecomeInternalTimers) {
   unsigned status = 0;
   Call(true, "EnableMonitoring=1&PollingInterval=10", &status);
   EXPECT_EQ(status, 200u);
-  EXPECT_EQ(Targets(), std::vector<std::string>{kDel});
+  EXPECT_EQ(Targets(), Strings{kDel});
   ASSERT_EQ(page_->Schedule().Items().size(), 1u);
   EXPECT_EQ(page_->Schedule().Items()[0].Text(), "DefaultMonitorTag;;10;0");  // initial: due at once
-
   // GET after turning monitoring off shows the stored interval.
   Call(true, "EnableMonitoring=0&PollingInterval=10", &status);
   EXPECT_TRUE(page_->Schedule().IsEmpty());
@@ -107,35 +110,30 @@ TEST_F(MonitoringParameters, ShortIntervalsBecomeInternalTimers) {
 
 TEST_F(MonitoringParameters, MissingFieldsAnswer400ButStillReinitialize) {
   unsigned status = 0;
-  EXPECT_EQ(Call(true, "ThresholdsHaveChanged=yes", &status), "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(Call(true, "ThresholdsHaveChanged=yes", &status), kBad);
   EXPECT_EQ(status, 400u);
-  EXPECT_EQ(Targets(), std::vector<std::string>{kDel});
+  EXPECT_EQ(Targets(), Strings{kDel});
   EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});
   // Neither query nor body: nothing happens.
   Call(true, nullptr, &status);
   EXPECT_EQ(status, 400u);
   EXPECT_EQ(Targets().size(), 1u);
-
-  page_->ExternalWakeupRecieved("defaultmonitortag");
-  page_->ExternalWakeupRecieved("other");
-  EXPECT_EQ(page_->monitored, (std::vector<unsigned>{0, 0}));
 }
 
 TEST_F(MonitoringParameters, ALocalFileThatDoesNotParseIsNeverOverwritten) {
   const std::string broken = "<section name=\"DefaultMonitorTag\"><key name=\"Other\" value=\"keep\"/>";
-  testing_support::WriteFile("DefaultConfigFile", broken);
+  WriteFile("DefaultConfigFile", broken);
   unsigned status = 0;
-  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=10", &status),
-            "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=10", &status), kBad);
   EXPECT_EQ(status, 500u);
   EXPECT_EQ(ReadFile("DefaultConfigFile"), broken);
 }
 
 TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
-  std::string master = "<section name=\"identity\"><key name=\"modified\" value=\"0\"/></section>"
-                       "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
-                       "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"20\"/></section></section>";
-  testing_support::WriteFile(dir_.File(kMasterConfigFileName), master);
+  const std::string classes = "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
+                              "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"";
+  WriteFile(dir_.File(kMasterConfigFileName),
+            "<section name=\"identity\"><key name=\"modified\" value=\"0\"/></section>" + classes + "20\"/></section></section>");
   bool enabled = false;
   std::uint32_t interval = 0;
   page_->GetMonitoringParams(enabled, interval);
@@ -146,9 +144,7 @@ TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
   EXPECT_EQ(status, 200u);
   EXPECT_FALSE(testing_support::FileExists("DefaultConfigFile"));
   EXPECT_EQ(ReadFile(dir_.File(kMasterConfigFileName)),
-            "<section name=\"identity\"><key name=\"modified\" value=\"1\"/></section>"
-            "<section name=\"monitoring-classes\"><section name=\"DefaultMonitorTag\">"
-            "<key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"45\"/></section></section>");
+            "<section name=\"identity\"><key name=\"modified\" value=\"1\"/></section>" + classes + "45\"/></section></section>");
 }
 
 TEST_F(MonitoringParameters, OverARealSocket) {
@@ -157,84 +153,68 @@ TEST_F(MonitoringParameters, OverARealSocket) {
   options.skipStdioPhase = true;
   options.portGiven = true;
   options.idleTimeout = 0;
-  server_->DeletePages();
-  server_.reset(new MonitorServer(options));
-  server_->SetModuleDirectory(dir_.Path() + "/");
-  std::FILE* in = std::tmpfile();
-  std::FILE* out = std::tmpfile();
+  Serve(options);
   MonitorServer::Streams streams;
-  streams.input = in;
-  streams.output = out;
+  streams.input = nullptr;
+  streams.output = nullptr;
   streams.error = nullptr;
   server_->SetStreams(streams);
-  page_ = new Monitored;
-  page_->Register();
   std::thread runner([this] { server_->Run(); });
   for (int i = 0; i < 2000 && server_->Port() == 0; ++i) platform::SleepMilliseconds(5);
-  std::uint16_t port = server_->Port();
+  const std::uint16_t port = server_->Port();
   ASSERT_NE(port, 0);
   EXPECT_EQ(testing_support::Exchange(port, "POST /monitored HTTP/1.1\r\nContent-Length: 36\r\n\r\n"
                                             "EnableMonitoring=1&PollingInterval=5"),
-            "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+            kOk);
   std::string reply = testing_support::Get(port, "/monitored?timerstatus=1");
   EXPECT_NE(reply.find("<TIMER ID=\"DefaultMonitorTag\" interval=\"5\""), std::string::npos) << reply;
   EXPECT_NE(testing_support::Get(port, "/monitored").find("<PollingInterval>5</PollingInterval>"), std::string::npos);
   server_->Signal(MonitorServer::kSignalShutdown);
   runner.join();
-  EXPECT_NE(ReadFile("DefaultConfigFile").find("<key name=\"PollingInterval\" value=\"5\"/>"), std::string::npos);
-  std::fclose(in);
-  std::fclose(out);
 }
 
 // The inventory page of the real provider, reconfigured through the external
 // alarm page: after it, monitoring is exactly one of an external wake-up, an
 // internal timer, or nothing, and never a timer that is due on every pass.
-TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
-  struct Case {
-    const char* keys;  // of section DefaultMonitorTag in the local file
+class MonitoringOnTheProvider : public testing_support::ProviderFixture {};
+
+TEST_F(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
+  const char kNotSetUp[] = "polling interval 0; monitoring not set up";
+  const struct {
+    const char* interval;  // key PollingInterval of section DefaultMonitorTag in the local file, if any
     bool collectorRefuses;
     const char* logged;  // once, at 0x20
-    bool internalTimer;
   } cases[] = {
-      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"0\"/>", false,
-       "polling interval 0; monitoring not set up", false},
-      {"<key name=\"EnableMonitoring\" value=\"1\"/>", false, "polling interval 0; monitoring not set up", false},
-      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"soon\"/>", false,
-       "polling interval 0; monitoring not set up", false},
-      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"-5\"/>", false,
-       "polling interval 0; monitoring not set up", false},
-      {"<key name=\"EnableMonitoring\" value=\"1\"/><key name=\"PollingInterval\" value=\"60\"/>", true,
-       "external wakeup call refused; using an internal timer", true},
+      {"0", false, kNotSetUp},
+      {nullptr, false, kNotSetUp},
+      {"soon", false, kNotSetUp},
+      {"-5", false, kNotSetUp},
+      {"60", true, "external wakeup call refused; using an internal timer"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.keys);
-    TempDir dir;
-    FakeCollector collector(c.collectorRefuses ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
-                                               : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-    testing_support::WriteFile(dir.File("DefaultConfigFile"),
-                               std::string("<section name=\"DefaultMonitorTag\">") + c.keys + "</section>");
-    testing_support::ProviderProcess provider(
-        dir.Path(), {"-u", "-z", "-V", "0x460", "-b", "1000000"},  // a timer spinning must not roll the log over
-        testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), collector.Port()));
-    ASSERT_TRUE(provider.Started()) << provider.Log();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.interval ? c.interval : "no interval");
+    collector_.SetReply(c.collectorRefuses ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
+                                           : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    WriteFile(dir_.File("DefaultConfigFile"),
+              std::string("<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" value=\"1\"/>") +
+                  (c.interval ? std::string("<key name=\"PollingInterval\" value=\"") + c.interval + "\"/>" : "") +
+                  "</section>");
+    // A timer spinning must not roll the log over.
+    auto& provider = Start({"-u", "-z", "-V", "0x460", "-b", "1000000"});
+    ASSERT_TRUE(provider.Started());
     EXPECT_EQ(testing_support::Exchange(provider.Port(),
                                         "POST /extalarm?masterreconfig=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
-              "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+              kOk);
     // Pages are reconfigured in path order; /status is the last.
     ASSERT_TRUE(testing_support::WaitForText(provider.LogFile(), "Reconfig for page /status")) << provider.Log();
-    if (c.internalTimer) {
+    if (c.collectorRefuses) {
       EXPECT_TRUE(testing_support::WaitForText(provider.LogFile(), "Time to monitor item DefaultMonitorTag", 5000));
     }
     // A few passes of the server loop after the reconfiguration.
     for (int i = 0; i < 3; ++i) testing_support::Get(provider.Port(), "/status");
-    std::string log = provider.Log();
-    auto count = [&log](const std::string& text) {
-      std::size_t n = 0;
-      for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-      return n;
-    };
-    EXPECT_EQ(count(c.logged), 1u);
-    EXPECT_EQ(count("Time to monitor item DefaultMonitorTag"), c.internalTimer ? 1u : 0u) << log;
+    const std::string log = provider.Log();
+    EXPECT_EQ(testing_support::CountOf(log, c.logged), 1u);
+    EXPECT_EQ(testing_support::CountOf(log, "Time to monitor item DefaultMonitorTag"), c.collectorRefuses ? 1u : 0u) << log;
   }
 }
 
