@@ -4,7 +4,7 @@
 #include "config/XmlParser.h"
 #include "pages/QueryStringInterpretter.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -21,7 +21,7 @@ unsigned ExternalAlarmPage::Get(IOBase*, const char*, const char*, const char* c
 }
 
 void ExternalAlarmPage::Forward(const char* page, const char* cookie) {
-  MonitorServer& server = MonitorServer::Instance();
+  ServerServices& server = ServerServices::Instance();
   server.ForwardESWakeup(page, cookie);
   ++server.Counters().externalwakeups;
 }
@@ -73,5 +73,5 @@ unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, con
 
 void ExternalAlarmPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
   for (unsigned i = 0; i < count; ++i)
-    if (std::strcmp(itemNames[i], kReloadItem) == 0) MonitorServer::Instance().Reconfig();
+    if (std::strcmp(itemNames[i], kReloadItem) == 0) ServerServices::Instance().Reconfig();
 }

@@ -2,7 +2,7 @@
 
 #include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 
 #include <cstring>
 
@@ -24,7 +24,7 @@ bool IndexPage::ForkOnRequest(const char*, const char*, const char* const*, cons
 
 unsigned IndexPage::Get(IOBase* io, const char*, const char* query, const char* const*, const char* const*, unsigned,
                         unsigned) {
-  MonitorServer& server = MonitorServer::Instance();
+  ServerServices& server = ServerServices::Instance();
   if (query != nullptr && std::strcmp(query, "collectorrequest=1") == 0 && !server.CollectorRequestSeen()) {
     DiagLog(kLogWarning, "IndexPage::Initial index page request from collector\n");
     server.SetCollectorRequestSeen();

@@ -3,7 +3,7 @@
 #include "config/HtmlTable.h"
 #include "platform/Process.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -30,7 +30,7 @@ unsigned StatusPage::Get(IOBase* io, const char*, const char*, const char* const
   table.BeginTable("status");
   table.BeginRow();
   table.BeginCell();
-  table.AddCellAttribute("port", std::to_string(MonitorServer::Instance().Port()));
+  table.AddCellAttribute("port", std::to_string(ServerServices::Instance().Port()));
   table.EndCell();
   table.EndRow();
   table.EndTable();
@@ -56,10 +56,10 @@ void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
 
 void StatusPage::SendPIDMessage() {
   DiagLog(kLogTrace, "StatusPage::SendPIDMessage\n");
-  std::string target = "/inventory?file=" + MonitorServer::Instance().Options().moduleName +
+  std::string target = "/inventory?file=" + ServerServices::Instance().Options().moduleName +
                        "&pid=" + std::to_string(platform::CurrentProcessId());
   DiagLog(kLogTrace, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
-  int status = MonitorServer::PostToCollector(target);
+  int status = ServerServices::PostToCollector(target);
   if (status == 200)
     DiagLog(kLogTrace, "SendPIDMessage gets collector response HTTP_OK\n");
   else
@@ -70,7 +70,7 @@ unsigned SchedulePage::Get(IOBase* io, const char*, const char*, const char* con
                            unsigned) {
   int state = 0;
   std::uint32_t delay = 0;
-  for (const auto& entry : MonitorServer::Instance().Pages()) {
+  for (const auto& entry : ServerServices::Instance().Pages()) {
     std::uint32_t pageDelay = 0;
     int answer = entry.second->GetScheduleState(pageDelay);
     if (answer > state) state = answer;
@@ -94,7 +94,7 @@ unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const ch
   if (query == nullptr) ReadRequestBody(io, headerNames, headerValues, text);
   DiagLog(kLogRequestHandling, "ShutdownPage::Post %s.\n", text.c_str());
   QueryStringMap pairs(text.c_str());
-  if (std::atoi(pairs.Value("provcon").c_str()) > 0) MonitorServer::Instance().OnProvConShutdownBroadcast();
+  if (std::atoi(pairs.Value("provcon").c_str()) > 0) ServerServices::Instance().OnProvConShutdownBroadcast();
   SignalShutdown();
   StandardResponse(io, "200 OK", "", 0);
   return 200;
@@ -118,6 +118,6 @@ void CookieMaintenancePage::TimeToMonitor(unsigned count, const char* const* ite
   for (unsigned i = 0; i < count; ++i) {
     if (std::strcmp(itemNames[i], "cookie-maintenance") != 0) continue;
     DiagLog(kLogHeartbeat, "DoCookieMaintenance\n");
-    for (const auto& entry : MonitorServer::Instance().Pages()) entry.second->MaintainRecords();
+    for (const auto& entry : ServerServices::Instance().Pages()) entry.second->MaintainRecords();
   }
 }

@@ -6,7 +6,7 @@
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/LogDate.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 
 #include <cstring>
 
@@ -58,7 +58,7 @@ void StatsPage::ReloadStats() {
   DiagLog(kLogServerFlow, "StatsPage::reloadStats from %s\n", fileName_.c_str());
   ConfigurationFile file(nullptr, fileName_.c_str());
   if (!file.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout) || file.GetRoot() == nullptr) return;
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   for (const CounterName& counter : kCounters) {
     std::uint32_t value = 0;
     if (file.GetValueUnsigned(file.GetRoot(), counter.name, value)) (counters.*counter.field) = value;
@@ -76,7 +76,7 @@ bool StatsPage::WriteStats() {
   std::lock_guard<std::mutex> guard(saveLock_);
   DiagLog(kLogServerFlow, "StatsPage::writeStats to %s\n", fileName_.c_str());
   std::int64_t now = platform::CurrentEpochSeconds();
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   counters.totalresidenttime += static_cast<std::uint64_t>(now - lastSaveTime_);
   ConfigurationFile file(nullptr, fileName_.c_str());
   if (!file.LoadForUpdate(ConfigurationFile::kUpdateTimeout) || file.GetRoot() == nullptr) {
@@ -105,14 +105,14 @@ void StatsPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
 }
 
 std::uint32_t StatsPage::GetSchedulerTimeout() {
-  if (MonitorServer::Instance().ShutdownSuggested()) return kNothingDue;
+  if (ServerServices::Instance().ShutdownSuggested()) return kNothingDue;
   return MonitorPage::GetSchedulerTimeout();
 }
 
 unsigned StatsPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                         unsigned) {
   DiagLog(kLogServerFlow, "StatsPage::Get\n");
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   XMLAccumulator xml;
   for (const CounterName& counter : kCounters) xml.AddElement(counter.name, Value32(counters.*counter.field));
   xml.AddElement("current-resident-time",

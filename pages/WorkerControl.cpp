@@ -5,7 +5,7 @@
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/HttpResponse.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 
 #include <chrono>
 #include <exception>
@@ -189,9 +189,9 @@ bool WorkerControlObject::postToParent(const std::string& body, std::string& rep
             description_.c_str());
     return false;
   }
-  if (!MonitorServer::HasInstance()) return false;
+  if (!ServerServices::HasInstance()) return false;
   std::string target = parentPath_ + "?" + kWorkerMessageQuery;
-  return MonitorServer::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == 200;
+  return ServerServices::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == 200;
 }
 
 void WorkerControlObject::WriteXml(XMLAccumulator& xml) {

@@ -104,6 +104,7 @@ int ProviderMain(int argc, char** argv) {
 
   if (options.gatherStatistics) {
     PageStats::Instance().SetFileName(args[0]);
+    server->SetRequestRecorder(&PageStats::Instance());
     DiagLog(kLogServerFlow, "Stats requested; registering stats page\n");
     if (!SetUpFrameworkPage(new StatsPage(args[0]))) return 1;
   } else {

@@ -1,6 +1,5 @@
 #include "server/MonitorServer.h"
 
-#include "pages/MonitorPage.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
@@ -16,8 +15,6 @@
 #include <vector>
 
 namespace {
-MonitorServer* g_instance = nullptr;
-
 unsigned ThreadNumber(const std::thread& thread) {
   return static_cast<unsigned>(std::hash<std::thread::id>{}(thread.get_id()));
 }
@@ -36,9 +33,7 @@ void CloseConnection(platform::SocketHandle socket) {
 }  // namespace
 
 MonitorServer::MonitorServer(const ServerOptions& options)
-    : options_(options), port_(options.port), idleTimeout_(options.idleTimeout) {
-  g_instance = this;
-}
+    : options_(options), port_(options.port), idleTimeout_(options.idleTimeout) {}
 
 MonitorServer::~MonitorServer() {
   JoinLateInitializationNotice();
@@ -46,16 +41,11 @@ MonitorServer::~MonitorServer() {
   for (auto& record : connections_)
     if (record->thread.joinable()) record->thread.join();
   ShutdownListenSocket();
-  if (g_instance == this) g_instance = nullptr;
 }
-
-MonitorServer& MonitorServer::Instance() { return *g_instance; }
-
-bool MonitorServer::HasInstance() { return g_instance != nullptr; }
 
 bool MonitorServer::IsUsable() const { return wakeupEvent_.IsValid() && sessionEndedEvent_.IsValid(); }
 
-int MonitorServer::AddPage(const char* path, MonitorPage* page) {
+int MonitorServer::AddPage(const char* path, ServedPage* page) {
   DiagLog(kLogInputOutput, "Adding page %s\n", path);
   if (!pages_.emplace(path, page).second) {
     DiagLog(kLogCore, "page %s failed to insert\n", path);
@@ -64,7 +54,7 @@ int MonitorServer::AddPage(const char* path, MonitorPage* page) {
   return 0;
 }
 
-MonitorPage* MonitorServer::FindPage(const char* path) {
+ServedPage* MonitorServer::FindPage(const char* path) {
   DiagLog(kLogServerFlow, "MonitorServer::FindPage(%s)\n", path);
   std::string text(path, strnlen(path, 259));
   for (;;) {
@@ -205,7 +195,7 @@ int MonitorServer::ProcessConnections() {
     std::uint64_t started = platform::MonotonicMilliseconds() / 1000;
     DiagLog(kLogTimers, "Timeout is %u seconds\n", timeout);
     if (!lateInitDone_) {
-      timeout = 10000;
+      timeout = kNothingDue;
       DiagLog(kLogTimers, "Late initialization not done; Timeout changed to %u seconds\n", timeout);
     }
     int r = InternalSelect(timeout);
@@ -486,7 +476,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     CloseConnection(socket);
     return true;
   }
-  MonitorPage* page = FindPage(request->Path());
+  ServedPage* page = FindPage(request->Path());
   if (page == nullptr) {
     DiagLog(kLogWarning, "Accept connection couldn't find page matching %s\n", request->Path());
     ++counters_.pagenotfound;
@@ -494,7 +484,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     return true;
   }
   DiagLog(kLogInputOutput, "Accept connection found page; calling forkOnRequest\n");
-  unsigned verb = EqualsNoCase(request->Method(), "GET") ? 1 : EqualsNoCase(request->Method(), "POST") ? 2 : 0;
+  RequestVerb verb = VerbOf(request->Method());
   bool fork =
       page->ForkOnRequest(request->Path(), request->Query(), request->HeaderNames(), request->HeaderValues(), verb);
   ++counters_.pagefound;
@@ -506,6 +496,8 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     std::unique_ptr<SessionRecord> record(new SessionRecord);
     record->socket = socket;
     record->request = *request;
+    record->page = page;
+    record->verb = verb;
     record->unread = std::move(unread);
     SessionRecord* raw = record.get();
     try {
@@ -528,7 +520,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   // the other connections, within the connection's time and a size limit.
   connection.headLength = 0;
   connection.bodyLength = 0;
-  if (verb == 2) {
+  if (verb == kVerbPost) {
     const char* header = FindHeader(request->HeaderNames(), request->HeaderValues(), "Content-Length");
     long long announced = header != nullptr ? std::strtoll(header, nullptr, 10) : 0;
     if (announced > static_cast<long long>(kRequestBodyLimit)) {
@@ -542,6 +534,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   connection.received = std::move(unread);
   connection.request = std::move(request);
   connection.page = page;
+  connection.verb = verb;
   if (connection.received.size() < connection.bodyLength) return false;
   ServeOnMainThread(connection);
   return true;
@@ -549,16 +542,18 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
 
 void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
   URLParse& request = *connection.request;
-  MonitorPage* page = connection.page;
+  ServedPage* page = connection.page;
   IOSocket io(connection.socket);
   io.SetWriteTimeout(kWriteProgressMs);
   io.Preload(connection.received.substr(connection.headLength));
   DiagLog(kLogServerFlow, "Accept connection executes in master process/thread for page %s\n", request.Path());
   ++counters_.unforked;
-  if (EqualsNoCase(request.Method(), "GET"))
-    page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
-  else if (EqualsNoCase(request.Method(), "POST"))
-    page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
+  if (connection.verb == kVerbGet)
+    page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), kOriginServer,
+              kOnServerThread);
+  else if (connection.verb == kVerbPost)
+    page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), kOriginServer,
+               kOnServerThread);
   else
     DiagLog(kLogWarning, "Accept connection unknown request type %s\n", request.Method());
   if (!lateInitDone_ && collectorRequestSeen_) {
@@ -581,7 +576,8 @@ void MonitorServer::Session(SessionRecord* record) {
     io.Preload(std::move(record->unread));
     DiagLog(kLogWarning, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));
-    ProcessRequests(io, record->request);
+    RoutedRequest routed{record->page, record->verb};
+    ProcessRequests(io, record->request, &routed);
     DiagLog(kLogWarning, "HTTP Session finished for %s\n", io.Name());
     io.CloseSocket();
   }
@@ -619,7 +615,7 @@ void MonitorServer::checkConnectionList() {
 
 std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
   DiagLog(kLogTimers, "MonitorServer::UpdateSchedulers %u elapsed\n", elapsedSeconds);
-  std::uint32_t smallest = 10000;
+  std::uint32_t smallest = kNothingDue;
   for (auto& entry : pages_) {
     entry.second->AdvanceSchedule(elapsedSeconds);
     smallest = std::min(smallest, entry.second->GetSchedulerTimeout());
@@ -628,15 +624,15 @@ std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
 }
 
 std::uint32_t MonitorServer::UpdateSchedulersTimeout() {
-  std::uint32_t smallest = 10000;
+  std::uint32_t smallest = kNothingDue;
   for (auto& entry : pages_) {
     std::uint32_t t = entry.second->GetSchedulerTimeout();
-    if (t != 10000) DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
+    if (t != kNothingDue) DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
     smallest = std::min(smallest, t);
   }
-  if (smallest == 10000) smallest = idleTimeout_;
+  if (smallest == kNothingDue) smallest = idleTimeout_;
   DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout returns %u (idle is %u,%u)\n", smallest,
-          static_cast<unsigned>(idleTimeout_), 10000u);
+          static_cast<unsigned>(idleTimeout_), static_cast<unsigned>(kNothingDue));
   return smallest;
 }
 

@@ -48,19 +48,16 @@ class MasterPage : public MonitorPage {
   void Reconfig() override { Visit(); }
 
   void Visit() {
-    ConfigurationFile* master = LoadMasterConfig(update_);
+    std::unique_ptr<ConfigurationFile> master = LoadMasterConfig(update_);
     std::uint32_t interval = 0;
-    if (master != nullptr) MasterConfig::GetInterval(master, "DefaultMonitorTag", interval);
+    if (master != nullptr) MasterConfig::GetInterval(master.get(), "DefaultMonitorTag", interval);
     intervals.push_back(interval);
     if (master != nullptr && update_) {
-      master->SetValue(MasterConfig::GetMonitoringClass(master, "DefaultMonitorTag"), "interval", interval + 1);
-      MasterConfig::SetModified(master);
+      master->SetValue(MasterConfig::GetMonitoringClass(master.get(), "DefaultMonitorTag"), "interval", interval + 1);
+      MasterConfig::SetModified(master.get());
       written = master->WriteFile();
     }
-    if (keep)
-      kept.reset(master);
-    else
-      delete master;
+    if (keep) kept = std::move(master);
   }
 
   std::vector<std::uint32_t> intervals;
