@@ -333,7 +333,7 @@ unsigned AsyncCookieArchive::ReplyWithStatus(IOBase* io) {
   std::string text;
   StatusDocument(text);
   Reply(io, text);
-  return 200;
+  return kHttpOk;
 }
 
 bool AsyncCookieArchive::HandleRequest(const char* query, IOBase* io) {

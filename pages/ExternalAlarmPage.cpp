@@ -4,6 +4,7 @@
 #include "config/XmlParser.h"
 #include "pages/QueryStringInterpretter.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
@@ -17,7 +18,7 @@ const char kReloadItem[] = "ExternalAlarmPage::ReloadConfig";
 unsigned ExternalAlarmPage::Get(IOBase*, const char*, const char*, const char* const*, const char* const*, unsigned,
                                 unsigned) {
   DiagLog(kLogServerFlow, "ExternalAlarmPage::Get\n");
-  return 400;
+  return kHttpBadRequest;
 }
 
 void ExternalAlarmPage::Forward(const char* page, const char* cookie) {
@@ -68,7 +69,7 @@ unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, con
     }
   }
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 void ExternalAlarmPage::TimeToMonitor(unsigned count, const char* const* itemNames) {

@@ -2,6 +2,7 @@
 
 #include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/ServerServices.h"
 
 #include <cstring>
@@ -40,5 +41,5 @@ unsigned IndexPage::Get(IOBase* io, const char*, const char* query, const char* 
   std::string text;
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }

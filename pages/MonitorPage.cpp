@@ -36,14 +36,14 @@ void MonitorPage::Cleanup() {}
 
 unsigned MonitorPage::GetEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
                             std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
-  return 500;
+  return kHttpInternalError;
 }
 
 unsigned MonitorPage::Get(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                           unsigned, unsigned) {
   DiagLog(kLogTrace, "MonitorPage::Get default function called with path %s\n", path);
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 int MonitorPage::DescribePage(XMLAccumulator& xml, const char* path) {
@@ -114,19 +114,19 @@ unsigned MonitorPage::ReplyWithTimerStatus(IOBase* io) {
   WriteTimerXml(xml);
   ProviderErrorList noErrors;
   XmlResponse(io, "200 OK", &noErrors, &xml);
-  return 200;
+  return kHttpOk;
 }
 
 unsigned MonitorPage::PostEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
                              std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
-  return 500;
+  return kHttpInternalError;
 }
 
 unsigned MonitorPage::Post(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                            unsigned, unsigned) {
   DiagLog(kLogTrace, "MonitorPage::Post default function called with path %s\n", path);
   StandardResponse(io, "405 Method Not Allowed", "", 0);
-  return 405;
+  return kHttpMethodNotAllowed;
 }
 
 int MonitorPage::GetScheduleState(std::uint32_t&) { return 0; }
@@ -268,7 +268,7 @@ bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint
   DiagLog(kLogWakeUp, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
   std::string body;
   int status = ServerServices::PostToCollector(target, &body);
-  if (status != 200) {
+  if (status != kHttpOk) {
     DiagLog(kLogWakeUp, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
     return false;
   }

@@ -38,7 +38,8 @@ class MonitorPage : public ServedPage {
                 const char* const* headerValues, unsigned origin, unsigned onSession) override;
   // 0 inactive, 1 wake me after wakeDelay seconds, 2 stay resident.
   int GetScheduleState(std::uint32_t& wakeDelay) override;
-  // verb: 1 GET, 2 POST, 0 other. True: serve on a session thread of its own.
+  // verb: a RequestVerb (server/HttpRequest.h). True: serve on a session
+  // thread of its own.
   bool ForkOnRequest(const char* path, const char* query, const char* const* headerNames,
                      const char* const* headerValues, unsigned verb) override;
   void Reconfig() override;

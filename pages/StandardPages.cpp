@@ -3,6 +3,7 @@
 #include "config/HtmlTable.h"
 #include "platform/Process.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
@@ -12,9 +13,11 @@
 #include <thread>
 
 namespace {
+const int kCookieMaintenanceSeconds = 60;
+
 unsigned ReplyWithTable(IOBase* io, const HtmlTable& table) {
   MonitorPage::StandardResponse(io, "200 OK", table.GetText().data(), table.GetLength());
-  return 200;
+  return kHttpOk;
 }
 }  // namespace
 
@@ -40,7 +43,7 @@ unsigned StatusPage::Get(IOBase* io, const char*, const char*, const char* const
 unsigned StatusPage::Post(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                           unsigned) {
   StandardResponse(io, "405 Method Not Allowed", "", 0);
-  return 405;
+  return kHttpMethodNotAllowed;
 }
 
 void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
@@ -60,7 +63,7 @@ void StatusPage::SendPIDMessage() {
                        "&pid=" + std::to_string(platform::CurrentProcessId());
   DiagLog(kLogTrace, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
   int status = ServerServices::PostToCollector(target);
-  if (status == 200)
+  if (status == kHttpOk)
     DiagLog(kLogTrace, "SendPIDMessage gets collector response HTTP_OK\n");
   else
     DiagLog(kLogTrace, "SendPIDMessage gets collector response %d (not ok)\n", status);
@@ -97,7 +100,7 @@ unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const ch
   if (std::atoi(pairs.Value("provcon").c_str()) > 0) ServerServices::Instance().OnProvConShutdownBroadcast();
   SignalShutdown();
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
@@ -105,12 +108,12 @@ unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* co
   DiagLog(kLogRequestHandling, "HeartbeatPage::Get\n");
   StandardResponse(io, "200 OK", "", 0);
   DiagLog(kLogMonitoringSetup, "Heartbeat acknowledged\n");
-  return 200;
+  return kHttpOk;
 }
 
 int CookieMaintenancePage::Initialize() {
-  DiagLog(kLogHeartbeat, "Cookie maintenance internal timer set for %d seconds\n", 60);
-  AddMonitoredItem("cookie-maintenance", "cookie-maintenance", 60, true, false);
+  DiagLog(kLogHeartbeat, "Cookie maintenance internal timer set for %d seconds\n", kCookieMaintenanceSeconds);
+  AddMonitoredItem("cookie-maintenance", "cookie-maintenance", kCookieMaintenanceSeconds, true, false);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "pages/PageStats.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/LogDate.h"
 #include "server/ServerServices.h"
 
@@ -12,6 +13,7 @@
 
 namespace {
 const char kSaveItem[] = "saveprovstats";
+const std::uint32_t kSaveIntervalSeconds = 600;
 
 std::string LogDateNow() {
   char text[64];
@@ -48,7 +50,7 @@ StatsPage::StatsPage(const std::string& programPath)
 
 int StatsPage::Initialize() {
   ReloadStats();
-  AddMonitoredItem(kSaveItem, "provider statistics save", 600, true, false);
+  AddMonitoredItem(kSaveItem, "provider statistics save", kSaveIntervalSeconds, true, false);
   return 0;
 }
 
@@ -124,10 +126,10 @@ unsigned StatsPage::Get(IOBase* io, const char*, const char*, const char* const*
   std::string text;
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }
 
 unsigned StatsPage::Post(IOBase*, const char*, const char*, const char* const*, const char* const*, unsigned,
                          unsigned) {
-  return 400;
+  return kHttpBadRequest;
 }

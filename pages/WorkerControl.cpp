@@ -191,7 +191,7 @@ bool WorkerControlObject::postToParent(const std::string& body, std::string& rep
   }
   if (!ServerServices::HasInstance()) return false;
   std::string target = parentPath_ + "?" + kWorkerMessageQuery;
-  return ServerServices::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == 200;
+  return ServerServices::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == kHttpOk;
 }
 
 void WorkerControlObject::WriteXml(XMLAccumulator& xml) {
@@ -307,7 +307,7 @@ unsigned WorkerList::ReplyWithStatus(IOBase* io) {
   std::string text;
   xml.GetXml(text, 0);
   WriteStandardResponse(*io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }
 
 bool IsWorkerMessageQuery(const char* query) {

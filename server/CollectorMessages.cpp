@@ -57,7 +57,7 @@ void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
 int MonitorServer::InternalRequest(const char* verb, const char* target, const char* body, std::string* reply) {
   DiagLog(kLogServerFlow, "MonitorServer::InternalRequest Requesting document: %s %s.\n", verb, target);
   CProviderCon connection(port_, verb);
-  int status = connection.requestDocument(target, body, true, 10);
+  int status = connection.requestDocument(target, body, true, CProviderCon::kMessageBodyTimeoutSeconds);
   if (reply != nullptr && status == kHttpOk && connection.BodyLength() != 0) *reply = connection.Body();
   return status;
 }

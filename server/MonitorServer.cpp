@@ -26,6 +26,11 @@ std::string PeerText(platform::SocketHandle socket) {
   return address + ":" + std::to_string(port);
 }
 
+// Paths are looked up in a buffer of this many characters.
+const std::size_t kPathBufferSize = 260;
+// The shutdown looks for ended sessions this often.
+const unsigned kSessionWaitPauseMs = 250;
+
 void CloseConnection(platform::SocketHandle socket) {
   platform::ShutdownSocket(socket);
   platform::CloseSocket(socket);
@@ -56,7 +61,7 @@ int MonitorServer::AddPage(const char* path, ServedPage* page) {
 
 ServedPage* MonitorServer::FindPage(const char* path) {
   DiagLog(kLogServerFlow, "MonitorServer::FindPage(%s)\n", path);
-  std::string text(path, strnlen(path, 259));
+  std::string text(path, strnlen(path, kPathBufferSize - 1));
   for (;;) {
     auto it = pages_.find(text);
     if (it != pages_.end() && it->second != nullptr) return it->second;
@@ -709,7 +714,7 @@ void MonitorServer::WaitForSessions() {
   while (!connections_.empty()) {
     DiagLog(kLogServerFlow, "Waiting for processes to end\n");
     checkConnectionList();
-    if (!connections_.empty()) platform::SleepMilliseconds(250);
+    if (!connections_.empty()) platform::SleepMilliseconds(kSessionWaitPauseMs);
   }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/TextCompare.h"
 
 #include <algorithm>
@@ -169,7 +170,7 @@ std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, std::ui
 
 int CProviderCon::requestDocument(const char* target, const char* body, bool startIfDown,
                                   unsigned bodyTimeoutSeconds) {
-  status_ = 500;
+  status_ = kHttpInternalError;
   headers_.clear();
   body_.clear();
   DiagLog(kLogInputOutput, "requestDocument attempting to connect\n");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Socket.h"
+#include "server/HttpResponse.h"
 
 #include <cstdint>
 #include <string>
@@ -25,6 +26,8 @@ class CProviderCon {
   int connect(bool startIfDown);
   // The reply's status, or 0 when no connection could be made.
   int requestDocument(const char* target, const char* body, bool startIfDown, unsigned bodyTimeoutSeconds);
+  // The reply body wait of the server's own messages.
+  static constexpr unsigned kMessageBodyTimeoutSeconds = 10;
   void disconnect(bool abortive);
 
   int Status() const { return status_; }
@@ -41,7 +44,7 @@ class CProviderCon {
   void ProviderStartStep();
 
   std::uint32_t port_;
-  std::int32_t status_ = 500;
+  std::int32_t status_ = kHttpInternalError;
   std::uint32_t connectionType_ = kConnectionTypeSocket;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   bool connected_ = false;

@@ -18,7 +18,7 @@ bool ServerServices::HasInstance() { return g_instance != nullptr; }
 
 int ServerServices::PostToCollector(const std::string& target, std::string* replyBody) {
   CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
+  int status = connection.requestDocument(target.c_str(), nullptr, true, CProviderCon::kMessageBodyTimeoutSeconds);
   if (replyBody != nullptr) *replyBody = connection.Body();
   return status;
 }
