@@ -210,9 +210,7 @@ int MonitorServer::ProcessConnections() {
     }
     if (r == kShutdown) {
       if (readySignal_.IsHeld()) readySignal_.ResetAndClose();
-      ClosePendingConnections();
-      OnShutdownSequence();
-      ShutdownListenSocket();
+      ShutDown();
       return 0;
     }
     if (r == kFailure) {
@@ -222,28 +220,7 @@ int MonitorServer::ProcessConnections() {
       return 1;
     }
     if (r == kTimeout) {
-      ServePendingConnections();
-      idleSeconds_ += timeout;
-      timeout = UpdateSchedulers(timeout);
-      std::uint32_t idle = idleTimeout_;
-      if (idle == 0) {
-        idleSeconds_ = 0;
-      } else if (idleSeconds_ >= idle) {
-        DiagLog(kLogTrace, "Exit if idle...\n");
-        CleanConnectionList();
-        if (connections_.empty() && AllMonitorsIdle()) {
-          DiagLog(kLogWarning, "Idle exit initiated\n");
-          ClosePendingConnections();
-          OnShutdownSequence();
-          ShutdownListenSocket();
-          return 0;
-        }
-        idleSeconds_ = 0;
-      }
-      idle = idleTimeout_;
-      if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
-      DiagLog(kLogTimers, "select() timeout %u\n", timeout);
-      checkConnectionList();
+      if (IdleExitAfterTimeout(timeout)) return 0;
       continue;
     }
     std::uint64_t elapsedLong = platform::MonotonicMilliseconds() / 1000 - started;
@@ -254,24 +231,7 @@ int MonitorServer::ProcessConnections() {
       idleSeconds_ = 0;
     } else if (r == kAccept) {
       idleSeconds_ = 0;
-      platform::SocketHandle accepted = platform::kInvalidSocket;
-      platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
-      if (result == platform::AcceptResult::WouldBlock) {
-        DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
-        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
-        continue;
-      }
-      if (result == platform::AcceptResult::Failed) {
-        // Out of descriptors, say: connections wait in the backlog until
-        // some are free again.
-        DiagLog(kLogCore, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
-        platform::SleepMilliseconds(kResourcePauseMs);
-        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
-        continue;
-      }
-      UpdateSchedulers(elapsed);
-      AcceptConnection(accepted);
-      timeout = UpdateSchedulersTimeout();
+      if (!AcceptFromListenSocket(elapsed, timeout)) continue;
     } else if (r == kShutdownSuggested) {
       timeout = UpdateSchedulersTimeout();
     }
@@ -283,6 +243,58 @@ int MonitorServer::ProcessConnections() {
     }
     DiagLog(kLogTimers, "new timeout is %u\n", timeout);
   }
+}
+
+void MonitorServer::ShutDown() {
+  ClosePendingConnections();
+  OnShutdownSequence();
+  ShutdownListenSocket();
+}
+
+bool MonitorServer::IdleExitAfterTimeout(std::uint32_t& timeout) {
+  ServePendingConnections();
+  idleSeconds_ += timeout;
+  timeout = UpdateSchedulers(timeout);
+  std::uint32_t idle = idleTimeout_;
+  if (idle == 0) {
+    idleSeconds_ = 0;
+  } else if (idleSeconds_ >= idle) {
+    DiagLog(kLogTrace, "Exit if idle...\n");
+    CleanConnectionList();
+    if (connections_.empty() && AllMonitorsIdle()) {
+      DiagLog(kLogWarning, "Idle exit initiated\n");
+      ShutDown();
+      return true;
+    }
+    idleSeconds_ = 0;
+  }
+  idle = idleTimeout_;
+  if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
+  DiagLog(kLogTimers, "select() timeout %u\n", timeout);
+  checkConnectionList();
+  return false;
+}
+
+bool MonitorServer::AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t& timeout) {
+  platform::SocketHandle accepted = platform::kInvalidSocket;
+  platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
+  if (result == platform::AcceptResult::WouldBlock) {
+    DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
+    DiagLog(kLogTimers, "new timeout is %u\n", timeout);
+    return false;
+  }
+  if (result == platform::AcceptResult::Failed) {
+    // Out of descriptors, say: connections wait in the backlog until
+    // some are free again.
+    DiagLog(kLogCore, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
+    platform::SleepMilliseconds(kResourcePauseMs);
+    DiagLog(kLogTimers, "new timeout is %u\n", timeout);
+    return false;
+  }
+  UpdateSchedulers(elapsed);
+  AcceptConnection(accepted);
+  timeout = UpdateSchedulersTimeout();
+  return true;
 }
 
 int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
@@ -498,26 +510,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   if (fork) {
     DiagLog(kLogTrace, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
     ++counters_.forked;
-    std::unique_ptr<SessionRecord> record(new SessionRecord);
-    record->socket = socket;
-    record->request = *request;
-    record->page = page;
-    record->verb = verb;
-    record->unread = std::move(unread);
-    SessionRecord* raw = record.get();
-    try {
-      record->thread = std::thread(&MonitorServer::Session, this, raw);
-    } catch (const std::system_error&) {
-      DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
-      CloseConnection(socket);
-      // Out of threads, say: give the system a moment.
-      platform::SleepMilliseconds(kResourcePauseMs);
-      return true;
-    }
-    record->threadId = ThreadNumber(record->thread);
-    DiagLog(kLogTrace, "Created thread with id %u\n", record->threadId);
-    CleanConnectionList();
-    connections_.push_back(std::move(record));
+    StartSession(socket, *request, RoutedRequest{page, verb}, std::move(unread));
     return true;
   }
 
@@ -543,6 +536,30 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   if (connection.received.size() < connection.bodyLength) return false;
   ServeOnMainThread(connection);
   return true;
+}
+
+void MonitorServer::StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed,
+                                 std::string unread) {
+  std::unique_ptr<SessionRecord> record(new SessionRecord);
+  record->socket = socket;
+  record->request = request;
+  record->page = routed.page;
+  record->verb = routed.verb;
+  record->unread = std::move(unread);
+  SessionRecord* raw = record.get();
+  try {
+    record->thread = std::thread(&MonitorServer::Session, this, raw);
+  } catch (const std::system_error&) {
+    DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
+    CloseConnection(socket);
+    // Out of threads, say: give the system a moment.
+    platform::SleepMilliseconds(kResourcePauseMs);
+    return;
+  }
+  record->threadId = ThreadNumber(record->thread);
+  DiagLog(kLogTrace, "Created thread with id %u\n", record->threadId);
+  CleanConnectionList();
+  connections_.push_back(std::move(record));
 }
 
 void MonitorServer::ServeOnMainThread(PendingConnection& connection) {

@@ -159,6 +159,14 @@ class MonitorServer final : public ServerServices {
 
   int SetupListenSocket();
   int ProcessConnections();
+  // The loop's time-out has passed: schedules, and the idle exit (true
+  // when the provider ends); timeout becomes the next wait.
+  bool IdleExitAfterTimeout(std::uint32_t& timeout);
+  // False when no connection was taken (the loop waits again at once).
+  bool AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t& timeout);
+  // The orderly end: waiting connections closed, the pages' shutdown, the
+  // listen socket closed.
+  void ShutDown();
   int InternalSelect(std::uint32_t timeoutSeconds);
   void AcceptConnection(platform::SocketHandle socket);
   // Takes in what the waiting connections have sent and deals with those
@@ -167,6 +175,9 @@ class MonitorServer final : public ServerServices {
   // True when the connection is dealt with and leaves the waiting list.
   bool ServePendingConnection(PendingConnection& connection, std::uint64_t now);
   bool TakeRequest(PendingConnection& connection);
+  // A session thread serves the request; the connection is closed when
+  // none can be started.
+  void StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed, std::string unread);
   void ServeOnMainThread(PendingConnection& connection);
   void ClosePendingConnections();
   void WaitForSessions();
