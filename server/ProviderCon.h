@@ -12,7 +12,6 @@
 
 class CProviderCon {
  public:
-  static constexpr std::uint32_t kConnectionTypeSocket = 2;
 
   explicit CProviderCon(std::uint32_t port, const char* verb = "post");
   ~CProviderCon();
@@ -45,7 +44,6 @@ class CProviderCon {
 
   std::uint32_t port_;
   std::int32_t status_ = kHttpInternalError;
-  std::uint32_t connectionType_ = kConnectionTypeSocket;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   bool connected_ = false;
   bool timedOut_ = false;  // the header block did not arrive in time
