@@ -12,7 +12,6 @@
 
 class CProviderCon {
  public:
-
   explicit CProviderCon(std::uint32_t port, const char* verb = "post");
   ~CProviderCon();
   CProviderCon(const CProviderCon&) = delete;
