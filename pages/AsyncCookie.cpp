@@ -142,7 +142,7 @@ bool AsyncCookieArchive::SetCookieResult(const std::string& asyncId, const std::
   AsyncCookie& cookie = found->second;
   cookie.progress = progress;
   cookie.result = result;
-  if (progress == 100) {
+  if (progress == kProgressComplete) {
     cookie.completiontime = Now();
     cookie.holduntil = cookie.completiontime + static_cast<std::uint32_t>(cookie.holdtime);
   }

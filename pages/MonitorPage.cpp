@@ -14,6 +14,10 @@
 
 
 namespace {
+// The page path and the item of an external schedule command are cut to
+// this many characters once encoded.
+const std::size_t kEncodedValueLimit = 1023;
+
 bool QueryStartsWith(const char* query, const char* key, std::size_t length) {
   return query != nullptr && StartsWithNoCase(query, key, length);
 }
@@ -207,7 +211,7 @@ bool MonitorPage::SetAsyncProgress(const std::string& asyncId, std::int32_t prog
 
 bool MonitorPage::CompleteAsyncWithXml(const std::string& asyncId, const ProviderErrorList& errors,
                                        const XMLAccumulator& xml) {
-  return asyncCookies_.SetResultWithXml(asyncId, 100, errors, xml);
+  return asyncCookies_.SetResultWithXml(asyncId, kProgressComplete, errors, xml);
 }
 
 bool MonitorPage::SetAsyncProgressWithXml(const std::string& asyncId, std::int32_t progress,
@@ -263,8 +267,8 @@ bool MonitorPage::ModifyMonitoredItem(const char* name, std::uint32_t interval, 
 
 bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint32_t interval, int* result) {
   DiagLog(kLogWakeUp, "MonitorPage::SendESCommand command %s cookie %s interval %u\n", command, item, interval);
-  std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, 1023) +
-                       "&cookie=" + UrlEncode(item ? item : "", 1023) + "&delay=" + std::to_string(interval);
+  std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, kEncodedValueLimit) +
+                       "&cookie=" + UrlEncode(item ? item : "", kEncodedValueLimit) + "&delay=" + std::to_string(interval);
   DiagLog(kLogWakeUp, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
   std::string body;
   int status = ServerServices::PostToCollector(target, &body);

@@ -12,6 +12,8 @@
 
 namespace {
 const char kWorkerMessageQuery[] = "fw_workerupdate=1";
+// The shutdown looks at its workers once a second.
+const unsigned kWorkerWaitStepMs = 1000;
 
 std::uint32_t NowSeconds() { return static_cast<std::uint32_t>(platform::CurrentEpochSeconds()); }
 }  // namespace
@@ -272,8 +274,8 @@ void WorkerList::WaitForAll() {
       }
     }
     if (!removed && !Empty()) {
-      platform::SleepMilliseconds(1000);
-      ++waited;
+      platform::SleepMilliseconds(kWorkerWaitStepMs);
+      ++waited;  // seconds
     }
   }
   DiagLog(kLogTrace, "MonitorPage::OnShutdown Waiting for worker function to finish now completed\n");

@@ -46,7 +46,7 @@ std::uint32_t CProviderCon::CollectorPort() {
     unsigned long port = std::strtoul(configured.c_str(), nullptr, 10);
     if (port > 0 && port < 65536) return static_cast<std::uint32_t>(port);
   }
-  return 21584;
+  return kDefaultCollectorPort;
 }
 
 const char* CProviderCon::Header(const char* name) const {

@@ -17,7 +17,9 @@ class CProviderCon {
   CProviderCon(const CProviderCon&) = delete;
   CProviderCon& operator=(const CProviderCon&) = delete;
 
-  // The collector's port: 21584, or INVENTORY_PROVIDER_COLLECTOR_PORT.
+  static constexpr std::uint32_t kDefaultCollectorPort = 21584;
+  // The collector's port: kDefaultCollectorPort, or
+  // INVENTORY_PROVIDER_COLLECTOR_PORT.
   static std::uint32_t CollectorPort();
 
   // 1 connected, 0 gave up, -1 no socket could be created.
