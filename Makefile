@@ -7,7 +7,12 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 TSAN_BUILD ?= build-tsan
+WINDOWS_BUILD ?= build-windows
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
 FUZZ_SECONDS ?= 60
+# The test builds turn every compiler warning into an error.
+TEST_FLAGS = -DPROVIDER_WARNINGS_AS_ERRORS=ON
 
 .PHONY: all deps build build-asan run test test-normal test-asan test-tsan \
   fuzz load bench test-windows clean
@@ -35,10 +40,14 @@ run: deps build
 	  INVENTORY_PROVIDER_LOCK_DIR=/tmp \
 	  ../$(BUILD)/inventory-provider -c -z -p $(PORT) -V 0x71
 
-test-normal: build
+test-normal:
+	cmake -S . -B $(BUILD) -G Ninja $(TEST_FLAGS) $(CMAKE_FLAGS)
+	ninja -C $(BUILD)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-asan: build-asan
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPROVIDER_SANITIZE=ON $(TEST_FLAGS) $(CMAKE_FLAGS)
+	ninja -C $(ASAN_BUILD)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
@@ -48,7 +57,7 @@ test-tsan: deps
 
 # Every libFuzzer target for FUZZ_SECONDS seconds each.
 fuzz:
-	scripts/fuzz.sh $(FUZZ_SECONDS)
+	FUZZ_BUILD=$(CURDIR)/$(FUZZ_BUILD) scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # 100000 requests at 64 connections and the misbehaving clients.
 load: deps build
@@ -56,16 +65,17 @@ load: deps build
 
 # The provider side by side with nginx, ab and xmllint.
 bench:
-	bench/run.sh
+	BUILD=$(CURDIR)/$(BENCH_BUILD) bench/run.sh
 
 # Cross-compiled Windows build, its suite under wine64.
 test-windows:
-	scripts/test-windows.sh
+	CMAKE_FLAGS="$(TEST_FLAGS)" scripts/test-windows.sh $(WINDOWS_BUILD)
 
 test: deps
 	$(MAKE) test-normal
 	$(MAKE) test-asan
 	$(MAKE) test-windows
 
+# Every build folder the targets above and their scripts make.
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

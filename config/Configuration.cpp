@@ -71,24 +71,20 @@ std::int32_t ToSigned32(const DecimalText& number) {
 
 }  // namespace
 
-Configuration::~Configuration() {
-  if (!shared_) delete document_;
+Configuration::~Configuration() = default;
+
+void Configuration::ReplaceDocument(std::unique_ptr<XmlNode> document) {
+  owned_ = std::move(document);
+  document_ = owned_.get();
 }
 
-void Configuration::ReplaceDocument(XmlNode* document) {
-  if (!shared_) delete document_;
+void Configuration::BorrowDocument(XmlNode* document) {
+  owned_.reset();
   document_ = document;
-  shared_ = false;
-}
-
-void Configuration::ShareDocument(XmlNode* document) {
-  if (!shared_) delete document_;
-  document_ = document;
-  shared_ = true;
 }
 
 bool Configuration::MayChange(const XmlNode* node) const {
-  if (shared_ || node == nullptr || document_ == nullptr) return false;
+  if (IsShared() || node == nullptr || document_ == nullptr) return false;
   while (node->Parent() != nullptr) node = node->Parent();
   return node == document_;
 }

@@ -12,13 +12,14 @@
 #include "config/XmlNode.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 class Configuration {
  public:
   Configuration() = default;
-  // Deletes the document unless it is shared.
+  // Deletes the document it owns; a borrowed one is left alone.
   virtual ~Configuration();
   Configuration(const Configuration&) = delete;
   Configuration& operator=(const Configuration&) = delete;
@@ -67,19 +68,22 @@ class Configuration {
 
   // The file had no content when it was loaded (or nothing is loaded yet).
   bool IsNew() const { return isNew_; }
-  bool IsShared() const { return shared_; }
+  // The document is someone else's (a read-only view of it).
+  bool IsShared() const { return document_ != nullptr && document_ != owned_.get(); }
 
  protected:
   // Installs a new owned document, deleting an owned previous one.
-  void ReplaceDocument(XmlNode* document);
-  // Shares someone else's document: it is never changed nor deleted here.
-  void ShareDocument(XmlNode* document);
+  void ReplaceDocument(std::unique_ptr<XmlNode> document);
+  // Reads someone else's document: it is never changed nor deleted here.
+  void BorrowDocument(XmlNode* document);
 
+  // The document read: the owned one, or a borrowed one.
   XmlNode* document_ = nullptr;
-  bool shared_ = false;
   bool isNew_ = true;
 
  private:
+  std::unique_ptr<XmlNode> owned_;
+
   // True when changes through this object may touch node.
   bool MayChange(const XmlNode* node) const;
 };

@@ -92,7 +92,7 @@ bool ConfigurationFile::Load(std::int32_t timeoutSeconds, bool forUpdate) {
     ParseXml(text, &document, nullptr, nullptr);
     isNew_ = false;
   }
-  ReplaceDocument(document);
+  ReplaceDocument(std::unique_ptr<XmlNode>(document));
   forUpdate_ = forUpdate;
   return true;
 }
@@ -117,17 +117,17 @@ bool ConfigurationFile::Write(int indent) {
 }
 
 CachedConfigurationFile::CachedConfigurationFile(const ConfigurationFile& source) : ConfigurationFile("", "") {
-  ShareDocument(source.GetRoot());
+  BorrowDocument(source.GetRoot());
   isNew_ = source.IsNew();
 }
 
 CachedConfigurationFile::CachedConfigurationFile(std::shared_ptr<const ConfigurationFile> source)
     : ConfigurationFile("", ""), source_(std::move(source)) {
   if (source_ != nullptr) {
-    ShareDocument(source_->GetRoot());
+    BorrowDocument(source_->GetRoot());
     isNew_ = source_->IsNew();
   } else {
-    ShareDocument(nullptr);
+    BorrowDocument(nullptr);
   }
 }
 

@@ -26,8 +26,9 @@ bool ClassIndexedText(const Configuration* configuration, const std::string& cla
 
 MasterConfig::~MasterConfig() = default;
 
-ConfigurationFile* MasterConfig::LoadMasterConfigFile(const char* directory, const char* fileName, bool forUpdate) {
-  ConfigurationFile* file = new ConfigurationFile(directory, fileName);
+std::unique_ptr<ConfigurationFile> MasterConfig::LoadMasterConfigFile(const char* directory, const char* fileName,
+                                                                      bool forUpdate) {
+  std::unique_ptr<ConfigurationFile> file(new ConfigurationFile(directory, fileName));
   if (forUpdate)
     file->LoadForUpdate(ConfigurationFile::kUpdateTimeout);
   else

@@ -7,6 +7,7 @@
 #include "config/ConfigurationFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Its file name, in the module directory.
@@ -20,7 +21,7 @@ class MasterConfig {
 
   // A new object, loaded for update (20 seconds' wait) or read-only (5
   // seconds); returned also when the load failed, without a document then.
-  static ConfigurationFile* LoadMasterConfigFile(const char* directory, const char* fileName, bool forUpdate);
+  static std::unique_ptr<ConfigurationFile> LoadMasterConfigFile(const char* directory, const char* fileName, bool forUpdate);
 
   static XmlNode* GetMonitoringClasses(const Configuration* configuration);
   static XmlNode* GetIdentity(const Configuration* configuration);

@@ -4,6 +4,8 @@
 #include "config/MasterConfig.h"
 #include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
+#include "server/HttpRequest.h"
+#include "server/HttpResponse.h"
 #include "server/TextCompare.h"
 #include "server/UrlParsing.h"
 
@@ -31,7 +33,7 @@ void CMonitorPageUsingConfigFile::Cleanup() {}
 
 bool CMonitorPageUsingConfigFile::ForkOnRequest(const char*, const char*, const char* const*, const char* const*,
                                                 unsigned verb) {
-  return verb == 1;
+  return verb == kVerbGet;
 }
 
 void CMonitorPageUsingConfigFile::Reconfig() { InitializeMonitoring(false, false, true); }
@@ -51,13 +53,13 @@ unsigned CMonitorPageUsingConfigFile::GetMonitoringParams(bool& enabled, std::ui
     MasterConfig::GetEnabled(master.get(), monitorTag, on);
     enabled = on;
     if (enabled) MasterConfig::GetInterval(master.get(), monitorTag, interval);
-    return 200;
+    return kHttpOk;
   }
   master.reset();
   ConfigurationFile local(".", configFileName);
   if (!local.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout)) {
     DiagLog(kLogCore, "CMonitorPageUsingConfigFile::GetMonitoringParams(): ERROR: ConfigurationFile::LoadReadOnly() failed.\n");
-    return 200;
+    return kHttpOk;
   }
   XmlNode* section = local.FindSection(local.GetRoot(), monitorTag);
   if (section != nullptr) {
@@ -69,11 +71,11 @@ unsigned CMonitorPageUsingConfigFile::GetMonitoringParams(bool& enabled, std::ui
     int parsed = std::atoi(seconds.c_str());
     interval = parsed > 0 ? static_cast<std::uint32_t>(parsed) : 0;
   }
-  return 200;
+  return kHttpOk;
 }
 
 unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, const char* interval) {
-  if (enabled == nullptr || interval == nullptr) return 400;
+  if (enabled == nullptr || interval == nullptr) return kHttpBadRequest;
   bool done = false;
   {
     std::unique_ptr<Configuration> master(LoadMasterConfig(true));
@@ -105,7 +107,7 @@ unsigned CMonitorPageUsingConfigFile::SetMonitoringParams(const char* enabled, c
       }
     }
   }
-  return done ? 200 : 500;
+  return done ? kHttpOk : kHttpInternalError;
 }
 
 void CMonitorPageUsingConfigFile::InitializeMonitoring(bool firstRun, bool crashRecovery, bool cleanUp) {
@@ -164,13 +166,13 @@ unsigned CMonitorPageUsingConfigFile::Get(IOBase* io, const char*, const char* q
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
   DiagLog(kLogCore, "-CMonitorPageUsingConfigFile::Get()\n");
-  return 200;
+  return kHttpOk;
 }
 
 unsigned CMonitorPageUsingConfigFile::Post(IOBase* io, const char*, const char* query, const char* const* headerNames,
                                            const char* const* headerValues, unsigned, unsigned) {
   DiagLog(kLogCore, "+CMonitorPageUsingConfigFile::Post() - querystring: %s\n", query ? query : "");
-  unsigned status = 400;
+  unsigned status = kHttpBadRequest;
   std::string fieldText;
   bool haveFields = false;
   if (query != nullptr) {
@@ -196,6 +198,6 @@ unsigned CMonitorPageUsingConfigFile::Post(IOBase* io, const char*, const char* 
     }
     DiagLog(kLogCore, "-CMonitorPageUsingConfigFile::Post()\n");
   }
-  StandardResponse(io, status == 200 ? "200 OK" : "400 Bad Request", "", 0);
+  StandardResponse(io, status == kHttpOk ? "200 OK" : "400 Bad Request", "", 0);
   return status;
 }

@@ -142,7 +142,7 @@ bool AsyncCookieArchive::SetCookieResult(const std::string& asyncId, const std::
   AsyncCookie& cookie = found->second;
   cookie.progress = progress;
   cookie.result = result;
-  if (progress == 100) {
+  if (progress == kProgressComplete) {
     cookie.completiontime = Now();
     cookie.holduntil = cookie.completiontime + static_cast<std::uint32_t>(cookie.holdtime);
   }
@@ -333,7 +333,7 @@ unsigned AsyncCookieArchive::ReplyWithStatus(IOBase* io) {
   std::string text;
   StatusDocument(text);
   Reply(io, text);
-  return 200;
+  return kHttpOk;
 }
 
 bool AsyncCookieArchive::HandleRequest(const char* query, IOBase* io) {

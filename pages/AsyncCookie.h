@@ -15,6 +15,9 @@ class ProviderErrorList;
 class XMLAccumulator;
 class XmlNode;
 
+// The progress that completes a record.
+constexpr std::int32_t kProgressComplete = 100;
+
 struct AsyncCookie {
   static constexpr std::int32_t kDefaultHoldTime = 30;
 
@@ -55,7 +58,8 @@ class AsyncCookieArchive {
 
   // A new record (progress 0); returns a copy of what was stored.
   AsyncCookie CreateCookie(const std::string& outside, std::int32_t holdTime, std::uint32_t expiryDelay);
-  // Progress 100 completes the record; false when the id is unknown.
+  // Progress kProgressComplete (100) completes the record; false when the
+  // id is unknown.
   bool SetCookieResult(const std::string& asyncId, const std::string& result, std::int32_t progress);
   // "<async-complete>" or "<async-inprogress progress=...>" around the result.
   bool GetCookieResult(const std::string& asyncId, std::string& text);

@@ -4,7 +4,8 @@
 #include "config/XmlParser.h"
 #include "pages/QueryStringInterpretter.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/HttpResponse.h"
+#include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -17,11 +18,11 @@ const char kReloadItem[] = "ExternalAlarmPage::ReloadConfig";
 unsigned ExternalAlarmPage::Get(IOBase*, const char*, const char*, const char* const*, const char* const*, unsigned,
                                 unsigned) {
   DiagLog(kLogServerFlow, "ExternalAlarmPage::Get\n");
-  return 400;
+  return kHttpBadRequest;
 }
 
 void ExternalAlarmPage::Forward(const char* page, const char* cookie) {
-  MonitorServer& server = MonitorServer::Instance();
+  ServerServices& server = ServerServices::Instance();
   server.ForwardESWakeup(page, cookie);
   ++server.Counters().externalwakeups;
 }
@@ -68,10 +69,10 @@ unsigned ExternalAlarmPage::Post(IOBase* io, const char*, const char* query, con
     }
   }
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 void ExternalAlarmPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
   for (unsigned i = 0; i < count; ++i)
-    if (std::strcmp(itemNames[i], kReloadItem) == 0) MonitorServer::Instance().Reconfig();
+    if (std::strcmp(itemNames[i], kReloadItem) == 0) ServerServices::Instance().Reconfig();
 }

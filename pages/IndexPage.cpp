@@ -2,7 +2,8 @@
 
 #include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/HttpResponse.h"
+#include "server/ServerServices.h"
 
 #include <cstring>
 
@@ -24,7 +25,7 @@ bool IndexPage::ForkOnRequest(const char*, const char*, const char* const*, cons
 
 unsigned IndexPage::Get(IOBase* io, const char*, const char* query, const char* const*, const char* const*, unsigned,
                         unsigned) {
-  MonitorServer& server = MonitorServer::Instance();
+  ServerServices& server = ServerServices::Instance();
   if (query != nullptr && std::strcmp(query, "collectorrequest=1") == 0 && !server.CollectorRequestSeen()) {
     DiagLog(kLogWarning, "IndexPage::Initial index page request from collector\n");
     server.SetCollectorRequestSeen();
@@ -40,5 +41,5 @@ unsigned IndexPage::Get(IOBase* io, const char*, const char* query, const char* 
   std::string text;
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }

@@ -1,18 +1,23 @@
 #include "pages/MonitorPage.h"
 
+#include "config/ConfigurationFile.h"
 #include "config/HtmlTable.h"
 #include "config/ProviderError.h"
 #include "config/XMLAccumulator.h"
 #include "process/DiagLog.h"
 #include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 #include "server/ProviderCon.h"
 #include "server/UrlParsing.h"
 #include "server/TextCompare.h"
 
 
 namespace {
+// The page path and the item of an external schedule command are cut to
+// this many characters once encoded.
+const std::size_t kEncodedValueLimit = 1023;
+
 bool QueryStartsWith(const char* query, const char* key, std::size_t length) {
   return query != nullptr && StartsWithNoCase(query, key, length);
 }
@@ -27,7 +32,7 @@ MonitorPage::~MonitorPage() {
   DeleteLock();
 }
 
-int MonitorPage::Register() { return MonitorServer::Instance().AddPage(path_, this); }
+int MonitorPage::Register() { return ServerServices::Instance().AddPage(path_, this); }
 
 int MonitorPage::Initialize() { return 0; }
 
@@ -35,14 +40,14 @@ void MonitorPage::Cleanup() {}
 
 unsigned MonitorPage::GetEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
                             std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
-  return 500;
+  return kHttpInternalError;
 }
 
 unsigned MonitorPage::Get(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                           unsigned, unsigned) {
   DiagLog(kLogTrace, "MonitorPage::Get default function called with path %s\n", path);
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 int MonitorPage::DescribePage(XMLAccumulator& xml, const char* path) {
@@ -113,19 +118,19 @@ unsigned MonitorPage::ReplyWithTimerStatus(IOBase* io) {
   WriteTimerXml(xml);
   ProviderErrorList noErrors;
   XmlResponse(io, "200 OK", &noErrors, &xml);
-  return 200;
+  return kHttpOk;
 }
 
 unsigned MonitorPage::PostEx(IOBase*, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
                              std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
-  return 500;
+  return kHttpInternalError;
 }
 
 unsigned MonitorPage::Post(IOBase* io, const char* path, const char*, const char* const*, const char* const*,
                            unsigned, unsigned) {
   DiagLog(kLogTrace, "MonitorPage::Post default function called with path %s\n", path);
   StandardResponse(io, "405 Method Not Allowed", "", 0);
-  return 405;
+  return kHttpMethodNotAllowed;
 }
 
 int MonitorPage::GetScheduleState(std::uint32_t&) { return 0; }
@@ -206,7 +211,7 @@ bool MonitorPage::SetAsyncProgress(const std::string& asyncId, std::int32_t prog
 
 bool MonitorPage::CompleteAsyncWithXml(const std::string& asyncId, const ProviderErrorList& errors,
                                        const XMLAccumulator& xml) {
-  return asyncCookies_.SetResultWithXml(asyncId, 100, errors, xml);
+  return asyncCookies_.SetResultWithXml(asyncId, kProgressComplete, errors, xml);
 }
 
 bool MonitorPage::SetAsyncProgressWithXml(const std::string& asyncId, std::int32_t progress,
@@ -223,10 +228,7 @@ unsigned MonitorPage::ReplyWithAsyncStatus(IOBase* io) { return asyncCookies_.Re
 bool MonitorPage::HandleAsyncRequest(const char* query, IOBase* io) { return asyncCookies_.HandleRequest(query, io); }
 
 namespace {
-void ReevaluateHeartbeat() {
-  MonitorServer& server = MonitorServer::Instance();
-  if (server.HeartbeatRequested()) server.UpdateHeartbeat();
-}
+void ReevaluateHeartbeat() { ServerServices::Instance().ReevaluateHeartbeat(); }
 }  // namespace
 
 void MonitorPage::AdvanceSchedule(std::uint32_t elapsedSeconds) {
@@ -235,7 +237,7 @@ void MonitorPage::AdvanceSchedule(std::uint32_t elapsedSeconds) {
   std::vector<const char*> names;
   for (const auto& item : due) names.push_back(item.ID.c_str());
   TimeToMonitor(static_cast<unsigned>(names.size()), names.data());
-  MonitorServer::Instance().Counters().timerserviced += names.size();
+  ServerServices::Instance().Counters().timerserviced += names.size();
   if (schedule_.IsEmpty()) ReevaluateHeartbeat();
 }
 
@@ -265,12 +267,12 @@ bool MonitorPage::ModifyMonitoredItem(const char* name, std::uint32_t interval, 
 
 bool MonitorPage::SendESCommand(const char* command, const char* item, std::uint32_t interval, int* result) {
   DiagLog(kLogWakeUp, "MonitorPage::SendESCommand command %s cookie %s interval %u\n", command, item, interval);
-  std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, 1023) +
-                       "&cookie=" + UrlEncode(item ? item : "", 1023) + "&delay=" + std::to_string(interval);
+  std::string target = std::string("/extschedule?cmd=") + command + "&page=" + UrlEncode(path_, kEncodedValueLimit) +
+                       "&cookie=" + UrlEncode(item ? item : "", kEncodedValueLimit) + "&delay=" + std::to_string(interval);
   DiagLog(kLogWakeUp, "MonitorPage::SendESCommand Requesting document: %s\n", target.c_str());
   std::string body;
-  int status = MonitorServer::PostToCollector(target, &body);
-  if (status != 200) {
+  int status = ServerServices::PostToCollector(target, &body);
+  if (status != kHttpOk) {
     DiagLog(kLogWakeUp, "MonitorPage::SendESCommand  gets collector response %d (not ok)\n", status);
     return false;
   }
@@ -296,16 +298,16 @@ bool MonitorPage::SendESModify(const char* item, std::uint32_t interval, int* re
 }
 bool MonitorPage::SendESDelete(const char* item, int* result) { return SendESCommand("del", item, 0, result); }
 
-ConfigurationFile* MonitorPage::LoadMasterConfig(bool forUpdate, bool bypassCache) {
-  return MonitorServer::Instance().LoadMasterConfig(forUpdate, bypassCache);
+std::unique_ptr<ConfigurationFile> MonitorPage::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+  return ServerServices::Instance().LoadMasterConfig(forUpdate, bypassCache);
 }
 
 int MonitorPage::InternalRequestPost(const char* target, const char* body, std::string* reply) {
-  return MonitorServer::Instance().InternalRequest("post", target, body, reply);
+  return ServerServices::Instance().InternalRequest("post", target, body, reply);
 }
 
 int MonitorPage::InternalRequestGet(const char* target, std::string* reply) {
-  return MonitorServer::Instance().InternalRequest("get", target, nullptr, reply);
+  return ServerServices::Instance().InternalRequest("get", target, nullptr, reply);
 }
 
 bool MonitorPage::IsTimerStatusRequest(const char* query) {
@@ -331,19 +333,19 @@ bool MonitorPage::IsWorkerStatusRequest(const char* query) {
   return yes;
 }
 
-void MonitorPage::SetIdleTimeout(std::uint32_t seconds) { MonitorServer::Instance().SetIdleTimeout(seconds); }
+void MonitorPage::SetIdleTimeout(std::uint32_t seconds) { ServerServices::Instance().SetIdleTimeout(seconds); }
 
-void MonitorPage::SignalShutdown() { MonitorServer::Instance().Signal(MonitorServer::kSignalShutdown); }
+void MonitorPage::SignalShutdown() { ServerServices::Instance().Signal(ServerServices::kSignalShutdown); }
 
 void MonitorPage::SignalSuggestShutdown() {
-  MonitorServer::Instance().Signal(MonitorServer::kSignalSuggestShutdown);
+  ServerServices::Instance().Signal(ServerServices::kSignalSuggestShutdown);
 }
 
-bool MonitorPage::FirstRun() { return MonitorServer::Instance().Options().firstRun; }
+bool MonitorPage::FirstRun() { return ServerServices::Instance().Options().firstRun; }
 
-bool MonitorPage::CrashRecovery() { return MonitorServer::Instance().Options().crashRecovery; }
+bool MonitorPage::CrashRecovery() { return ServerServices::Instance().Options().crashRecovery; }
 
-void MonitorPage::SetProviderUniqueName(const char* name) { MonitorServer::Instance().SetUniqueName(name); }
+void MonitorPage::SetProviderUniqueName(const char* name) { ServerServices::Instance().SetUniqueName(name); }
 
 int MonitorPage::StandardResponse(IOBase* io, const char* status, const char* body, std::size_t length,
                                   const char* const* headerNames, const char* const* headerValues) {

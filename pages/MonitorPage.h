@@ -9,61 +9,58 @@
 #include "pages/Schedule.h"
 #include "pages/AsyncCookie.h"
 #include "pages/WorkerControl.h"
+#include "server/ServedPage.h"
 
 class IOBase;
 class XMLAccumulator;
 class MonitorMetadata;
 class ProviderErrorList;
+class ConfigurationFile;
 
-class MonitorPage {
+class MonitorPage : public ServedPage {
  public:
   // The path must outlive the page (a literal).
   MonitorPage(const char* path, bool frameworkPage);
 
   // Virtual operations, in their fixed order.
-  virtual ~MonitorPage();
-  virtual int Register();
-  virtual int Initialize();
-  virtual void Cleanup();
-  virtual unsigned GetEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
-                         std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t);
-  virtual unsigned Get(IOBase* io, const char* path, const char* query, const char* const* headerNames,
-                       const char* const* headerValues, unsigned origin, unsigned onSession);
-  virtual int DescribePage(XMLAccumulator& xml, const char* path);
-  virtual unsigned PostEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
-                          std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t);
-  virtual unsigned Post(IOBase* io, const char* path, const char* query, const char* const* headerNames,
-                        const char* const* headerValues, unsigned origin, unsigned onSession);
+  ~MonitorPage() override;
+  int Register() override;
+  int Initialize() override;
+  void Cleanup() override;
+  unsigned GetEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                 std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) override;
+  unsigned Get(IOBase* io, const char* path, const char* query, const char* const* headerNames,
+               const char* const* headerValues, unsigned origin, unsigned onSession) override;
+  int DescribePage(XMLAccumulator& xml, const char* path) override;
+  unsigned PostEx(IOBase* io, std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                  std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) override;
+  unsigned Post(IOBase* io, const char* path, const char* query, const char* const* headerNames,
+                const char* const* headerValues, unsigned origin, unsigned onSession) override;
   // 0 inactive, 1 wake me after wakeDelay seconds, 2 stay resident.
-  virtual int GetScheduleState(std::uint32_t& wakeDelay);
-  // verb: 1 GET, 2 POST, 0 other. True: serve on a session thread of its own.
-  virtual bool ForkOnRequest(const char* path, const char* query, const char* const* headerNames,
-                             const char* const* headerValues, unsigned verb);
-  virtual void Reconfig();
-  virtual void OnShutdown();
-  virtual void OnProvConShutdown();
-  virtual void TimeToMonitor(unsigned count, const char* const* itemNames);
-  virtual bool TimersTriggerHeartbeat();
-  virtual void ExternalWakeupRecieved(const char* itemId);
-  virtual std::uint32_t GetSchedulerTimeout();
-  virtual bool IsIdle();
-  virtual void InitializeLock();
-  virtual void DeleteLock();
-  virtual MonitorMetadata& GetMetadata(MonitorMetadata& metadata);
+  int GetScheduleState(std::uint32_t& wakeDelay) override;
+  // verb: a RequestVerb (server/HttpRequest.h). True: serve on a session
+  // thread of its own.
+  bool ForkOnRequest(const char* path, const char* query, const char* const* headerNames,
+                     const char* const* headerValues, unsigned verb) override;
+  void Reconfig() override;
+  void OnShutdown() override;
+  void OnProvConShutdown() override;
+  void TimeToMonitor(unsigned count, const char* const* itemNames) override;
+  bool TimersTriggerHeartbeat() override;
+  void ExternalWakeupRecieved(const char* itemId) override;
+  std::uint32_t GetSchedulerTimeout() override;
+  bool IsIdle() override;
+  void InitializeLock() override;
+  void DeleteLock() override;
+  MonitorMetadata& GetMetadata(MonitorMetadata& metadata) override;
 
   const char* Path() const { return path_; }
-  bool IsFrameworkPage() const { return frameworkPage_; }
+  bool IsFrameworkPage() const final { return frameworkPage_; }
   bool IsInitialized() const { return initialized_; }
-  // Runs Initialize the first time only; later calls succeed at once.
-  int InitializeOnce();
-
-  // Ages the page's asynchronous records and drops finished workers.
-  void MaintainRecords();
-
-  // Called on every page before any page's OnShutdown.
-  void OnPreShutdown();
-  // Settles elapsed seconds into the page's schedule.
-  void AdvanceSchedule(std::uint32_t elapsedSeconds);
+  int InitializeOnce() final;
+  void MaintainRecords() final;
+  void OnPreShutdown() final;
+  void AdvanceSchedule(std::uint32_t elapsedSeconds) final;
 
   // Schedule of monitored items.
   void AddMonitoredItem(const char* name, const char* description, std::uint32_t interval, bool renews, bool initial,
@@ -118,9 +115,9 @@ class MonitorPage {
   bool HandleAsyncRequest(const char* query, IOBase* io);
   AsyncCookieArchive& AsyncCookies() { return asyncCookies_; }
 
-  // The master configuration, from the server's cache or the file; the
-  // caller deletes it (null when there is none).
-  class ConfigurationFile* LoadMasterConfig(bool forUpdate, bool bypassCache = false);
+  // The master configuration, from the server's cache or the file (null
+  // when there is none).
+  std::unique_ptr<ConfigurationFile> LoadMasterConfig(bool forUpdate, bool bypassCache = false);
 
   // Services of the server, for pages.
   static void SetIdleTimeout(std::uint32_t seconds);

@@ -2,13 +2,15 @@
 // request reads, changes and writes it under the file's update lock.
 #pragma once
 
+#include "server/ServerServices.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
 
 class XMLAccumulator;
 
-class PageStats {
+class PageStats : public RequestRecorder {
  public:
   struct Entry {
     std::uint32_t getCount = 0, getSum = 0, postCount = 0, postSum = 0;
@@ -25,6 +27,9 @@ class PageStats {
   // Adds one request of that many milliseconds; false when the file could
   // not be updated.
   bool Record(const std::string& path, bool isPost, std::uint32_t milliseconds);
+  void RecordRequest(const char* path, bool isPost, std::uint32_t milliseconds) override {
+    Record(path, isPost, milliseconds);
+  }
   // Every entry of the file, by path; false when it cannot be read.
   bool Load(std::map<std::string, Entry>& entries) const;
   // page elements with get and post counts, sums and averages.

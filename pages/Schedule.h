@@ -1,6 +1,8 @@
 // A page's monitored items: named timers on the server's elapsed-time clock.
 #pragma once
 
+#include "server/ServedPage.h"
+
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -32,8 +34,6 @@ enum ScheduleResult : int {
 const char* ScheduleResultName(int result);
 // The code whose name equals the text exactly; kScheduleUnknown otherwise.
 int ScheduleResultFromName(const std::string& name);
-
-constexpr std::uint32_t kNothingDue = 10000;
 
 // Thread-safe: request handlers change items while the server thread settles.
 class PageSchedule {

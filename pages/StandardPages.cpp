@@ -3,7 +3,8 @@
 #include "config/HtmlTable.h"
 #include "platform/Process.h"
 #include "process/DiagLog.h"
-#include "server/MonitorServer.h"
+#include "server/HttpResponse.h"
+#include "server/ServerServices.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -12,9 +13,11 @@
 #include <thread>
 
 namespace {
+const int kCookieMaintenanceSeconds = 60;
+
 unsigned ReplyWithTable(IOBase* io, const HtmlTable& table) {
   MonitorPage::StandardResponse(io, "200 OK", table.GetText().data(), table.GetLength());
-  return 200;
+  return kHttpOk;
 }
 }  // namespace
 
@@ -30,7 +33,7 @@ unsigned StatusPage::Get(IOBase* io, const char*, const char*, const char* const
   table.BeginTable("status");
   table.BeginRow();
   table.BeginCell();
-  table.AddCellAttribute("port", std::to_string(MonitorServer::Instance().Port()));
+  table.AddCellAttribute("port", std::to_string(ServerServices::Instance().Port()));
   table.EndCell();
   table.EndRow();
   table.EndTable();
@@ -40,7 +43,7 @@ unsigned StatusPage::Get(IOBase* io, const char*, const char*, const char* const
 unsigned StatusPage::Post(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                           unsigned) {
   StandardResponse(io, "405 Method Not Allowed", "", 0);
-  return 405;
+  return kHttpMethodNotAllowed;
 }
 
 void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
@@ -56,11 +59,11 @@ void StatusPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
 
 void StatusPage::SendPIDMessage() {
   DiagLog(kLogTrace, "StatusPage::SendPIDMessage\n");
-  std::string target = "/inventory?file=" + MonitorServer::Instance().Options().moduleName +
+  std::string target = "/inventory?file=" + ServerServices::Instance().Options().moduleName +
                        "&pid=" + std::to_string(platform::CurrentProcessId());
   DiagLog(kLogTrace, "StatusPage::SendPIDMessage Requesting document: %s\n", target.c_str());
-  int status = MonitorServer::PostToCollector(target);
-  if (status == 200)
+  int status = ServerServices::PostToCollector(target);
+  if (status == kHttpOk)
     DiagLog(kLogTrace, "SendPIDMessage gets collector response HTTP_OK\n");
   else
     DiagLog(kLogTrace, "SendPIDMessage gets collector response %d (not ok)\n", status);
@@ -70,7 +73,7 @@ unsigned SchedulePage::Get(IOBase* io, const char*, const char*, const char* con
                            unsigned) {
   int state = 0;
   std::uint32_t delay = 0;
-  for (const auto& entry : MonitorServer::Instance().Pages()) {
+  for (const auto& entry : ServerServices::Instance().Pages()) {
     std::uint32_t pageDelay = 0;
     int answer = entry.second->GetScheduleState(pageDelay);
     if (answer > state) state = answer;
@@ -94,10 +97,10 @@ unsigned ShutdownPage::Post(IOBase* io, const char*, const char* query, const ch
   if (query == nullptr) ReadRequestBody(io, headerNames, headerValues, text);
   DiagLog(kLogRequestHandling, "ShutdownPage::Post %s.\n", text.c_str());
   QueryStringMap pairs(text.c_str());
-  if (std::atoi(pairs.Value("provcon").c_str()) > 0) MonitorServer::Instance().OnProvConShutdownBroadcast();
+  if (std::atoi(pairs.Value("provcon").c_str()) > 0) ServerServices::Instance().OnProvConShutdownBroadcast();
   SignalShutdown();
   StandardResponse(io, "200 OK", "", 0);
-  return 200;
+  return kHttpOk;
 }
 
 unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
@@ -105,12 +108,12 @@ unsigned HeartbeatPage::Get(IOBase* io, const char*, const char*, const char* co
   DiagLog(kLogRequestHandling, "HeartbeatPage::Get\n");
   StandardResponse(io, "200 OK", "", 0);
   DiagLog(kLogMonitoringSetup, "Heartbeat acknowledged\n");
-  return 200;
+  return kHttpOk;
 }
 
 int CookieMaintenancePage::Initialize() {
-  DiagLog(kLogHeartbeat, "Cookie maintenance internal timer set for %d seconds\n", 60);
-  AddMonitoredItem("cookie-maintenance", "cookie-maintenance", 60, true, false);
+  DiagLog(kLogHeartbeat, "Cookie maintenance internal timer set for %d seconds\n", kCookieMaintenanceSeconds);
+  AddMonitoredItem("cookie-maintenance", "cookie-maintenance", kCookieMaintenanceSeconds, true, false);
   return 0;
 }
 
@@ -118,6 +121,6 @@ void CookieMaintenancePage::TimeToMonitor(unsigned count, const char* const* ite
   for (unsigned i = 0; i < count; ++i) {
     if (std::strcmp(itemNames[i], "cookie-maintenance") != 0) continue;
     DiagLog(kLogHeartbeat, "DoCookieMaintenance\n");
-    for (const auto& entry : MonitorServer::Instance().Pages()) entry.second->MaintainRecords();
+    for (const auto& entry : ServerServices::Instance().Pages()) entry.second->MaintainRecords();
   }
 }

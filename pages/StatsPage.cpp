@@ -5,13 +5,15 @@
 #include "pages/PageStats.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/LogDate.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 
 #include <cstring>
 
 namespace {
 const char kSaveItem[] = "saveprovstats";
+const std::uint32_t kSaveIntervalSeconds = 600;
 
 std::string LogDateNow() {
   char text[64];
@@ -48,7 +50,7 @@ StatsPage::StatsPage(const std::string& programPath)
 
 int StatsPage::Initialize() {
   ReloadStats();
-  AddMonitoredItem(kSaveItem, "provider statistics save", 600, true, false);
+  AddMonitoredItem(kSaveItem, "provider statistics save", kSaveIntervalSeconds, true, false);
   return 0;
 }
 
@@ -58,7 +60,7 @@ void StatsPage::ReloadStats() {
   DiagLog(kLogServerFlow, "StatsPage::reloadStats from %s\n", fileName_.c_str());
   ConfigurationFile file(nullptr, fileName_.c_str());
   if (!file.LoadReadOnly(ConfigurationFile::kReadOnlyTimeout) || file.GetRoot() == nullptr) return;
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   for (const CounterName& counter : kCounters) {
     std::uint32_t value = 0;
     if (file.GetValueUnsigned(file.GetRoot(), counter.name, value)) (counters.*counter.field) = value;
@@ -76,7 +78,7 @@ bool StatsPage::WriteStats() {
   std::lock_guard<std::mutex> guard(saveLock_);
   DiagLog(kLogServerFlow, "StatsPage::writeStats to %s\n", fileName_.c_str());
   std::int64_t now = platform::CurrentEpochSeconds();
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   counters.totalresidenttime += static_cast<std::uint64_t>(now - lastSaveTime_);
   ConfigurationFile file(nullptr, fileName_.c_str());
   if (!file.LoadForUpdate(ConfigurationFile::kUpdateTimeout) || file.GetRoot() == nullptr) {
@@ -105,14 +107,14 @@ void StatsPage::TimeToMonitor(unsigned count, const char* const* itemNames) {
 }
 
 std::uint32_t StatsPage::GetSchedulerTimeout() {
-  if (MonitorServer::Instance().ShutdownSuggested()) return kNothingDue;
+  if (ServerServices::Instance().ShutdownSuggested()) return kNothingDue;
   return MonitorPage::GetSchedulerTimeout();
 }
 
 unsigned StatsPage::Get(IOBase* io, const char*, const char*, const char* const*, const char* const*, unsigned,
                         unsigned) {
   DiagLog(kLogServerFlow, "StatsPage::Get\n");
-  ProviderCounters& counters = MonitorServer::Instance().Counters();
+  ProviderCounters& counters = ServerServices::Instance().Counters();
   XMLAccumulator xml;
   for (const CounterName& counter : kCounters) xml.AddElement(counter.name, Value32(counters.*counter.field));
   xml.AddElement("current-resident-time",
@@ -124,10 +126,10 @@ unsigned StatsPage::Get(IOBase* io, const char*, const char*, const char* const*
   std::string text;
   xml.GetXml(text, 0);
   StandardResponse(io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }
 
 unsigned StatsPage::Post(IOBase*, const char*, const char*, const char* const*, const char* const*, unsigned,
                          unsigned) {
-  return 400;
+  return kHttpBadRequest;
 }

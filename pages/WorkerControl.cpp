@@ -5,13 +5,15 @@
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/HttpResponse.h"
-#include "server/MonitorServer.h"
+#include "server/ServerServices.h"
 
 #include <chrono>
 #include <exception>
 
 namespace {
 const char kWorkerMessageQuery[] = "fw_workerupdate=1";
+// The shutdown looks at its workers once a second.
+const unsigned kWorkerWaitStepMs = 1000;
 
 std::uint32_t NowSeconds() { return static_cast<std::uint32_t>(platform::CurrentEpochSeconds()); }
 }  // namespace
@@ -189,9 +191,9 @@ bool WorkerControlObject::postToParent(const std::string& body, std::string& rep
             description_.c_str());
     return false;
   }
-  if (!MonitorServer::HasInstance()) return false;
+  if (!ServerServices::HasInstance()) return false;
   std::string target = parentPath_ + "?" + kWorkerMessageQuery;
-  return MonitorServer::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == 200;
+  return ServerServices::Instance().InternalRequest("post", target.c_str(), body.c_str(), &reply) == kHttpOk;
 }
 
 void WorkerControlObject::WriteXml(XMLAccumulator& xml) {
@@ -272,8 +274,8 @@ void WorkerList::WaitForAll() {
       }
     }
     if (!removed && !Empty()) {
-      platform::SleepMilliseconds(1000);
-      ++waited;
+      platform::SleepMilliseconds(kWorkerWaitStepMs);
+      ++waited;  // seconds
     }
   }
   DiagLog(kLogTrace, "MonitorPage::OnShutdown Waiting for worker function to finish now completed\n");
@@ -307,7 +309,7 @@ unsigned WorkerList::ReplyWithStatus(IOBase* io) {
   std::string text;
   xml.GetXml(text, 0);
   WriteStandardResponse(*io, "200 OK", text.data(), text.size());
-  return 200;
+  return kHttpOk;
 }
 
 bool IsWorkerMessageQuery(const char* query) {

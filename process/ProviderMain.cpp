@@ -32,12 +32,13 @@ bool SetUpFrameworkPage(MonitorPage* page) {
   return true;
 }
 
-}  // namespace
-
-int ProviderMain(int argc, char** argv) {
+// The process's own set-up before the command line: console control
+// handler, locale, binary standard streams, thread stacks, socket library.
+// False when the socket library cannot start.
+bool PrepareProcess(std::string& moduleDirectory) {
   platform::WatchSystemShutdown();
   platform::UseSystemLocaleIfClassic();
-  std::string moduleDirectory = platform::ModuleFilePath();
+  moduleDirectory = platform::ModuleFilePath();
   if (!moduleDirectory.empty() && moduleDirectory[0] == '"') moduleDirectory.erase(0, 1);
   while (!moduleDirectory.empty() && !platform::IsPathSeparator(moduleDirectory.back()))
     moduleDirectory.pop_back();
@@ -47,8 +48,68 @@ int ProviderMain(int argc, char** argv) {
   platform::SetThreadStackSize(1024 * 1024);
   if (!platform::StartSocketLibrary()) {
     std::fprintf(stderr, "Unable to initialize server\n");
-    return 1;
+    return false;
   }
+  return true;
+}
+
+void LogStart(const std::vector<std::string>& args, const std::string& appName, const ProcessOptions& process) {
+  DiagLog(kLogTrace, "App name is [%s]\n", appName.c_str());
+  DiagLog(kLogCore, "Verbosity level is %04x\n", g_diagLogMask);
+  for (std::size_t i = 0; i < args.size(); ++i) DiagLog(kLogTrace, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
+  if (process.logRolloverSize != 0) DiagLog(kLogTrace, "Log rollover at %u\n", process.logRolloverSize);
+}
+
+// The framework pages in their order; false (the rest deleted) at the
+// first that fails.
+bool SetUpFrameworkPages() {
+  MonitorPage* frameworkPages[] = {new IndexPage,         new StatusPage,    new SchedulePage,         new ShutdownPage,
+                                   new ExternalAlarmPage, new HeartbeatPage, new CookieMaintenancePage};
+  const std::size_t count = sizeof frameworkPages / sizeof frameworkPages[0];
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!SetUpFrameworkPage(frameworkPages[i])) {
+      for (std::size_t j = i + 1; j < count; ++j) delete frameworkPages[j];
+      return false;
+    }
+  }
+  return true;
+}
+
+// The single-instance guard, unless "-u"; false when start-up must stop.
+bool TakeSingleInstanceGuard(const MonitorServer& server, const ServerOptions& options, bool& guardHeld) {
+  guardHeld = false;
+  if (!options.uniquenessRequested) {
+    DiagLog(kLogWarning, "Uniqueness not requested\n");
+    return true;
+  }
+  if (server.UniqueName().empty()) {
+    DiagLog(kLogCore, "Required Provider unique name not set!\n");
+    return false;
+  }
+  if (!Unicorn::TheOne(server.UniqueName())) return false;
+  guardHeld = true;
+  return true;
+}
+
+// With "-g" the request timings and the statistics page; without, the
+// provider statistics file goes. False when the page cannot be set up.
+bool SetUpStatistics(MonitorServer& server, const ServerOptions& options, const std::string& programPath) {
+  if (!options.gatherStatistics) {
+    DiagLog(kLogServerFlow, "Stats not requested\n");
+    std::remove((programPath + ".stats").c_str());
+    return true;
+  }
+  PageStats::Instance().SetFileName(programPath);
+  server.SetRequestRecorder(&PageStats::Instance());
+  DiagLog(kLogServerFlow, "Stats requested; registering stats page\n");
+  return SetUpFrameworkPage(new StatsPage(programPath));
+}
+
+}  // namespace
+
+int ProviderMain(int argc, char** argv) {
+  std::string moduleDirectory;
+  if (!PrepareProcess(moduleDirectory)) return 1;
 
   ServerOptions options;
   ProcessOptions process;
@@ -61,12 +122,8 @@ int ProviderMain(int argc, char** argv) {
   }
   g_diagLogMask = process.verbosityMask;
   OpenDiagLog(process.logFileName.c_str(), process.logRolloverSize);
-
   std::string appName = args.empty() || args[0].empty() ? "UNKNOWN" : ModuleNameOf(args[0]);
-  DiagLog(kLogTrace, "App name is [%s]\n", appName.c_str());
-  DiagLog(kLogCore, "Verbosity level is %04x\n", g_diagLogMask);
-  for (std::size_t i = 0; i < args.size(); ++i) DiagLog(kLogTrace, "Arg:%d,%s\n", static_cast<int>(i), args[i].c_str());
-  if (process.logRolloverSize != 0) DiagLog(kLogTrace, "Log rollover at %u\n", process.logRolloverSize);
+  LogStart(args, appName, process);
 
   // The server lives to the process's end: session threads and pages may
   // still refer to it while the process exits.
@@ -77,39 +134,14 @@ int ProviderMain(int argc, char** argv) {
   }
   server->SetModuleDirectory(moduleDirectory);
   server->SetApplicationName(appName);
-
-  MonitorPage* frameworkPages[] = {new IndexPage,         new StatusPage,    new SchedulePage,         new ShutdownPage,
-                                   new ExternalAlarmPage, new HeartbeatPage, new CookieMaintenancePage};
-  for (std::size_t i = 0; i < sizeof frameworkPages / sizeof frameworkPages[0]; ++i) {
-    if (!SetUpFrameworkPage(frameworkPages[i])) {
-      for (std::size_t j = i + 1; j < sizeof frameworkPages / sizeof frameworkPages[0]; ++j) delete frameworkPages[j];
-      return 1;
-    }
-  }
+  if (!SetUpFrameworkPages()) return 1;
 
   server->SetUniqueName(Cinventory::kUniqueName);
   bool guardHeld = false;
-  if (options.uniquenessRequested) {
-    if (server->UniqueName().empty()) {
-      DiagLog(kLogCore, "Required Provider unique name not set!\n");
-      return 1;
-    }
-    if (!Unicorn::TheOne(server->UniqueName())) return 1;
-    guardHeld = true;
-  } else {
-    DiagLog(kLogWarning, "Uniqueness not requested\n");
-  }
+  if (!TakeSingleInstanceGuard(*server, options, guardHeld)) return 1;
 
   bool applicationPagesRegistered = CreateApplicationPages() == 0;
-
-  if (options.gatherStatistics) {
-    PageStats::Instance().SetFileName(args[0]);
-    DiagLog(kLogServerFlow, "Stats requested; registering stats page\n");
-    if (!SetUpFrameworkPage(new StatsPage(args[0]))) return 1;
-  } else {
-    DiagLog(kLogServerFlow, "Stats not requested\n");
-    std::remove((args[0] + ".stats").c_str());
-  }
+  if (!SetUpStatistics(*server, options, args[0])) return 1;
 
   server->SetHeartbeatRequested(true);
   server->UpdateHeartbeat();

@@ -2,6 +2,8 @@
 # Cross-compiles the provider and its tests for 64-bit Windows with mingw-w64
 # and runs the whole suite under wine64, headless, in a private Wine prefix.
 # Usage: scripts/test-windows.sh [build-dir]   (default build-windows)
+# Environment: CMAKE_FLAGS (further cmake options, such as
+#   -DPROVIDER_WARNINGS_AS_ERRORS=ON), JOBS.
 set -e
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,6 +34,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
         -DPROVIDER_TINYXML_SOURCE="${TINYXML%/}" \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run.sh;$WINE"
 fi
+[ -z "${CMAKE_FLAGS:-}" ] || cmake -S "$ROOT" -B "$BUILD" $CMAKE_FLAGS
 nice ninja -C "$BUILD" -j "$JOBS"
 
 # The registry starts without the client key, as on a machine without the

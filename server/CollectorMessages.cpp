@@ -1,18 +1,11 @@
 // The server's own messages: heartbeat registration, the late-initialization
 // notice, internal requests and forwarded wake-ups.
-#include "pages/MonitorPage.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/MonitorServer.h"
 #include "server/ProviderCon.h"
 
 #include <string>
-
-int MonitorServer::PostToCollector(const std::string& target, std::string* replyBody) {
-  CProviderCon connection(CProviderCon::CollectorPort(), "post");
-  int status = connection.requestDocument(target.c_str(), nullptr, true, 10);
-  if (replyBody != nullptr) *replyBody = connection.Body();
-  return status;
-}
 
 bool MonitorServer::SendHeartbeatCommand(bool cancel) {
   DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand\n");
@@ -20,7 +13,7 @@ bool MonitorServer::SendHeartbeatCommand(bool cancel) {
   if (cancel) target += "&cancel=1";
   DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand Requesting document: %s\n", target.c_str());
   int status = PostToCollector(target);
-  if (status == 200) {
+  if (status == kHttpOk) {
     DiagLog(kLogHeartbeat, "MonitorServer::SendHeartbeatCommand gets collector response HTTP_OK\n");
     return true;
   }
@@ -46,12 +39,16 @@ void MonitorServer::UpdateHeartbeat() {
   heartbeating_ = wanted;
 }
 
+void MonitorServer::ReevaluateHeartbeat() {
+  if (heartbeatRequested_) UpdateHeartbeat();
+}
+
 void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
   DiagLog(kLogServerFlow, "MonitorServer::TellCollectorAboutLateInitialization zeroSuccessCode %d\n", failure ? 1 : 0);
   std::string target = "/inventory?file=" + applicationName_ + "&provstatus=" + (failure ? "0" : "1");
   DiagLog(kLogTrace, "MonitorServer::TellCollectorAboutLateInitialization Requesting document: %s\n", target.c_str());
   int status = PostToCollector(target);
-  if (status == 200)
+  if (status == kHttpOk)
     DiagLog(kLogTrace, "TellCollectorAboutLateInitialization gets collector response HTTP_OK\n");
   else
     DiagLog(kLogTrace, "TellCollectorAboutLateInitialization gets collector response %d (not ok)\n", status);
@@ -60,14 +57,14 @@ void MonitorServer::TellCollectorAboutLateInitialization(bool failure) {
 int MonitorServer::InternalRequest(const char* verb, const char* target, const char* body, std::string* reply) {
   DiagLog(kLogServerFlow, "MonitorServer::InternalRequest Requesting document: %s %s.\n", verb, target);
   CProviderCon connection(port_, verb);
-  int status = connection.requestDocument(target, body, true, 10);
-  if (reply != nullptr && status == 200 && connection.BodyLength() != 0) *reply = connection.Body();
+  int status = connection.requestDocument(target, body, true, CProviderCon::kMessageBodyTimeoutSeconds);
+  if (reply != nullptr && status == kHttpOk && connection.BodyLength() != 0) *reply = connection.Body();
   return status;
 }
 
 void MonitorServer::ForwardESWakeup(const char* pagePath, const char* item) {
   DiagLog(kLogServerFlow, "MonitorServer::ForwardESWakeup (%s,%s)\n", pagePath, item);
-  MonitorPage* page = FindPage(pagePath);
+  ServedPage* page = FindPage(pagePath);
   if (page == nullptr) {
     DiagLog(kLogWarning, "MonitorServer::ForwardESWakeup can't find page (%s)\n", pagePath);
     return;

@@ -140,6 +140,12 @@ int URLParse::ReadRequest(IOBase& io) {
   return kRequestRead;
 }
 
+RequestVerb VerbOf(const char* method) {
+  if (EqualsNoCase(method, "GET")) return kVerbGet;
+  if (EqualsNoCase(method, "POST")) return kVerbPost;
+  return kVerbOther;
+}
+
 const char* FindHeader(const char* const* names, const char* const* values, const char* name) {
   if (names == nullptr || values == nullptr) return nullptr;
   for (std::size_t i = 0; names[i] != nullptr && values[i] != nullptr; ++i)

@@ -49,6 +49,11 @@ class URLParse {
   std::size_t storeUsed_ = 0;
 };
 
+// The verb of a method, as pages are asked about it: GET and POST with
+// letter case ignored, anything else "other".
+enum RequestVerb : unsigned { kVerbOther = 0, kVerbGet = 1, kVerbPost = 2 };
+RequestVerb VerbOf(const char* method);
+
 // Value of a header, looked up without regard to case; null when absent.
 const char* FindHeader(const char* const* names, const char* const* values, const char* name);
 

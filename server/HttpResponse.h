@@ -4,6 +4,18 @@
 #include <cstddef>
 
 class IOBase;
+
+// The status codes the server and the pages answer with.
+enum HttpStatus : unsigned {
+  kHttpOk = 200,
+  kHttpNoContent = 204,
+  kHttpNotModified = 304,
+  kHttpBadRequest = 400,
+  kHttpNotFound = 404,
+  kHttpMethodNotAllowed = 405,
+  kHttpExpectationFailed = 417,
+  kHttpInternalError = 500,
+};
 class ProviderErrorList;
 class XMLAccumulator;
 

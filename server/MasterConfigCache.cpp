@@ -6,10 +6,11 @@
 #include "config/MasterConfig.h"
 #include "process/DiagLog.h"
 
-ConfigurationFile* MonitorServer::GetCachedMasterConfig() {
+std::unique_ptr<ConfigurationFile> MonitorServer::GetCachedMasterConfig() {
   if (masterConfigCacheAllowed && masterConfigCache_ == nullptr) LoadMasterConfigCache();
   if (masterConfigCache_ != nullptr) {
-    ConfigurationFile* view = new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_));
+    std::unique_ptr<ConfigurationFile> view(
+        new CachedConfigurationFile(std::shared_ptr<const ConfigurationFile>(masterConfigCache_)));
     DiagLog(kLogTrace, "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n");
     return view;
   }
@@ -17,10 +18,10 @@ ConfigurationFile* MonitorServer::GetCachedMasterConfig() {
   return nullptr;
 }
 
-ConfigurationFile* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
+std::unique_ptr<ConfigurationFile> MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCache) {
   DiagLog(kLogServerFlow, "MonitorPage::LoadMasterConfig called\n");
   if (!forUpdate && !bypassCache) {
-    ConfigurationFile* shared = GetCachedMasterConfig();
+    std::unique_ptr<ConfigurationFile> shared = GetCachedMasterConfig();
     if (shared != nullptr) {
       DiagLog(kLogTrace, "MonitorPage::LoadMasterConfig Returning shared copy of master configuration "
                     "TEST-MASTERCONFIGSHARED\n");
@@ -38,8 +39,7 @@ ConfigurationFile* MonitorServer::LoadMasterConfig(bool forUpdate, bool bypassCa
 void MonitorServer::LoadMasterConfigCache() {
   DiagLog(kLogTrace, "Loading MasterConfig Cache\n");
   masterConfigCache_.reset();
-  masterConfigCache_.reset(
-      MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, false));
+  masterConfigCache_ = MasterConfig::LoadMasterConfigFile(ModuleDirectory().c_str(), kMasterConfigFileName, false);
 }
 
 void MonitorServer::ReleaseMasterConfigCache() {

@@ -1,6 +1,5 @@
 #include "server/MonitorServer.h"
 
-#include "pages/MonitorPage.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
@@ -16,8 +15,6 @@
 #include <vector>
 
 namespace {
-MonitorServer* g_instance = nullptr;
-
 unsigned ThreadNumber(const std::thread& thread) {
   return static_cast<unsigned>(std::hash<std::thread::id>{}(thread.get_id()));
 }
@@ -29,6 +26,11 @@ std::string PeerText(platform::SocketHandle socket) {
   return address + ":" + std::to_string(port);
 }
 
+// Paths are looked up in a buffer of this many characters.
+const std::size_t kPathBufferSize = 260;
+// The shutdown looks for ended sessions this often.
+const unsigned kSessionWaitPauseMs = 250;
+
 void CloseConnection(platform::SocketHandle socket) {
   platform::ShutdownSocket(socket);
   platform::CloseSocket(socket);
@@ -36,9 +38,7 @@ void CloseConnection(platform::SocketHandle socket) {
 }  // namespace
 
 MonitorServer::MonitorServer(const ServerOptions& options)
-    : options_(options), port_(options.port), idleTimeout_(options.idleTimeout) {
-  g_instance = this;
-}
+    : options_(options), port_(options.port), idleTimeout_(options.idleTimeout) {}
 
 MonitorServer::~MonitorServer() {
   JoinLateInitializationNotice();
@@ -46,16 +46,11 @@ MonitorServer::~MonitorServer() {
   for (auto& record : connections_)
     if (record->thread.joinable()) record->thread.join();
   ShutdownListenSocket();
-  if (g_instance == this) g_instance = nullptr;
 }
-
-MonitorServer& MonitorServer::Instance() { return *g_instance; }
-
-bool MonitorServer::HasInstance() { return g_instance != nullptr; }
 
 bool MonitorServer::IsUsable() const { return wakeupEvent_.IsValid() && sessionEndedEvent_.IsValid(); }
 
-int MonitorServer::AddPage(const char* path, MonitorPage* page) {
+int MonitorServer::AddPage(const char* path, ServedPage* page) {
   DiagLog(kLogInputOutput, "Adding page %s\n", path);
   if (!pages_.emplace(path, page).second) {
     DiagLog(kLogCore, "page %s failed to insert\n", path);
@@ -64,9 +59,9 @@ int MonitorServer::AddPage(const char* path, MonitorPage* page) {
   return 0;
 }
 
-MonitorPage* MonitorServer::FindPage(const char* path) {
+ServedPage* MonitorServer::FindPage(const char* path) {
   DiagLog(kLogServerFlow, "MonitorServer::FindPage(%s)\n", path);
-  std::string text(path, strnlen(path, 259));
+  std::string text(path, strnlen(path, kPathBufferSize - 1));
   for (;;) {
     auto it = pages_.find(text);
     if (it != pages_.end() && it->second != nullptr) return it->second;
@@ -205,7 +200,7 @@ int MonitorServer::ProcessConnections() {
     std::uint64_t started = platform::MonotonicMilliseconds() / 1000;
     DiagLog(kLogTimers, "Timeout is %u seconds\n", timeout);
     if (!lateInitDone_) {
-      timeout = 10000;
+      timeout = kNothingDue;
       DiagLog(kLogTimers, "Late initialization not done; Timeout changed to %u seconds\n", timeout);
     }
     int r = InternalSelect(timeout);
@@ -215,9 +210,7 @@ int MonitorServer::ProcessConnections() {
     }
     if (r == kShutdown) {
       if (readySignal_.IsHeld()) readySignal_.ResetAndClose();
-      ClosePendingConnections();
-      OnShutdownSequence();
-      ShutdownListenSocket();
+      ShutDown();
       return 0;
     }
     if (r == kFailure) {
@@ -227,28 +220,7 @@ int MonitorServer::ProcessConnections() {
       return 1;
     }
     if (r == kTimeout) {
-      ServePendingConnections();
-      idleSeconds_ += timeout;
-      timeout = UpdateSchedulers(timeout);
-      std::uint32_t idle = idleTimeout_;
-      if (idle == 0) {
-        idleSeconds_ = 0;
-      } else if (idleSeconds_ >= idle) {
-        DiagLog(kLogTrace, "Exit if idle...\n");
-        CleanConnectionList();
-        if (connections_.empty() && AllMonitorsIdle()) {
-          DiagLog(kLogWarning, "Idle exit initiated\n");
-          ClosePendingConnections();
-          OnShutdownSequence();
-          ShutdownListenSocket();
-          return 0;
-        }
-        idleSeconds_ = 0;
-      }
-      idle = idleTimeout_;
-      if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
-      DiagLog(kLogTimers, "select() timeout %u\n", timeout);
-      checkConnectionList();
+      if (IdleExitAfterTimeout(timeout)) return 0;
       continue;
     }
     std::uint64_t elapsedLong = platform::MonotonicMilliseconds() / 1000 - started;
@@ -259,24 +231,7 @@ int MonitorServer::ProcessConnections() {
       idleSeconds_ = 0;
     } else if (r == kAccept) {
       idleSeconds_ = 0;
-      platform::SocketHandle accepted = platform::kInvalidSocket;
-      platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
-      if (result == platform::AcceptResult::WouldBlock) {
-        DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
-        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
-        continue;
-      }
-      if (result == platform::AcceptResult::Failed) {
-        // Out of descriptors, say: connections wait in the backlog until
-        // some are free again.
-        DiagLog(kLogCore, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
-        platform::SleepMilliseconds(kResourcePauseMs);
-        DiagLog(kLogTimers, "new timeout is %u\n", timeout);
-        continue;
-      }
-      UpdateSchedulers(elapsed);
-      AcceptConnection(accepted);
-      timeout = UpdateSchedulersTimeout();
+      if (!AcceptFromListenSocket(elapsed, timeout)) continue;
     } else if (r == kShutdownSuggested) {
       timeout = UpdateSchedulersTimeout();
     }
@@ -288,6 +243,58 @@ int MonitorServer::ProcessConnections() {
     }
     DiagLog(kLogTimers, "new timeout is %u\n", timeout);
   }
+}
+
+void MonitorServer::ShutDown() {
+  ClosePendingConnections();
+  OnShutdownSequence();
+  ShutdownListenSocket();
+}
+
+bool MonitorServer::IdleExitAfterTimeout(std::uint32_t& timeout) {
+  ServePendingConnections();
+  idleSeconds_ += timeout;
+  timeout = UpdateSchedulers(timeout);
+  std::uint32_t idle = idleTimeout_;
+  if (idle == 0) {
+    idleSeconds_ = 0;
+  } else if (idleSeconds_ >= idle) {
+    DiagLog(kLogTrace, "Exit if idle...\n");
+    CleanConnectionList();
+    if (connections_.empty() && AllMonitorsIdle()) {
+      DiagLog(kLogWarning, "Idle exit initiated\n");
+      ShutDown();
+      return true;
+    }
+    idleSeconds_ = 0;
+  }
+  idle = idleTimeout_;
+  if (idle != 0 && idle > idleSeconds_) timeout = std::min(timeout, idle - idleSeconds_);
+  DiagLog(kLogTimers, "select() timeout %u\n", timeout);
+  checkConnectionList();
+  return false;
+}
+
+bool MonitorServer::AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t& timeout) {
+  platform::SocketHandle accepted = platform::kInvalidSocket;
+  platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
+  if (result == platform::AcceptResult::WouldBlock) {
+    DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
+    DiagLog(kLogTimers, "new timeout is %u\n", timeout);
+    return false;
+  }
+  if (result == platform::AcceptResult::Failed) {
+    // Out of descriptors, say: connections wait in the backlog until
+    // some are free again.
+    DiagLog(kLogCore, "Unable to accept() TCP connection %d\n", platform::LastSocketError());
+    platform::SleepMilliseconds(kResourcePauseMs);
+    DiagLog(kLogTimers, "new timeout is %u\n", timeout);
+    return false;
+  }
+  UpdateSchedulers(elapsed);
+  AcceptConnection(accepted);
+  timeout = UpdateSchedulersTimeout();
+  return true;
 }
 
 int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
@@ -486,7 +493,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     CloseConnection(socket);
     return true;
   }
-  MonitorPage* page = FindPage(request->Path());
+  ServedPage* page = FindPage(request->Path());
   if (page == nullptr) {
     DiagLog(kLogWarning, "Accept connection couldn't find page matching %s\n", request->Path());
     ++counters_.pagenotfound;
@@ -494,7 +501,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
     return true;
   }
   DiagLog(kLogInputOutput, "Accept connection found page; calling forkOnRequest\n");
-  unsigned verb = EqualsNoCase(request->Method(), "GET") ? 1 : EqualsNoCase(request->Method(), "POST") ? 2 : 0;
+  RequestVerb verb = VerbOf(request->Method());
   bool fork =
       page->ForkOnRequest(request->Path(), request->Query(), request->HeaderNames(), request->HeaderValues(), verb);
   ++counters_.pagefound;
@@ -503,24 +510,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   if (fork) {
     DiagLog(kLogTrace, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
     ++counters_.forked;
-    std::unique_ptr<SessionRecord> record(new SessionRecord);
-    record->socket = socket;
-    record->request = *request;
-    record->unread = std::move(unread);
-    SessionRecord* raw = record.get();
-    try {
-      record->thread = std::thread(&MonitorServer::Session, this, raw);
-    } catch (const std::system_error&) {
-      DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
-      CloseConnection(socket);
-      // Out of threads, say: give the system a moment.
-      platform::SleepMilliseconds(kResourcePauseMs);
-      return true;
-    }
-    record->threadId = ThreadNumber(record->thread);
-    DiagLog(kLogTrace, "Created thread with id %u\n", record->threadId);
-    CleanConnectionList();
-    connections_.push_back(std::move(record));
+    StartSession(socket, *request, RoutedRequest{page, verb}, std::move(unread));
     return true;
   }
 
@@ -528,7 +518,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   // the other connections, within the connection's time and a size limit.
   connection.headLength = 0;
   connection.bodyLength = 0;
-  if (verb == 2) {
+  if (verb == kVerbPost) {
     const char* header = FindHeader(request->HeaderNames(), request->HeaderValues(), "Content-Length");
     long long announced = header != nullptr ? std::strtoll(header, nullptr, 10) : 0;
     if (announced > static_cast<long long>(kRequestBodyLimit)) {
@@ -542,23 +532,50 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   connection.received = std::move(unread);
   connection.request = std::move(request);
   connection.page = page;
+  connection.verb = verb;
   if (connection.received.size() < connection.bodyLength) return false;
   ServeOnMainThread(connection);
   return true;
 }
 
+void MonitorServer::StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed,
+                                 std::string unread) {
+  std::unique_ptr<SessionRecord> record(new SessionRecord);
+  record->socket = socket;
+  record->request = request;
+  record->page = routed.page;
+  record->verb = routed.verb;
+  record->unread = std::move(unread);
+  SessionRecord* raw = record.get();
+  try {
+    record->thread = std::thread(&MonitorServer::Session, this, raw);
+  } catch (const std::system_error&) {
+    DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
+    CloseConnection(socket);
+    // Out of threads, say: give the system a moment.
+    platform::SleepMilliseconds(kResourcePauseMs);
+    return;
+  }
+  record->threadId = ThreadNumber(record->thread);
+  DiagLog(kLogTrace, "Created thread with id %u\n", record->threadId);
+  CleanConnectionList();
+  connections_.push_back(std::move(record));
+}
+
 void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
   URLParse& request = *connection.request;
-  MonitorPage* page = connection.page;
+  ServedPage* page = connection.page;
   IOSocket io(connection.socket);
   io.SetWriteTimeout(kWriteProgressMs);
   io.Preload(connection.received.substr(connection.headLength));
   DiagLog(kLogServerFlow, "Accept connection executes in master process/thread for page %s\n", request.Path());
   ++counters_.unforked;
-  if (EqualsNoCase(request.Method(), "GET"))
-    page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
-  else if (EqualsNoCase(request.Method(), "POST"))
-    page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 0);
+  if (connection.verb == kVerbGet)
+    page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), kOriginServer,
+              kOnServerThread);
+  else if (connection.verb == kVerbPost)
+    page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), kOriginServer,
+               kOnServerThread);
   else
     DiagLog(kLogWarning, "Accept connection unknown request type %s\n", request.Method());
   if (!lateInitDone_ && collectorRequestSeen_) {
@@ -581,7 +598,8 @@ void MonitorServer::Session(SessionRecord* record) {
     io.Preload(std::move(record->unread));
     DiagLog(kLogWarning, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
             static_cast<int>(record->socket));
-    ProcessRequests(io, record->request);
+    RoutedRequest routed{record->page, record->verb};
+    ProcessRequests(io, record->request, &routed);
     DiagLog(kLogWarning, "HTTP Session finished for %s\n", io.Name());
     io.CloseSocket();
   }
@@ -619,7 +637,7 @@ void MonitorServer::checkConnectionList() {
 
 std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
   DiagLog(kLogTimers, "MonitorServer::UpdateSchedulers %u elapsed\n", elapsedSeconds);
-  std::uint32_t smallest = 10000;
+  std::uint32_t smallest = kNothingDue;
   for (auto& entry : pages_) {
     entry.second->AdvanceSchedule(elapsedSeconds);
     smallest = std::min(smallest, entry.second->GetSchedulerTimeout());
@@ -628,15 +646,15 @@ std::uint32_t MonitorServer::UpdateSchedulers(std::uint32_t elapsedSeconds) {
 }
 
 std::uint32_t MonitorServer::UpdateSchedulersTimeout() {
-  std::uint32_t smallest = 10000;
+  std::uint32_t smallest = kNothingDue;
   for (auto& entry : pages_) {
     std::uint32_t t = entry.second->GetSchedulerTimeout();
-    if (t != 10000) DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
+    if (t != kNothingDue) DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout %s returns %u\n", entry.first.c_str(), t);
     smallest = std::min(smallest, t);
   }
-  if (smallest == 10000) smallest = idleTimeout_;
+  if (smallest == kNothingDue) smallest = idleTimeout_;
   DiagLog(kLogTimers, "MonitorServer::UpdateSchedulersTimeout returns %u (idle is %u,%u)\n", smallest,
-          static_cast<unsigned>(idleTimeout_), 10000u);
+          static_cast<unsigned>(idleTimeout_), static_cast<unsigned>(kNothingDue));
   return smallest;
 }
 
@@ -713,7 +731,7 @@ void MonitorServer::WaitForSessions() {
   while (!connections_.empty()) {
     DiagLog(kLogServerFlow, "Waiting for processes to end\n");
     checkConnectionList();
-    if (!connections_.empty()) platform::SleepMilliseconds(250);
+    if (!connections_.empty()) platform::SleepMilliseconds(kSessionWaitPauseMs);
   }
 }
 

@@ -7,6 +7,8 @@
 #include "process/CommandLine.h"
 #include "process/Unicorn.h"
 #include "server/HttpRequest.h"
+#include "server/ServedPage.h"
+#include "server/ServerServices.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,23 +21,9 @@
 #include <thread>
 
 class IOBase;
-class MonitorPage;
 
-// Process-wide counters: how requests found their pages, timers serviced.
-struct ProviderCounters {
-  std::atomic<std::uint64_t> forwarded{0};
-  std::atomic<std::uint64_t> pagenotfound{0};
-  std::atomic<std::uint64_t> pagefound{0};
-  std::atomic<std::uint64_t> forked{0};
-  std::atomic<std::uint64_t> unforked{0};
-  std::atomic<std::uint64_t> timerserviced{0};
-  std::atomic<std::uint64_t> externalwakeups{0};
-  std::atomic<std::uint64_t> totalresidenttime{0};
-};
-
-class MonitorServer {
+class MonitorServer final : public ServerServices {
  public:
-  enum SignalKind { kSignalShutdown = 0, kSignalReconfig = 1, kSignalSuggestShutdown = 2 };
   // Results of InternalSelect.
   enum SelectResult { kAccept = 0, kTimeout = 1, kReconfig = 2, kShutdown = 3, kFailure = 4, kInterrupt = 5,
                       kShutdownSuggested = 6 };
@@ -68,20 +56,14 @@ class MonitorServer {
   };
 
   explicit MonitorServer(const ServerOptions& options);
-  ~MonitorServer();
-  MonitorServer(const MonitorServer&) = delete;
-  MonitorServer& operator=(const MonitorServer&) = delete;
-
-  // The process-wide server (the one most recently constructed).
-  static MonitorServer& Instance();
-  static bool HasInstance();
+  ~MonitorServer() override;
 
   // False when the wake-up event could not be made.
   bool IsUsable() const;
   void SetStreams(const Streams& streams) { streams_ = streams; }
 
-  const ServerOptions& Options() const { return options_; }
-  void SetUniqueName(const char* name) { uniqueName_ = name ? name : ""; }
+  const ServerOptions& Options() const override { return options_; }
+  void SetUniqueName(const char* name) override { uniqueName_ = name ? name : ""; }
   const std::string& UniqueName() const { return uniqueName_; }
   void SetModuleDirectory(const std::string& directory) { moduleDirectory_ = directory; }
   const std::string& ModuleDirectory() const { return moduleDirectory_; }
@@ -89,64 +71,68 @@ class MonitorServer {
   const std::string& ApplicationName() const { return applicationName_; }
 
   // Registry.
-  int AddPage(const char* path, MonitorPage* page);
-  MonitorPage* FindPage(const char* path);
-  const std::map<std::string, MonitorPage*>& Pages() const { return pages_; }
+  int AddPage(const char* path, ServedPage* page) override;
+  ServedPage* FindPage(const char* path);
+  const std::map<std::string, ServedPage*>& Pages() const override { return pages_; }
   // Cleans up and deletes every page, in registry order.
   void DeletePages();
 
   // Any thread.
-  void Signal(int kind);
+  void Signal(int kind) override;
 
   int Run();
 
   int LateProviderInitialization();
-  bool LateInitDone() const { return lateInitDone_; }
-  void Reconfig();
+  bool LateInitDone() const override { return lateInitDone_; }
+  void Reconfig() override;
   bool AllMonitorsIdle();
-  void OnProvConShutdownBroadcast();
+  void OnProvConShutdownBroadcast() override;
   std::uint32_t UpdateSchedulers(std::uint32_t elapsedSeconds);
   std::uint32_t UpdateSchedulersTimeout();
 
-  void SetIdleTimeout(std::uint32_t seconds);
+  void SetIdleTimeout(std::uint32_t seconds) override;
   std::uint32_t IdleTimeout() const { return idleTimeout_; }
   bool IdleTimeoutSet() const { return idleTimeoutSet_; }
-  // The bound listen port (the -p value until bound).
-  std::uint16_t Port() const { return port_; }
+  std::uint16_t Port() const override { return port_; }
 
-  // Set by the index page when the collector has fetched it.
-  // A shutdown was suggested (and not yet taken up by the loop).
-  bool ShutdownSuggested() const { return shutdownSuggestedEver_; }
+  bool ShutdownSuggested() const override { return shutdownSuggestedEver_; }
 
-  void SetCollectorRequestSeen() { collectorRequestSeen_ = true; }
-  bool CollectorRequestSeen() const { return collectorRequestSeen_; }
+  void SetCollectorRequestSeen() override { collectorRequestSeen_ = true; }
+  bool CollectorRequestSeen() const override { return collectorRequestSeen_; }
 
-  // Dispatches one parsed request to its page and returns the status.
-  unsigned Request(IOBase& io, const URLParse& request);
+  // A request's page and verb, worked out when its connection was accepted.
+  struct RoutedRequest {
+    ServedPage* page;
+    RequestVerb verb;
+  };
+  // Dispatches one parsed request to its page (the routed one when given)
+  // and returns the status.
+  unsigned Request(IOBase& io, const URLParse& request, const RoutedRequest* routed = nullptr);
   // Serves the first request and, on standard input, every following one.
-  int ProcessRequests(IOBase& io, URLParse& request);
+  int ProcessRequests(IOBase& io, URLParse& request, const RoutedRequest* routed = nullptr);
 
-  ProviderCounters& Counters() { return counters_; }
+  ProviderCounters& Counters() override { return counters_; }
+  void SetRequestRecorder(RequestRecorder* recorder) override { requestRecorder_ = recorder; }
 
   // Messages to the collector and to the provider's own port.
-  // A POST without body to the collector (10 s body wait); the status, and
-  // the reply body when asked for.
-  static int PostToCollector(const std::string& target, std::string* replyBody = nullptr);
   bool SendHeartbeatCommand(bool cancel);
   // Asks for heartbeats while some application page's timers want them.
   void UpdateHeartbeat();
+  void ReevaluateHeartbeat() override;
   void SetHeartbeatRequested(bool requested) { heartbeatRequested_ = requested; }
   bool HeartbeatRequested() const { return heartbeatRequested_; }
   bool Heartbeating() const { return heartbeating_; }
   void TellCollectorAboutLateInitialization(bool failure);
   // verb "post" or "get"; reply (optional) gets the body of a 200 reply.
-  int InternalRequest(const char* verb, const char* target, const char* body, std::string* reply);
-  void ForwardESWakeup(const char* pagePath, const char* item);
+  int InternalRequest(const char* verb, const char* target, const char* body, std::string* reply) override;
+  void ForwardESWakeup(const char* pagePath, const char* item) override;
 
  private:
   struct SessionRecord {
     platform::SocketHandle socket = platform::kInvalidSocket;
     URLParse request;
+    ServedPage* page = nullptr;
+    RequestVerb verb = kVerbOther;
     std::string unread;  // bytes after the head, taken in with it
     std::thread thread;
     std::uint32_t threadId = 0;
@@ -165,13 +151,22 @@ class MonitorServer {
     bool headComplete = false;
     // Set once the head is parsed and the request waits for its body.
     std::unique_ptr<URLParse> request;
-    MonitorPage* page = nullptr;
+    ServedPage* page = nullptr;
+    RequestVerb verb = kVerbOther;
     std::size_t headLength = 0;
     std::size_t bodyLength = 0;
   };
 
   int SetupListenSocket();
   int ProcessConnections();
+  // The loop's time-out has passed: schedules, and the idle exit (true
+  // when the provider ends); timeout becomes the next wait.
+  bool IdleExitAfterTimeout(std::uint32_t& timeout);
+  // False when no connection was taken (the loop waits again at once).
+  bool AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t& timeout);
+  // The orderly end: waiting connections closed, the pages' shutdown, the
+  // listen socket closed.
+  void ShutDown();
   int InternalSelect(std::uint32_t timeoutSeconds);
   void AcceptConnection(platform::SocketHandle socket);
   // Takes in what the waiting connections have sent and deals with those
@@ -180,6 +175,9 @@ class MonitorServer {
   // True when the connection is dealt with and leaves the waiting list.
   bool ServePendingConnection(PendingConnection& connection, std::uint64_t now);
   bool TakeRequest(PendingConnection& connection);
+  // A session thread serves the request; the connection is closed when
+  // none can be started.
+  void StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed, std::string unread);
   void ServeOnMainThread(PendingConnection& connection);
   void ClosePendingConnections();
   void WaitForSessions();
@@ -214,7 +212,8 @@ class MonitorServer {
   std::list<std::unique_ptr<SessionRecord>> connections_;
   std::list<std::unique_ptr<PendingConnection>> pending_;
   std::thread noticeThread_;  // the late-initialization notice
-  std::map<std::string, MonitorPage*> pages_;
+  std::map<std::string, ServedPage*> pages_;
+  std::atomic<RequestRecorder*> requestRecorder_{nullptr};
 
   std::atomic<std::uint32_t> idleTimeout_;
   std::atomic<bool> idleTimeoutSet_{false};
@@ -230,12 +229,9 @@ class MonitorServer {
   // (server/MasterConfigCache.cpp). Server thread only.
  public:
   // A read-only view of the cached copy (loaded on the first request of a
-  // sweep), or null outside a sweep. The caller deletes it.
-  class ConfigurationFile* GetCachedMasterConfig();
-  // The cached copy when neither flag is set and one is available; else the
-  // file, read afresh (for update: the cache is dropped first). The caller
-  // deletes what it gets.
-  class ConfigurationFile* LoadMasterConfig(bool forUpdate, bool bypassCache);
+  // sweep), or null outside a sweep.
+  std::unique_ptr<ConfigurationFile> GetCachedMasterConfig();
+  std::unique_ptr<ConfigurationFile> LoadMasterConfig(bool forUpdate, bool bypassCache) override;
   void LoadMasterConfigCache();
   void ReleaseMasterConfigCache();
   // Sharing on at the start of a sweep; off (and the cache released) at its end.
@@ -245,5 +241,5 @@ class MonitorServer {
  private:
   // Views handed out keep the copy alive; a shared pointer also needs no
   // full type here.
-  std::shared_ptr<class ConfigurationFile> masterConfigCache_;
+  std::shared_ptr<ConfigurationFile> masterConfigCache_;
 };

@@ -3,6 +3,7 @@
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/TextCompare.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ std::uint32_t CProviderCon::CollectorPort() {
     unsigned long port = std::strtoul(configured.c_str(), nullptr, 10);
     if (port > 0 && port < 65536) return static_cast<std::uint32_t>(port);
   }
-  return 21584;
+  return kDefaultCollectorPort;
 }
 
 const char* CProviderCon::Header(const char* name) const {
@@ -169,7 +170,7 @@ std::size_t CProviderCon::ReadBodyBytes(char* buffer, std::size_t count, std::ui
 
 int CProviderCon::requestDocument(const char* target, const char* body, bool startIfDown,
                                   unsigned bodyTimeoutSeconds) {
-  status_ = 500;
+  status_ = kHttpInternalError;
   headers_.clear();
   body_.clear();
   DiagLog(kLogInputOutput, "requestDocument attempting to connect\n");

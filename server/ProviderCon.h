@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Socket.h"
+#include "server/HttpResponse.h"
 
 #include <cstdint>
 #include <string>
@@ -11,20 +12,22 @@
 
 class CProviderCon {
  public:
-  static constexpr std::uint32_t kConnectionTypeSocket = 2;
-
   explicit CProviderCon(std::uint32_t port, const char* verb = "post");
   ~CProviderCon();
   CProviderCon(const CProviderCon&) = delete;
   CProviderCon& operator=(const CProviderCon&) = delete;
 
-  // The collector's port: 21584, or INVENTORY_PROVIDER_COLLECTOR_PORT.
+  static constexpr std::uint32_t kDefaultCollectorPort = 21584;
+  // The collector's port: kDefaultCollectorPort, or
+  // INVENTORY_PROVIDER_COLLECTOR_PORT.
   static std::uint32_t CollectorPort();
 
   // 1 connected, 0 gave up, -1 no socket could be created.
   int connect(bool startIfDown);
   // The reply's status, or 0 when no connection could be made.
   int requestDocument(const char* target, const char* body, bool startIfDown, unsigned bodyTimeoutSeconds);
+  // The reply body wait of the server's own messages.
+  static constexpr unsigned kMessageBodyTimeoutSeconds = 10;
   void disconnect(bool abortive);
 
   int Status() const { return status_; }
@@ -41,8 +44,7 @@ class CProviderCon {
   void ProviderStartStep();
 
   std::uint32_t port_;
-  std::int32_t status_ = 500;
-  std::uint32_t connectionType_ = kConnectionTypeSocket;
+  std::int32_t status_ = kHttpInternalError;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   bool connected_ = false;
   bool timedOut_ = false;  // the header block did not arrive in time

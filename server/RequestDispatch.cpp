@@ -1,6 +1,4 @@
 // Dispatching parsed requests to pages, and the access log.
-#include "pages/MonitorPage.h"
-#include "pages/PageStats.h"
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/HttpRequest.h"
@@ -9,42 +7,45 @@
 #include "server/LogDate.h"
 #include "server/MonitorServer.h"
 
-#include "server/TextCompare.h"
-
-unsigned MonitorServer::Request(IOBase& io, const URLParse& request) {
+unsigned MonitorServer::Request(IOBase& io, const URLParse& request, const RoutedRequest* routed) {
   DiagLog(kLogServerFlow, "MonitorServer::Request\n");
-  unsigned verb = 0;
-  if (EqualsNoCase(request.Method(), "GET"))
-    verb = 1;
-  else if (EqualsNoCase(request.Method(), "POST"))
-    verb = 2;
-  if (verb == 0) {
+  RequestVerb verb = routed != nullptr ? routed->verb : VerbOf(request.Method());
+  if (verb == kVerbOther) {
     DiagLog(kLogWarning, "%s Invalid request type %s\n", io.Name(), request.Method());
     WriteStandardResponse(io, "405 Method Not Allowed", nullptr, 0);
-    return 405;
+    return kHttpMethodNotAllowed;
   }
-  MonitorPage* page = FindPage(request.Path());
+  ServedPage* page = nullptr;
+  if (routed != nullptr) {
+    // Found when the connection was accepted; the log tells the lookup as
+    // for every other request.
+    DiagLog(kLogServerFlow, "MonitorServer::FindPage(%s)\n", request.Path());
+    page = routed->page;
+  } else {
+    page = FindPage(request.Path());
+  }
   if (page == nullptr) {
     DiagLog(kLogWarning, "%s path not found %s\n", io.Name(), request.Path());
     WriteStandardResponse(io, "404 Not Found", nullptr, 0);
-    return 404;
+    return kHttpNotFound;
   }
-  bool timed = options_.gatherStatistics && PageStats::Instance().Enabled();
-  std::uint64_t before = timed ? platform::MonotonicMilliseconds() : 0;
-  unsigned status =
-      verb == 1 ? page->Get(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1)
-                : page->Post(&io, request.Path(), request.Query(), request.HeaderNames(), request.HeaderValues(), 1, 1);
-  if (timed)
-    PageStats::Instance().Record(request.Path(), verb == 2,
-                                 static_cast<std::uint32_t>(platform::MonotonicMilliseconds() - before));
+  RequestRecorder* recorder = requestRecorder_;
+  std::uint64_t before = recorder != nullptr ? platform::MonotonicMilliseconds() : 0;
+  unsigned status = verb == kVerbGet ? page->Get(&io, request.Path(), request.Query(), request.HeaderNames(),
+                                                 request.HeaderValues(), kOriginServer, kOnSession)
+                                     : page->Post(&io, request.Path(), request.Query(), request.HeaderNames(),
+                                                  request.HeaderValues(), kOriginServer, kOnSession);
+  if (recorder != nullptr)
+    recorder->RecordRequest(request.Path(), verb == kVerbPost,
+                            static_cast<std::uint32_t>(platform::MonotonicMilliseconds() - before));
   return status;
 }
 
-int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {
+int MonitorServer::ProcessRequests(IOBase& io, URLParse& request, const RoutedRequest* routed) {
   DiagLog(kLogServerFlow, "MonitorServer::ProcessRequests\n");
   unsigned long number = 0;
   for (;;) {
-    unsigned status = Request(io, request);
+    unsigned status = Request(io, request, routed);
     ++number;
     if ((g_diagLogMask & kLogServerFlow) != 0) {
       char date[64];
@@ -55,6 +56,7 @@ int MonitorServer::ProcessRequests(IOBase& io, URLParse& request) {
     if (io.Kind() != IOBase::kStdio) break;
     SkipUnreadBody(io, request.HeaderNames(), request.HeaderValues());
     if (request.ReadRequest(io) != URLParse::kRequestRead) break;
+    routed = nullptr;  // only the first request can have been routed
   }
   return 0;
 }

@@ -1,0 +1,48 @@
+# Script mode: cmake -DROOT=<source tree> -DLAYERS=<a,b,...> -P CheckLayers.cmake
+# Each layer is a list of path prefixes separated by "|"; a path belongs to
+# the layer of its longest matching prefix. Fails when a source includes a
+# header of a layer above its own.
+string(REPLACE "," ";" layers "${LAYERS}")
+
+# Sets out to the index of path's layer, -1 when it is in none.
+function(layer_of path out)
+  set(best -1)
+  set(best_length 0)
+  set(index 0)
+  foreach(layer ${layers})
+    string(REPLACE "|" ";" prefixes "${layer}")
+    foreach(prefix ${prefixes})
+      string(LENGTH "${prefix}" length)
+      string(SUBSTRING "${path}" 0 ${length} head)
+      if(head STREQUAL prefix AND length GREATER best_length)
+        set(best ${index})
+        set(best_length ${length})
+      endif()
+    endforeach()
+    math(EXPR index "${index} + 1")
+  endforeach()
+  set(${out} ${best} PARENT_SCOPE)
+endfunction()
+
+set(sources)
+foreach(folder platform process config server pages inventory)
+  file(GLOB_RECURSE found RELATIVE ${ROOT} ${ROOT}/${folder}/*.cpp ${ROOT}/${folder}/*.h)
+  list(APPEND sources ${found})
+endforeach()
+
+set(faults 0)
+foreach(source ${sources})
+  layer_of("${source}" own)
+  file(STRINGS ${ROOT}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*$" "\\1" header "${line}")
+    layer_of("${header}" theirs)
+    if(theirs GREATER own)
+      message(SEND_ERROR "${source} includes ${header}, a header of a higher layer")
+      math(EXPR faults "${faults} + 1")
+    endif()
+  endforeach()
+endforeach()
+if(faults GREATER 0)
+  message(FATAL_ERROR "${faults} include(s) against the layer order (see docs/architecture.md)")
+endif()
