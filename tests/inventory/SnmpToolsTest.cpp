@@ -85,13 +85,6 @@ class SnmpToolsAgent : public ::testing::Test {
     agent_.SteerThisProcess();
   }
 
-  // The value the agent now holds for oid, read by a walk.
-  std::string Read(const std::string& oid) {
-    SnmpVarBindList walked, found;
-    if (!SnmpWalk(oid, walked) || !FindBindings(oid, walked, found)) return "(none)";
-    return found[0].GetValue();
-  }
-
   SnmpAgent agent_;
   std::size_t logStart_ = testing_support::ProcessLogSize();
 };
@@ -126,20 +119,20 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
 
 TEST_F(SnmpToolsAgent, SetsReachTheAgentAndAnswerTrueEvenWhenRefused) {
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
-  EXPECT_EQ(Read(kState), "3");
+  EXPECT_EQ(agent_.ReadValue(kState), "3");
   EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(
                 ":CaptureOutput from command 'snmpset -v 1 -c morsend -r 2 -t 5 localhost " + kState + " integer 3'\n"),
             std::string::npos);
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 12)));
-  EXPECT_EQ(Read(kState), "12");
+  EXPECT_EQ(agent_.ReadValue(kState), "12");
   EXPECT_TRUE(SnmpSet(kLabel, "s", "rack-7"));
   EXPECT_EQ(agent_.ReadValue(kLabel), "\"rack-7\"");
   // Read-only object, unknown object, a value the tool rejects.
   EXPECT_TRUE(SnmpSetInteger(kFixed, 3));
   EXPECT_TRUE(SnmpSetInteger("1.3.6.1.4.1.232.6.2.12.99.0", 3));
   EXPECT_TRUE(SnmpSet(kState, "integer", "abc"));
-  EXPECT_EQ(Read(kFixed), "7");
-  EXPECT_EQ(Read(kState), "12");
+  EXPECT_EQ(agent_.ReadValue(kFixed), "7");
+  EXPECT_EQ(agent_.ReadValue(kState), "12");
 }
 
 }  // namespace
