@@ -32,7 +32,9 @@ class InventoryProviderTest : public ::testing::Test {
     testing_support::Environment env =
         testing_support::ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), testing_support::FreePort());
     env.insert(env.end(), extra.begin(), extra.end());
-    provider_.reset(new testing_support::ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff"}, env));
+    // A log that does not roll over (100 MB), so that tests find every line.
+    provider_.reset(
+        new testing_support::ProviderProcess(dir_.Path(), {"-u", "-z", "-V", "0x6ff", "-b", "102400"}, env));
     ASSERT_TRUE(provider_->Started()) << provider_->Log();
   }
   Reply Request(const std::string& method, const std::string& target) {
