@@ -241,26 +241,18 @@ TEST_F(InventoryPage, ScansStartOnlyTheClientFoldersScannerForAHostName) {
   EXPECT_EQ(ReadFile(client_ + "/scan-args.txt").find("/sync"), std::string::npos);
   EXPECT_EQ(Post("scan=full&core=Core-1.example_x").status, "200 OK");
 
-  const struct {
-    std::string scan, core, status, body;
-  } refused[] = {
-      {"quick", "srv&command=query&data=/x", "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("srv /o=/tmp/evil.out /I=HTTP://evil/x"), "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("a\"b c"), "400 Bad Request", "Bad scan request"},
-      {"full", "", "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("srv\tx"), "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("a/b"), "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("srv:80"), "400 Bad Request", "Bad scan request"},
-      {"full", PercentEncoded("\xc3\xa9vil"), "400 Bad Request", "Bad scan request"},
-      {"full", std::string(256, 'c'), "400 Bad Request", "Bad scan request"},
-      // A host name, but the command line would be too long.
-      {"full", std::string(200, 'c'), "417 Expectation Failed", "Could not start child process"},
-  };
-  for (const auto& c : refused) {
-    Reply r = Post("scan=" + c.scan + "&core=" + c.core);
-    EXPECT_EQ(r.status, c.status) << c.core;
-    EXPECT_EQ(r.body, c.body) << c.core;
+  const std::string refused[] = {"srv /o=/tmp/evil.out /I=HTTP://evil/x", "a\"b c", "", "srv\tx", "a/b",
+                                 "srv:80", "\xc3\xa9vil", std::string(256, 'c')};
+  for (const std::string& core : refused) {
+    Reply r = Post("scan=full&core=" + PercentEncoded(core));
+    EXPECT_EQ(r.status, "400 Bad Request") << core;
+    EXPECT_EQ(r.body, "Bad scan request") << core;
   }
+  EXPECT_EQ(Post("scan=quick&core=srv&command=query&data=/x").body, "Bad scan request");
+  // A host name, but the command line would be too long.
+  Reply tooLong = Post("scan=full&core=" + std::string(200, 'c'));
+  EXPECT_EQ(tooLong.status, "417 Expectation Failed");
+  EXPECT_EQ(tooLong.body, "Could not start child process");
   // The scanner's command line is logged once for each scan started.
   EXPECT_EQ(testing_support::CountOf(provider_->Log(), "Cinventory::StartScan "), 3u) << provider_->Log();
   Get("command=configuration");
