@@ -1,7 +1,7 @@
 // "/chassisIdentify" on the real provider binary over loopback sockets, with
 // the real SNMP tools against an snmpd of the test's own; and in this
-// process the cases a provider run cannot reach cheaply: the registry
-// values and drive sequences on other drive arrays, with their pauses.
+// process what a provider run cannot reach cheaply: drive sequences on other
+// drive arrays, with their pauses.
 #include "inventory/ChassisIdentify.h"
 #include "InventoryProvider.h"
 #include "SnmpAgent.h"
@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -37,8 +36,8 @@ std::string DriveArray(const std::string& controllerLine) {
   return config + controllerLine;
 }
 
-// The writes of the snmpset recorder ("-v 1 ..." without the time), a pause
-// or a drive as "1100 7", the controller as "1500 C".
+// The writes the snmpset recorder sees (without their times) for drives
+// written in this order, "C" the controller; with the pause before each.
 std::vector<std::string> Expected(const std::string& order, bool withPauses) {
   std::vector<std::string> lines;
   for (char c : order) {
