@@ -188,39 +188,34 @@ TEST_F(Chassis, DriveSequenceWritesInAlternatingOrderWithItsPauses) {
   EXPECT_EQ(Record().size(), count);
 }
 
-TEST_F(Chassis, AgentModeOtherThan2LeavesTheLightUnavailable) {
-  StartProvider("\"HPSM\"=dword:00000001");
-  // The page exists but has nothing to say: the connection closes unanswered.
-  EXPECT_EQ(Request("GET", "/chassisIdentify").status, "");
-  EXPECT_EQ(Post("cmd=off").status, "400 Bad Request");
-  EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "idle is 5,"));
-  EXPECT_EQ(agent_.ReadValue(kLight), "4");
-  EXPECT_NE(Request("GET", "/index").body.find("/chassisIdentify"), std::string::npos);
-  // "HPSM" is read again for every request.
-  WriteRegistry(dir_.Path(), kMode2);
-  EXPECT_EQ(Request("GET", "/chassisIdentify").body, StateBody("off"));
-}
-
-// "HPSM" must be a four-byte number above 0 for the page to exist.
-TEST_F(Chassis, TheRegistryValueDecidesWhetherThePageExists) {
+// "HPSM" must be a four-byte number above 0 for the page to exist; only 2
+// makes the light available, and it is read again for every request.
+TEST_F(Chassis, TheRegistryValueDecidesThePageAndTheLight) {
   const struct {
     const char* line;
     bool exists;
   } cases[] = {{"", false},
                {"\"HPSM\"=dword:00000000", false},
-               {"\"HPSM\"=dword:ffffffff", true},
-               {"\"HPSM\"=\"2\"", false}};
+               {"\"HPSM\"=\"2\"", false},
+               {"\"HPSM\"=dword:00000001", true},
+               {"\"HPSM\"=dword:ffffffff", true}};
   for (const auto& c : cases) {
     StartProvider(c.line);
     Reply index = Request("GET", "/index");
     EXPECT_NE(index.body.find("<page path=\"/lvl1inventory\""), std::string::npos) << index.body;
     EXPECT_EQ(index.body.find("<page path=\"/chassisIdentify\"") != std::string::npos, c.exists) << c.line;
+    // No page, or no light: the connection closes unanswered.
+    EXPECT_EQ(Request("GET", "/chassisIdentify").status, "");
     if (!c.exists) {
-      // No page: the server closes the connection unanswered.
-      EXPECT_EQ(Request("GET", "/chassisIdentify").status, "");
       EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "couldn't find page matching /chassisIdentify"));
+      continue;
     }
+    EXPECT_EQ(Post("cmd=off").status, "400 Bad Request");
+    EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "idle is 5,"));  // set by the GET
+    EXPECT_EQ(agent_.ReadValue(kLight), "4");
   }
+  WriteRegistry(dir_.Path(), kMode2);
+  EXPECT_EQ(Request("GET", "/chassisIdentify").body, StateBody("off"));
 }
 
 // Drive arrays without a usable controller or without drives, counts that
