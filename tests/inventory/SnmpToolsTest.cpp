@@ -97,8 +97,8 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
   EXPECT_EQ(walked[3].GetValue(), "7");
   // A line of 1500 bytes: looked at up to 1023, the value up to 511.
   EXPECT_EQ(walked[4].GetValue(), std::string(510, 'x'));
-  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(
-                ":CaptureOutput from command 'snmpwalk -v 1 -c kestra -O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12'\n"),
+  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(":CaptureOutput from command 'snmpwalk -v 1 -c kestra "
+                                                            "-O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12'\n"),
             std::string::npos);
 
   // Found bindings are appended to the list given (their order is asserted
