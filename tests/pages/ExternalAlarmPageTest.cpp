@@ -1,6 +1,6 @@
 #include "pages/ExternalAlarmPage.h"
 
-#include "TestSupport.h"
+#include "MemoryChannel.h"
 #include "pages/QueryStringInterpretter.h"
 #include "server/IOChannel.h"
 #include "server/MonitorServer.h"
@@ -30,20 +30,13 @@ struct AlarmSetup {
 
   // Posts with the body on the channel's input; returns what was written.
   std::string Post(const char* query, const std::string& body = std::string(), unsigned* status = nullptr) {
-    std::FILE* in = std::tmpfile();
-    std::FILE* out = std::tmpfile();
-    std::fwrite(body.data(), 1, body.size(), in);
-    std::rewind(in);
-    IOStdio io(in, out);
+    testing_support::MemoryChannel io(body);
     std::string length = std::to_string(body.size());
     const char* names[] = {"Content-Length", nullptr};
     const char* values[] = {length.c_str(), nullptr};
     unsigned s = alarms->Post(&io, "/extalarm", query, names, values, 1, 0);
     if (status) *status = s;
-    std::string written = testing_support::ReadStream(out);
-    std::fclose(in);
-    std::fclose(out);
-    return written;
+    return io.written;
   }
 };
 

@@ -1,22 +1,19 @@
 // The framework pages of a running provider, over real loopback sockets.
-#include "FakeCollector.h"
-#include "HttpClient.h"
-#include "ProviderProcess.h"
-#include "TestSupport.h"
+#include "ProviderFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include <regex>
+#include <thread>
+
+#include "platform/Process.h"
 
 namespace {
 
-using testing_support::Environment;
-using testing_support::FakeCollector;
 using testing_support::Get;
 using testing_support::ProviderProcess;
-using testing_support::TempDir;
 
 std::string Body(const std::string& reply) {
   std::size_t end = reply.find("\r\n\r\n");
@@ -26,14 +23,7 @@ std::string Body(const std::string& reply) {
 // The provider's module name: its file name, as its argv[0] ends.
 std::string ModuleName() { return std::filesystem::path(testing_support::ProviderBinary()).filename().string(); }
 
-class FrameworkPages : public ::testing::Test {
- protected:
-  Environment Env() {
-    return testing_support::ProviderEnvironment(dir_.Path(), dir_.File("none.reg"), collector_.Port());
-  }
-  TempDir dir_;
-  FakeCollector collector_;
-};
+using FrameworkPages = testing_support::ProviderFixture;
 
 TEST_F(FrameworkPages, StatusScheduleHeartbeatAnswers) {
   ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
@@ -43,8 +33,7 @@ TEST_F(FrameworkPages, StatusScheduleHeartbeatAnswers) {
   std::string table = "<table type=\"status\" >\n\t<tr>\t<td  port=\"" + port + "\"  />\n</tr>\n</table>\n";
   EXPECT_EQ(status, "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(table.size()) + "\r\n\r\n" + table);
   EXPECT_EQ(Body(Get(provider.Port(), "/status/extra?x")), Body(status));
-  EXPECT_EQ(testing_support::Exchange(provider.Port(), "POST /status HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
-            "HTTP/1.1 405 Method Not Allowed\r\nContent-Length:0\r\n\r\n");
+  EXPECT_EQ(testing_support::Post(provider.Port(), "/status"), "HTTP/1.1 405 Method Not Allowed\r\nContent-Length:0\r\n\r\n");
   EXPECT_EQ(Body(Get(provider.Port(), "/schedule")),
             "<table type=\"schedule\" >\n\t<tr><td>inactive</td><td>0</td></tr>\n</table>\n");
   EXPECT_EQ(Get(provider.Port(), "/heartbeat?anything=1"), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
@@ -54,8 +43,6 @@ TEST_F(FrameworkPages, StatusScheduleHeartbeatAnswers) {
   // The process id goes to the collector once, shortly after the start.
   ASSERT_TRUE(collector_.WaitForRequests(1));
   std::string target = collector_.Requests()[0].target;
-  std::string module = std::regex_replace(ModuleName(), std::regex(R"(\.)"), R"(\.)");
-  EXPECT_TRUE(std::regex_match(target, std::regex(R"(/inventory\?file=)" + module + R"(&pid=\d+)"))) << target;
   EXPECT_EQ(target, "/inventory?file=" + ModuleName() + "&pid=" + std::to_string(provider.Process().Id()));
 }
 
@@ -107,6 +94,53 @@ TEST_F(FrameworkPages, ShutdownStopsTheProvider) {
   testing_support::Exchange(third.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 9\r\n\r\nprovcon=2");
   EXPECT_TRUE(third.WaitForExit(20000, &code));
   EXPECT_NE(third.Log().find("Sending OnProvConShutdown to page /lvl1inventory"), std::string::npos);
+}
+
+TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
+  std::string program = dir_.File("inventory-provider");
+  testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
+  testing_support::WriteFile(program + ".stats", "old");
+  testing_support::WriteFile(program + ".pagestats", "kept");
+  auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", Env());
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_FALSE(testing_support::FileExists(program + ".stats"));
+  EXPECT_EQ(testing_support::ReadFile(program + ".pagestats"), "kept");
+  std::filesystem::remove(program + ".pagestats");
+
+  testing_support::ProviderProcess& provider = Start({"-u", "-g", "-z", "-V", "0x440"}, {}, {}, program);
+  ASSERT_TRUE(provider.Started());
+  std::uint16_t p = provider.Port();
+  testing_support::Get(p, "/status");
+  testing_support::Get(p, "/status/x");
+  // Timings are recorded after the reply has gone out: ask until both are in.
+  std::string stats;
+  for (int i = 0; i < 200; ++i) {
+    stats = testing_support::Get(p, "/stats");
+    if (stats.find("<page name=\"/status/x\">") != std::string::npos) break;
+    platform::SleepMilliseconds(20);
+  }
+  EXPECT_NE(stats.find("<page name=\"/status\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("<page name=\"/status/x\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos);
+  EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
+
+  // Requests on session threads at once are all counted (each waits its
+  // turn for the statistics file, half a second a try).
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) clients.emplace_back([p] { testing_support::Get(p, "/schedule"); });
+  for (auto& c : clients) c.join();
+  for (int i = 0; i < 500; ++i) {
+    stats = testing_support::Get(p, "/stats");
+    if (stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>") != std::string::npos) break;
+    platform::SleepMilliseconds(20);
+  }
+  EXPECT_NE(stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>"), std::string::npos) << stats;
+  testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  int code = -1;
+  EXPECT_TRUE(provider.WaitForExit(20000, &code));
+  std::string saved = testing_support::ReadFile(program + ".stats");
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(saved, found, std::regex(R"re(<key name="pagefound" value="(\d+)"/>)re"))) << saved;
+  EXPECT_GE(std::stoul(found[1]), 7u);
 }
 
 }  // namespace

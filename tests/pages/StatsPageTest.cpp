@@ -3,7 +3,7 @@
 #include "pages/StatsPage.h"
 
 #include "HttpClient.h"
-#include "ProviderProcess.h"
+#include "ProviderFixture.h"
 #include "TestSupport.h"
 #include "pages/PageStats.h"
 #include "platform/ChildProcess.h"
@@ -73,55 +73,6 @@ TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
     EXPECT_TRUE(page.IsIdle());
   }
   PageStats::Instance().SetFileName(dir.File("unused"));
-}
-
-TEST(StatsPage, ProviderWithAndWithoutStatistics) {
-  TempDir dir;
-  std::string program = dir.File("inventory-provider");
-  testing_support::MakeProgramAlias(testing_support::ProviderBinary(), program);
-  testing_support::WriteFile(program + ".stats", "old");
-  testing_support::WriteFile(program + ".pagestats", "kept");
-  testing_support::Environment env =
-      testing_support::ProviderEnvironment(dir.Path(), dir.File("none.reg"), testing_support::FreePort());
-  auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", env);
-  EXPECT_EQ(plain.exitCode, 0);
-  EXPECT_FALSE(testing_support::FileExists(program + ".stats"));
-  EXPECT_EQ(ReadFile(program + ".pagestats"), "kept");
-  std::filesystem::remove(program + ".pagestats");
-
-  testing_support::ProviderProcess provider(dir.Path(), {"-u", "-g", "-z", "-V", "0x440"}, env, true, program);
-  ASSERT_TRUE(provider.Started());
-  std::uint16_t p = provider.Port();
-  testing_support::Get(p, "/status");
-  testing_support::Get(p, "/status/x");
-  // Timings are recorded after the reply has gone out: ask until both are in.
-  std::string stats;
-  for (int i = 0; i < 200; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/status/x\">") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
-  EXPECT_NE(stats.find("<page name=\"/status\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos) << stats;
-  EXPECT_NE(stats.find("<page name=\"/status/x\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos);
-  EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
-
-  // Requests on many session threads at once are all counted.
-  std::vector<std::thread> clients;
-  for (int i = 0; i < 16; ++i) clients.emplace_back([p] { testing_support::Get(p, "/schedule"); });
-  for (auto& c : clients) c.join();
-  for (int i = 0; i < 500; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>16</count>") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
-  EXPECT_NE(stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>16</count>"), std::string::npos) << stats;
-  testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-  int code = -1;
-  EXPECT_TRUE(provider.WaitForExit(20000, &code));
-  std::string saved = ReadFile(program + ".stats");
-  std::smatch found;
-  ASSERT_TRUE(std::regex_search(saved, found, std::regex(R"re(<key name="pagefound" value="(\d+)"/>)re"))) << saved;
-  EXPECT_GE(std::stoul(found[1]), 19u);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
+// The worker facility every page offers: idle and shutdown paths, the status
+// reply, and posts from a worker to its page through the server.
 #include "pages/MonitorPage.h"
 
-#include "PageTestLog.h"
+#include "MemoryChannel.h"
+#include "ProcessLog.h"
+#include "ServerFixture.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "server/MonitorServer.h"
@@ -8,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,8 +19,8 @@
 
 namespace {
 
-using page_tests::CaptureChannel;
-using page_tests::CountOf;
+using CaptureChannel = testing_support::MemoryChannel;
+using testing_support::CountOf;
 
 bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
@@ -33,7 +36,7 @@ std::uint32_t Obedient(WorkerControlObject& worker) {
   return 0;
 }
 
-// Keeps what its workers post; answers worker status requests.
+// Keeps what its workers post.
 class WorkerPage : public MonitorPage {
  public:
   struct Posted {
@@ -43,12 +46,6 @@ class WorkerPage : public MonitorPage {
   };
 
   explicit WorkerPage(const char* path) : MonitorPage(path, false) {}
-
-  unsigned Get(IOBase* io, const char* path, const char* query, const char* const* names,
-               const char* const* values, unsigned origin, unsigned onSession) override {
-    if (IsWorkerStatusRequest(query)) return ReplyWithWorkerStatus(io);
-    return MonitorPage::Get(io, path, query, names, values, origin, onSession);
-  }
   unsigned Post(IOBase* io, const char*, const char* query, const char* const* names, const char* const* values,
                 unsigned, unsigned) override {
     std::string body;
@@ -73,11 +70,8 @@ class WorkerPage : public MonitorPage {
 
 TEST(WorkerPage, WorkerMessagesAreTheExactQueryOnly) {
   EXPECT_TRUE(MonitorPage::isWorkerMessage("fw_workerupdate=1"));
-  EXPECT_FALSE(MonitorPage::isWorkerMessage("fw_workerupdate=1&more=2"));
-  EXPECT_FALSE(MonitorPage::isWorkerMessage("FW_WORKERUPDATE=1"));
-  EXPECT_FALSE(MonitorPage::isWorkerMessage("fw_workerupdate=10"));
-  EXPECT_FALSE(MonitorPage::isWorkerMessage(""));
-  EXPECT_FALSE(MonitorPage::isWorkerMessage(nullptr));
+  for (const char* query : std::initializer_list<const char*>{"fw_workerupdate=1&more=2", "FW_WORKERUPDATE=1", "fw_workerupdate=10", "", nullptr})
+    EXPECT_FALSE(MonitorPage::isWorkerMessage(query)) << (query ? query : "(none)");
 }
 
 TEST(WorkerPage, IdleOnlyWithoutRunningWorkers) {
@@ -97,11 +91,16 @@ TEST(WorkerPage, IdleOnlyWithoutRunningWorkers) {
       },
       "busy", nullptr, nullptr, 0);
   EXPECT_EQ(worker->ParentPath(), "/idle");
+  EXPECT_EQ(worker->ExitTimeout(), 10u);
   ASSERT_TRUE(worker->Start());
+  EXPECT_FALSE(worker->Start());  // one thread per object
+  EXPECT_FALSE(worker->waitForExit(0));
   EXPECT_FALSE(page.IsIdle());
   EXPECT_EQ(page.Workers().Size(), 1u);
   release = true;
-  EXPECT_TRUE(WaitUntil([&] { return page.IsIdle(); }));
+  EXPECT_TRUE(worker->waitForExit(WorkerControlObject::kWaitForever));
+  EXPECT_TRUE(worker->hasExited());
+  EXPECT_TRUE(page.IsIdle());
   EXPECT_TRUE(page.Workers().Empty());
 }
 
@@ -139,18 +138,13 @@ TEST(WorkerPage, WorkerStatusReply) {
   EXPECT_EQ(page.ReplyWithWorkerStatus(&two), 200u);
   EXPECT_EQ(two.written, "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body);
 
-  running->setExitRequested();
-  CaptureChannel requested;
-  page.ReplyWithWorkerStatus(&requested);
-  EXPECT_NE(requested.written.find("<exited>0</exited>\n\t\t<exit-requested>1</exit-requested>\n"
-                                   "\t\t<exit-signaled>1</exit-signaled>"),
-            std::string::npos);
+  page.OnPreShutdown();
   page.OnShutdown();
   EXPECT_TRUE(page.Workers().Empty());
 }
 
 TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
-  std::size_t start = page_tests::LogSize();
+  std::size_t start = testing_support::ProcessLogSize();
   std::atomic<bool> release{false};
   std::atomic<bool> abandoned{false};
   std::atomic<bool> sawRequestAfterAbandon{false};
@@ -187,7 +181,7 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   EXPECT_TRUE(WaitUntil([&] { return sawRequestAfterAbandon.load(); }));
   release = true;
   EXPECT_TRUE(WaitUntil([&] { return stubbornRef.expired(); }));
-  std::string log = page_tests::LogSince(start);
+  std::string log = testing_support::ProcessLogSince(start);
   std::size_t pre = log.find("MonitorPage::OnPreShutdown requesting worker functions to finish\n");
   std::size_t asked = log.find("WorkerControlObject(stubborn)::setExitRequested\n");
   std::size_t terminated = log.find("Worker thread (stubborn) did not respond to exit request; terminating it\n");
@@ -199,58 +193,18 @@ TEST(WorkerPage, PreShutdownAsksAndShutdownWaitsThenAbandons) {
   EXPECT_EQ(CountOf(log, "did not respond to exit request"), 1u);
 }
 
-class WorkerServer : public ::testing::Test {
+class WorkerServer : public testing_support::ServerFixture {
  protected:
   void SetUp() override {
-    page_tests::LogFile();
-    ServerOptions options;
-    options.skipStdioPhase = true;
-    options.portGiven = true;
-    options.port = 0;
-    server_.reset(new MonitorServer(options));
-    in_ = std::tmpfile();
-    out_ = std::tmpfile();
-    MonitorServer::Streams streams;
-    streams.input = in_;
-    streams.output = out_;
-    streams.error = nullptr;
-    server_->SetStreams(streams);
+    ServerFixture::SetUp();
+    Make();
   }
-  void TearDown() override {
-    Stop();
-    server_->DeletePages();
-    server_.reset();
-    for (std::FILE* f : {in_, out_})
-      if (f) std::fclose(f);
-  }
-  template <class Page>
-  Page* Add(Page* page) {
-    EXPECT_EQ(page->Register(), 0);
-    return page;
-  }
-  std::uint16_t StartServer() {
-    runner_ = std::thread([this] { server_->Run(); });
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-    while (server_->Port() == 0 && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
-    return server_->Port();
-  }
-  void Stop() {
-    if (runner_.joinable()) {
-      server_->Signal(MonitorServer::kSignalShutdown);
-      runner_.join();
-    }
-  }
-
-  std::unique_ptr<MonitorServer> server_;
-  std::thread runner_;
-  std::FILE* in_ = nullptr;
-  std::FILE* out_ = nullptr;
 };
 
 TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   WorkerPage* page = Add(new WorkerPage("/parent"));
   MonitorPage* plain = Add(new MonitorPage("/plain", false));  // its POST answers 405
-  ASSERT_NE(StartServer(), 0);
+  ASSERT_NE(Start(), 0);
 
   struct Outcome {
     bool posted = false;
@@ -288,7 +242,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   EXPECT_FALSE(outcome.refused);
   EXPECT_EQ(outcome.refusedReply, "");
 
-  std::size_t start = page_tests::LogSize();
+  std::size_t start = testing_support::ProcessLogSize();
   // The server's shutdown asks the worker to exit and waits for it.
   Stop();
   EXPECT_TRUE(worker->Exited());
@@ -299,7 +253,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   EXPECT_EQ(posts[0].query, "fw_workerupdate=1");
   EXPECT_EQ(posts[0].body, "progress 50");
   EXPECT_TRUE(posts[0].workerMessage);
-  std::string log = page_tests::LogSince(start);
+  std::string log = testing_support::ProcessLogSince(start);
   EXPECT_NE(log.find("WorkerControlObject(poster)::postToParent cancelled due to pending exit request\n"),
             std::string::npos);
   EXPECT_LT(log.find("MonitorPage::OnShutdown Waiting for worker function to finish now completed\n"),

@@ -19,8 +19,14 @@ FakeCollector::FakeCollector(std::string reply) : reply_(std::move(reply)) {
 FakeCollector::~FakeCollector() {
   stop_ = true;
   thread_.join();
-  for (platform::SocketHandle held : held_) platform::CloseSocket(held);
+  CloseHeld();
   platform::CloseSocket(listener_);
+}
+
+void FakeCollector::CloseHeld() {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (platform::SocketHandle held : held_) platform::CloseSocket(held);
+  held_.clear();
 }
 
 void FakeCollector::SetMode(Mode mode, unsigned byteMs) {
@@ -104,6 +110,7 @@ void FakeCollector::Serve() {
       platform::ShutdownSocket(client);
       platform::CloseSocket(client);
     } else {
+      std::lock_guard<std::mutex> guard(lock_);
       held_.push_back(client);
     }
   }

@@ -36,6 +36,8 @@ class FakeCollector {
   // byteMs: the pause before each byte of a trickled reply.
   void SetMode(Mode mode, unsigned byteMs = 100);
   std::vector<Received> Requests();
+  // Closes the connections kept open so far.
+  void CloseHeld();
   // Waits until at least count requests came in.
   bool WaitForRequests(std::size_t count, unsigned timeoutMs = 20000);
 
@@ -50,7 +52,7 @@ class FakeCollector {
   Mode mode_ = Mode::Answer;
   unsigned byteMs_ = 100;
   std::vector<Received> requests_;
-  std::vector<platform::SocketHandle> held_;  // Serve's own
+  std::vector<platform::SocketHandle> held_;  // under lock_
   std::thread thread_;
 };
 

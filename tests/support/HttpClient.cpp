@@ -36,6 +36,10 @@ std::string Get(std::uint16_t port, const std::string& target) {
   return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
+std::string Post(std::uint16_t port, const std::string& target, const std::string& body) {
+  return Exchange(port, "POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
 bool WaitForListener(std::uint16_t port, unsigned timeoutMs) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   while (platform::MonotonicMilliseconds() < deadline) {
