@@ -84,15 +84,28 @@ TEST_F(InventoryPage, NodeSetsArePagedWithATotalCount) {
   EXPECT_TRUE(testing_support::WaitForText(provider_->LogFile(), "ERROR: NO DATA\nquery was /x/nothing"));
 }
 
-TEST_F(InventoryPage, NoInventoryFileAnswers204UntilOneAppears) {
+// Without an inventory file, or with one nested far deeper than any scanner
+// writes (parsing it would overflow the session thread's stack), the page
+// answers 204 and serves on; the next request searches again and finds the
+// file that appears, one nested as deep as accepted included.
+TEST_F(InventoryPage, WithoutAUsableFileAnswers204UntilOneAppears) {
   std::filesystem::remove(client_ + "/inventory-1.xml");
   Start();
-  Reply none = Get("command=query&data=/x/y");
-  EXPECT_EQ(none.status, "204 No Content");
-  EXPECT_EQ(none.body, "we have no inventory.xml today");
-  WriteFile(client_ + "/inventory-7.xml",
+  for (int i = 0; i < 2; ++i) {
+    Reply none = Get("command=query&data=count(//x)");
+    EXPECT_EQ(none.status, "204 No Content");
+    EXPECT_EQ(none.body, "we have no inventory.xml today");
+    WriteFile(client_ + "/inventory-1.xml", "<?xml version=\"1.0\"?>\n" + Repeat("<x>", 100000) + Repeat("</x>", 100000));
+  }
+  WriteFile(client_ + "/inventory-1.xml", Repeat("<x a='1'>", 1000) + Repeat("</x>", 1000));
+  EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000");
+  EXPECT_EQ(Get("command=query&data=count(//x[last()]/ancestor::*)").body, "999");
+  EXPECT_EQ(Get("command=query&data=//x[@a]&start=999&number=1").body, "<x a=\"1\" /><TotalCount>1000</TotalCount>");
+
+  WriteFile(client_ + "/inventory-1.xml",
             "<r><e a=\"x&amp;y\" b='say \"hi\" &amp; &apos;yo&apos; &lt;'><c>t&lt;1 AT&amp;#x26 Co;</c><!-- note --><d/>"
             "tail</e></r>");
+  EXPECT_EQ(Get("command=reset").status, "200 OK");
   EXPECT_EQ(Get("command=query&data=/r/e").body,
             "<e a=\"x&amp;y\" b='say \"hi\" &amp; &apos;yo&apos; &lt;'>\n"
             "    <c>t&lt;1 AT&amp;#x26 Co;</c>\n"
@@ -100,22 +113,6 @@ TEST_F(InventoryPage, NoInventoryFileAnswers204UntilOneAppears) {
             "    <d />tail\n"
             "</e><TotalCount>1</TotalCount>");
   EXPECT_EQ(Get("command=configuration").status, "200 OK");
-}
-
-// A file nested far deeper than any scanner writes is refused like a file
-// that does not parse (parsing it would overflow the session thread's
-// stack), and the provider goes on serving; one nested as deep as accepted
-// is served.
-TEST_F(InventoryPage, DeeplyNestedFilesAreRefusedNotFatal) {
-  WriteFile(client_ + "/inventory-1.xml", "<?xml version=\"1.0\"?>\n" + Repeat("<x>", 100000) + Repeat("</x>", 100000));
-  Start();
-  Reply refused = Get("command=query&data=count(//x)");
-  EXPECT_EQ(refused.status, "204 No Content");
-  EXPECT_EQ(refused.body, "we have no inventory.xml today");
-  WriteFile(client_ + "/inventory-1.xml", Repeat("<x a='1'>", 1000) + Repeat("</x>", 1000));
-  EXPECT_EQ(Get("command=query&data=count(//x)").body, "1000");
-  EXPECT_EQ(Get("command=query&data=count(//x[last()]/ancestor::*)").body, "999");
-  EXPECT_EQ(Get("command=query&data=//x[@a]&start=999&number=1").body, "<x a=\"1\" /><TotalCount>1000</TotalCount>");
   EXPECT_TRUE(StillRunning());
 }
 
