@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
-#include <filesystem>
 #include <random>
 #include <regex>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -45,38 +43,11 @@ TEST(InventoryFile, LoadsWhatTinyXmlLoads) {
   WriteFile(dir.File("embedded-zero.xml"), std::string("<inv><x/></inv>\0<y>\r\n</y>", 26));
   for (const char* name : {"lf.xml", "crlf.xml", "empty.xml", "broken.xml", "embedded-zero.xml", "missing.xml"})
     ExpectSameLoad(dir.File(name));
-
+  // Refused before reading (the page refuses folders by name before this).
   TiXmlDocument document;
-  ASSERT_TRUE(LoadInventoryFile(document, dir.File("crlf.xml")));
-  EXPECT_EQ(Text(document), "<inv>\n    <x>one two three</x>\n    <y v=\"a&#x0A;b\" />\n</inv>\n");
-}
-
-TEST(InventoryFile, ReplacesTheEarlierTree) {
-  TempDir dir;
-  WriteFile(dir.File("a.xml"), "<a><b/></a>");
-  WriteFile(dir.File("c.xml"), "<c/>");
-  TiXmlDocument document;
-  ASSERT_TRUE(LoadInventoryFile(document, dir.File("a.xml")));
-  ASSERT_TRUE(LoadInventoryFile(document, dir.File("c.xml")));
-  EXPECT_EQ(Text(document), "<c />\n");
-  EXPECT_FALSE(LoadInventoryFile(document, dir.File("broken.xml")));
-  EXPECT_TRUE(document.Error());
-
-  // Refused before parsing, with the reason: what is not a regular file,
-  // and a file (sparse here) one byte over the size limit.
-  WriteFile(dir.File("big.xml"), "<a/>");
-  std::filesystem::resize_file(dir.File("big.xml"), kInventorySizeLimit + 1);
-  const std::pair<std::string, std::string> refused[] = {
-      {dir.Path(), "not a regular file"},
-      {dir.File("big.xml"), "larger than " + std::to_string(kInventorySizeLimit) + " bytes"}};
-  for (const auto& [path, expected] : refused) {
-    ASSERT_TRUE(LoadInventoryFile(document, dir.File("a.xml")));
-    std::string reason;
-    EXPECT_FALSE(LoadInventoryFile(document, path, &reason)) << path;
-    EXPECT_EQ(reason, expected);
-    EXPECT_TRUE(document.Error()) << path;
-    EXPECT_EQ(document.FirstChild(), nullptr) << path;
-  }
+  std::string reason;
+  EXPECT_FALSE(LoadInventoryFile(document, dir.Path(), &reason));
+  EXPECT_EQ(reason, "not a regular file");
 }
 
 std::string Nested(unsigned depth, const std::string& open, const std::string& close) {
@@ -92,27 +63,28 @@ std::string Nested(unsigned depth, const std::string& open, const std::string& c
 TEST(InventoryFile, RefusesNestingBeyondTheLimit) {
   TempDir dir;
   const unsigned limit = kInventoryNestingLimit;
-  WriteFile(dir.File("at.xml"), "<?xml version=\"1.0\"?>\n<!DOCTYPE a>" + Nested(limit, "<a x='1'>", "</a>"));
-  WriteFile(dir.File("past.xml"), Nested(limit + 1, "<a>", "</a>"));
-  WriteFile(dir.File("far.xml"), Nested(200000, "<a>", "</a>"));
-  // A value holding "/>" or ">" does not end or close the start tag.
-  WriteFile(dir.File("quoted.xml"), Nested(limit + 1, "<a v=\"/>\" w='>'>", "</a>"));
-  // Nor do a declaration or processing instructions hide what follows them.
-  WriteFile(dir.File("declared.xml"), "<?xml version=\"1.0\"?>\n<?pi >" + Nested(limit + 1, "<a>", "</a>") + "?>");
   // Siblings, closed empty elements, comments and CDATA add no depth.
   std::string flat = "<r>";
   for (unsigned i = 0; i < 3 * limit; ++i) flat += "<f n='" + std::to_string(i) + "'/><g></g>";
   flat += "<!--" + Nested(limit + 1, "<c>", "") + "--><![CDATA[" + Nested(limit + 1, "<d>", "") + "]]></r>";
-  WriteFile(dir.File("flat.xml"), flat);
-
-  TiXmlDocument document;
-  EXPECT_TRUE(LoadInventoryFile(document, dir.File("at.xml")));
-  EXPECT_TRUE(LoadInventoryFile(document, dir.File("flat.xml")));
-  EXPECT_FALSE(document.Error());
-  for (const char* name : {"past.xml", "far.xml", "quoted.xml", "declared.xml"}) {
-    EXPECT_FALSE(LoadInventoryFile(document, dir.File(name))) << name;
-    EXPECT_TRUE(document.Error()) << name;
-    EXPECT_EQ(document.FirstChild(), nullptr) << name;
+  const struct {
+    std::string text;
+    bool loads;
+  } cases[] = {
+      {"<?xml version=\"1.0\"?>\n<!DOCTYPE a>" + Nested(limit, "<a x='1'>", "</a>"), true},
+      {flat, true},
+      {Nested(limit + 1, "<a>", "</a>"), false},
+      // A value holding "/>" or ">" does not end or close the start tag.
+      {Nested(limit + 1, "<a v=\"/>\" w='>'>", "</a>"), false},
+      // Nor do a declaration or processing instructions hide what follows them.
+      {"<?xml version=\"1.0\"?>\n<?pi >" + Nested(limit + 1, "<a>", "</a>") + "?>", false},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir.File("nested.xml"), c.text);
+    TiXmlDocument document;
+    EXPECT_EQ(LoadInventoryFile(document, dir.File("nested.xml")), c.loads) << c.text.substr(0, 60);
+    EXPECT_EQ(document.Error(), !c.loads) << c.text.substr(0, 60);
+    EXPECT_EQ(document.FirstChild() == nullptr, !c.loads) << c.text.substr(0, 60);
   }
 }
 
@@ -195,29 +167,9 @@ class HostileDocument {
   TiXmlDocument document_;
 };
 
-void ExpectSameElement(const TiXmlElement* original, const TiXmlElement* parsed, const std::string& where) {
-  ASSERT_NE(parsed, nullptr) << where;
-  EXPECT_EQ(parsed->ValueStr(), original->ValueStr()) << where;
-  const TiXmlAttribute* a = original->FirstAttribute();
-  const TiXmlAttribute* b = parsed->FirstAttribute();
-  for (; a != nullptr && b != nullptr; a = a->Next(), b = b->Next()) {
-    EXPECT_EQ(b->NameTStr(), a->NameTStr()) << where;
-    EXPECT_EQ(b->ValueStr(), a->ValueStr()) << where;
-  }
-  EXPECT_TRUE(a == nullptr && b == nullptr) << where << ": attributes differ in number";
-  const TiXmlNode* x = original->FirstChild();
-  const TiXmlNode* y = parsed->FirstChild();
-  for (; x != nullptr && y != nullptr; x = x->NextSibling(), y = y->NextSibling()) {
-    ASSERT_EQ(y->Type(), x->Type()) << where;
-    if (x->ToElement() != nullptr) {
-      ExpectSameElement(x->ToElement(), y->ToElement(), where);
-    } else {
-      EXPECT_EQ(y->ValueStr(), x->ValueStr()) << where;
-    }
-  }
-  EXPECT_TRUE(x == nullptr && y == nullptr) << where << ": children differ in number";
-}
-
+// Each item of a node-set reply, as the inventory page writes it, parses
+// and gives back the values it was made of: an attribute its value, a node
+// the same text form (the escaping is one to one on these values).
 TEST(InventoryNodeText, NodeSetRepliesOfHostileDocumentsParseBackToTheirValues) {
   for (unsigned seed = 1; seed <= 150; ++seed) {
     HostileDocument document(seed);
@@ -225,38 +177,25 @@ TEST(InventoryNodeText, NodeSetRepliesOfHostileDocumentsParseBackToTheirValues) 
       const std::string where = "seed " + std::to_string(seed) + ", " + query;
       XPath::xpath_processor processor(document.Root(), query);
       const unsigned total = processor.ComputeNodeSet();
-      // The reply as the inventory page writes it.
-      std::string reply;
       for (unsigned i = 0; i < total; ++i) {
-        if (const TiXmlNode* node = processor.GetNode(i)) AppendNodeText(reply, node, 0);
-        if (const TiXmlAttribute* attribute = processor.GetAttribute(i)) AppendAttributeText(reply, attribute);
-      }
-      reply += "<TotalCount>" + std::to_string(total) + "</TotalCount>";
-      TiXmlDocument parsed;
-      parsed.Parse(("<reply>" + reply + "</reply>").c_str(), nullptr, TIXML_ENCODING_UTF8);
-      ASSERT_FALSE(parsed.Error()) << where << ": " << parsed.ErrorDesc() << "\n" << reply;
-      const TiXmlElement* item = parsed.RootElement()->FirstChildElement();
-      for (unsigned i = 0; i < total; ++i) {
-        std::string one;
-        if (const TiXmlAttribute* attribute = processor.GetAttribute(i)) {
+        std::string one, again;
+        TiXmlDocument parsed;
+        const TiXmlAttribute* attribute = processor.GetAttribute(i);
+        if (attribute != nullptr) {
           AppendAttributeText(one, attribute);
-          TiXmlDocument alone;
-          alone.Parse(("<reply " + one + "/>").c_str(), nullptr, TIXML_ENCODING_UTF8);
-          ASSERT_FALSE(alone.Error()) << where << ": " << one;
-          EXPECT_EQ(alone.RootElement()->FirstAttribute()->ValueStr(), attribute->ValueStr()) << where;
-        } else if (const TiXmlElement* element = processor.GetNode(i)->ToElement()) {
-          ExpectSameElement(element, item, where);
-          item = item != nullptr ? item->NextSiblingElement() : nullptr;
+          parsed.Parse(("<reply " + one + "/>").c_str(), nullptr, TIXML_ENCODING_UTF8);
         } else {
           AppendNodeText(one, processor.GetNode(i), 0);
-          TiXmlDocument alone;
-          alone.Parse(("<reply>" + one + "</reply>").c_str(), nullptr, TIXML_ENCODING_UTF8);
-          ASSERT_FALSE(alone.Error()) << where << ": " << one;
-          EXPECT_EQ(alone.RootElement()->GetText(), processor.GetNode(i)->ValueStr()) << where;
+          parsed.Parse(("<reply>" + one + "</reply>").c_str(), nullptr, TIXML_ENCODING_UTF8);
+        }
+        ASSERT_FALSE(parsed.Error()) << where << ": " << parsed.ErrorDesc() << "\n" << one;
+        if (attribute != nullptr) {
+          EXPECT_EQ(parsed.RootElement()->FirstAttribute()->ValueStr(), attribute->ValueStr()) << where;
+        } else {
+          AppendNodeText(again, parsed.RootElement()->FirstChild(), 0);
+          EXPECT_EQ(again, one) << where;
         }
       }
-      ASSERT_NE(item, nullptr) << where;
-      EXPECT_STREQ(item->Value(), "TotalCount") << where;
     }
   }
 }

@@ -1,90 +1,60 @@
+// The SNMP tools: the walk's line parser, and walk, find and set against a
+// real snmpd of the test's own.
 #include "inventory/SnmpTools.h"
 
+#include "ProcessLog.h"
+#include "SnmpAgent.h"
 #include "TestSupport.h"
-
 #include "platform/Process.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
+using testing_support::SnmpAgent;
+
+const std::string kState = "1.3.6.1.4.1.232.6.2.12.3.0";
+const std::string kLabel = "1.3.6.1.4.1.232.6.2.12.4.0";
+const std::string kFixed = "1.3.6.1.4.1.232.6.2.12.6.0";
+
 void ExpectBinding(const SnmpVarBind& b, const std::string& oid, const std::string& type, const std::string& value) {
-  EXPECT_EQ(b.GetOid(), oid);
-  EXPECT_EQ(b.GetType(), type);
-  EXPECT_EQ(b.GetValue(), value);
+  EXPECT_EQ(b.GetOid(), oid) << value;
+  EXPECT_EQ(b.GetType(), type) << oid;
+  EXPECT_EQ(b.GetValue(), value) << oid;
 }
 
-SnmpVarBind Parsed(const std::string& line, bool* ok = nullptr) {
-  SnmpVarBind binding("unset", "unset", "unset");
-  bool parsed = ParseSnmpWalkLine(line, binding);
-  if (ok != nullptr) *ok = parsed;
-  return binding;
-}
-
-TEST(SnmpVarBind, ConstructorsAndSetters) {
-  SnmpVarBind a(".1.3.6.1.2.1.1.4.0", "STRING", "me");
-  SnmpVarBind b(a);
-  b.SetValue("you");
-  ExpectBinding(a, ".1.3.6.1.2.1.1.4.0", "STRING", "me");
-  ExpectBinding(b, ".1.3.6.1.2.1.1.4.0", "STRING", "you");
-  ExpectBinding(SnmpVarBind("1.3.6.1.4.1.232.6.2.12.3.0", -2147483647 - 1), "1.3.6.1.4.1.232.6.2.12.3.0", "integer",
-                "-2147483648");
-  SnmpVarBind c("x", 12);
-  c.SetOid("y");
-  c.SetType("INTEGER");
-  ExpectBinding(c, "y", "INTEGER", "12");
-}
-
-TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonAndTrims) {
-  ExpectBinding(Parsed(".1.3.6.1.4.1.232.6.2.12.3.0 = INTEGER: 4"), ".1.3.6.1.4.1.232.6.2.12.3.0", "INTEGER", "4");
-  ExpectBinding(Parsed("  .1.2 \t=\t STRING :  \"a: b = c\"  "), ".1.2", "STRING", "a: b = c");
-  ExpectBinding(Parsed(".1.3 = Timeticks: (105) 0:00:01.05"), ".1.3", "Timeticks", "(105) 0:00:01.05");
-  ExpectBinding(Parsed(".1.4 = OID: .1.3.6.1.4.1.8072.3.2.10"), ".1.4", "OID", ".1.3.6.1.4.1.8072.3.2.10");
-  // Quotes go only from STRING values, one at each end.
-  ExpectBinding(Parsed(".1.5 = Hex-STRING: \"00 01\""), ".1.5", "Hex-STRING", "\"00 01\"");
-  ExpectBinding(Parsed(".1.6 = STRING: \"\"quoted\"\""), ".1.6", "STRING", "\"quoted\"");
-  ExpectBinding(Parsed(".1.7 = STRING: \""), ".1.7", "STRING", "");
-  ExpectBinding(Parsed(".1.8 = STRING: plain"), ".1.8", "STRING", "plain");
-  ExpectBinding(Parsed(".1.9 =  : "), ".1.9", "", "");
-  bool ok = true;
-  SnmpVarBind untouched = Parsed("Timeout: No Response from localhost", &ok);
-  EXPECT_FALSE(ok);
-  ExpectBinding(untouched, "unset", "unset", "unset");
-  Parsed(".1.3.6.1.2.1.1.4.0 = \"\"", &ok);
-  EXPECT_FALSE(ok);
-  Parsed("", &ok);
-  EXPECT_FALSE(ok);
-}
-
-TEST(ParseSnmpWalkLine, LongLinesAndLongStringValuesAreCut) {
-  const std::string prefix = ".1.3.6.1.4.1.232.6.2.12.5.0 = OCTETS: ";
-  std::string line = prefix + std::string(3000, 'v');
-  ExpectBinding(Parsed(line), ".1.3.6.1.4.1.232.6.2.12.5.0", "OCTETS", std::string(1023 - prefix.size(), 'v'));
-  // The closing quote is beyond the cut, so only the opening one goes.
-  ExpectBinding(Parsed(".1.5 = STRING: \"" + std::string(600, 's') + "\""), ".1.5", "STRING", std::string(510, 's'));
-  ExpectBinding(Parsed(".1.5 = STRING: \"" + std::string(509, 's') + "\""), ".1.5", "STRING", std::string(509, 's'));
-  // Nothing after the cut is looked at, an "=" included.
-  bool ok = true;
-  Parsed(std::string(1023, 'n') + " = INTEGER: 1", &ok);
-  EXPECT_FALSE(ok);
-}
-
-TEST(FindBindings, CopiesMatchesInListOrder) {
-  SnmpVarBindList walked = {
-      SnmpVarBind(".1.3.6.1.4.1.232.3.2.5.1.1.2.0.1", "INTEGER", "1"),
-      SnmpVarBind(".1.3.6.1.4.1.232.3.2.2.1.1.22.0", "INTEGER", "4294967295"),
-      SnmpVarBind(".1.3.6.1.4.1.232.3.2.5.1.1.2.0.3", "INTEGER", "3"),
+// Lines are looked at up to 1023 bytes and STRING values up to 511: longer
+// ones are cut, never overrun. A line that is no binding leaves it as it was.
+TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
+  const std::string cut = ".1.3.6.1.4.1.232.6.2.12.5.0 = OCTETS: ";
+  const struct {
+    std::string line, oid, type, value;
+  } cases[] = {
+      {".1.3.6.1.4.1.232.6.2.12.3.0 = INTEGER: 4", ".1.3.6.1.4.1.232.6.2.12.3.0", "INTEGER", "4"},
+      {"  .1.2 \t=\t STRING :  \"a: b = c\"  ", ".1.2", "STRING", "a: b = c"},
+      {".1.3 = Timeticks: (105) 0:00:01.05", ".1.3", "Timeticks", "(105) 0:00:01.05"},
+      // Quotes go only from STRING values, one at each end.
+      {".1.5 = Hex-STRING: \"00 01\"", ".1.5", "Hex-STRING", "\"00 01\""},
+      {".1.6 = STRING: \"\"quoted\"\"", ".1.6", "STRING", "\"quoted\""},
+      {".1.7 = STRING: \"", ".1.7", "STRING", ""},
+      {".1.8 = STRING: plain", ".1.8", "STRING", "plain"},
+      {".1.9 =  : ", ".1.9", "", ""},
+      {"Timeout: No Response from localhost", "unset", "unset", "unset"},
+      {".1.3.6.1.2.1.1.4.0 = \"\"", "unset", "unset", "unset"},
+      {"", "unset", "unset", "unset"},
+      {cut + std::string(3000, 'v'), ".1.3.6.1.4.1.232.6.2.12.5.0", "OCTETS", std::string(1023 - cut.size(), 'v')},
+      // The closing quote is beyond the cut, so only the opening one goes.
+      {".1.5 = STRING: \"" + std::string(600, 's') + "\"", ".1.5", "STRING", std::string(510, 's')},
+      {".1.5 = STRING: \"" + std::string(509, 's') + "\"", ".1.5", "STRING", std::string(509, 's')},
+      // Nothing after the cut is looked at, an "=" included.
+      {std::string(1023, 'n') + " = INTEGER: 1", "unset", "unset", "unset"},
   };
-  SnmpVarBindList found = {SnmpVarBind("kept", "x", "y")};
-  EXPECT_TRUE(FindBindings("232.3.2.5.1.1.2.0", walked, found));
-  ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[0].GetOid(), "kept");
-  ExpectBinding(found[1], ".1.3.6.1.4.1.232.3.2.5.1.1.2.0.1", "INTEGER", "1");
-  ExpectBinding(found[2], ".1.3.6.1.4.1.232.3.2.5.1.1.2.0.3", "INTEGER", "3");
-  SnmpVarBindList none;
-  EXPECT_FALSE(FindBindings("232.6.2.12", walked, none));
-  EXPECT_TRUE(none.empty());
-  EXPECT_FALSE(FindBindings("1", SnmpVarBindList(), none));
+  for (const auto& c : cases) {
+    SnmpVarBind binding("unset", "unset", "unset");
+    EXPECT_EQ(ParseSnmpWalkLine(c.line, binding), c.oid != "unset") << c.line;
+    ExpectBinding(binding, c.oid, c.type, c.value);
+  }
+  ExpectBinding(SnmpVarBind(kState, -2147483647 - 1), kState, "integer", "-2147483648");
 }
 
 TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
@@ -94,15 +64,71 @@ TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
   SnmpVarBindList result;
   EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", result));
   EXPECT_TRUE(result.empty());
-  EXPECT_TRUE(SnmpSetInteger("1.3.6.1.4.1.232.6.2.12.3.0", 3));
-  EXPECT_TRUE(SnmpSet(SnmpVarBind("1.3.6.1.4.1.232.6.2.12.3.0", 4)));
+  EXPECT_TRUE(SnmpSetInteger(kState, 3));
+  EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 4)));
   platform::SetEnvironmentValue("PATH", savedPath.c_str());
 }
 
-TEST(SnmpTools, CommandLines) {
-  EXPECT_EQ(SnmpWalkCommandLine("1.3.6.1.4.1.232.6.2.12"), "snmpwalk -v 1 -c kestra -O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12");
-  EXPECT_EQ(SnmpSetCommandLine("1.3.6.1.4.1.232.3.2.5.1.1.56.0.2", "integer", "12"),
-            "snmpset -v 1 -c morsend -r 2 -t 5 localhost 1.3.6.1.4.1.232.3.2.5.1.1.56.0.2 integer 12");
+class SnmpToolsAgent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* why = SnmpAgent::Unavailable()) GTEST_SKIP() << why;
+    std::string config = SnmpAgent::OverrideLine(kState, "integer", "4") +
+                         SnmpAgent::OverrideLine(kLabel, "octet_str", "\"hello there\"") +
+                         SnmpAgent::OverrideLine(kFixed, "integer", "7", false) +
+                         SnmpAgent::OverrideLine("1.3.6.1.4.1.232.6.2.12.7.0", "octet_str",
+                                                 "\"" + std::string(1500, 'x') + "\"") +
+                         SnmpAgent::OverrideLine("1.3.6.1.4.1.232.3.2.2.1.1.22.0", "uinteger", "4294967295");
+    ASSERT_TRUE(agent_.Start(config)) << agent_.AgentLog();
+    agent_.SteerThisProcess();
+  }
+
+  SnmpAgent agent_;
+  std::size_t logStart_ = testing_support::ProcessLogSize();
+};
+
+TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
+  SnmpVarBindList walked = {SnmpVarBind("kept", "x", "y")};
+  ASSERT_TRUE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", walked)) << agent_.AgentLog();
+  ASSERT_EQ(walked.size(), 5u);
+  EXPECT_EQ(walked[0].GetOid(), "kept");
+  ExpectBinding(walked[1], "." + kState, "INTEGER", "4");
+  ExpectBinding(walked[2], "." + kLabel, "STRING", "hello there");
+  EXPECT_EQ(walked[3].GetValue(), "7");
+  // A line of 1500 bytes: looked at up to 1023, the value up to 511.
+  EXPECT_EQ(walked[4].GetValue(), std::string(510, 'x'));
+  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(":CaptureOutput from command 'snmpwalk -v 1 -c kestra "
+                                                            "-O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12'\n"),
+            std::string::npos);
+
+  // Found bindings are appended to the list given (their order is asserted
+  // with the chassis page's drive sequences).
+  SnmpVarBindList controllers = {walked[0]}, none;
+  ASSERT_TRUE(SnmpWalk("1.3.6.1.4.1.232.3.2", walked));
+  EXPECT_TRUE(FindBindings("232.3.2.2.1.1.22.0", walked, controllers));
+  ASSERT_EQ(controllers.size(), 2u);
+  ExpectBinding(controllers[1], ".1.3.6.1.4.1.232.3.2.2.1.1.22.0", "Gauge32", "4294967295");
+  EXPECT_FALSE(FindBindings("232.9", walked, none));
+  EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.9", none));
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(SnmpToolsAgent, SetsReachTheAgentAndAnswerTrueEvenWhenRefused) {
+  EXPECT_TRUE(SnmpSetInteger(kState, 3));
+  EXPECT_EQ(agent_.ReadValue(kState), "3");
+  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(
+                ":CaptureOutput from command 'snmpset -v 1 -c morsend -r 2 -t 5 localhost " + kState + " integer 3'\n"),
+            std::string::npos);
+  EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 12)));
+  EXPECT_EQ(agent_.ReadValue(kState), "12");
+  EXPECT_TRUE(SnmpSet(kLabel, "s", "rack-7"));
+  EXPECT_EQ(agent_.ReadValue(kLabel), "\"rack-7\"");
+  // Read-only object, unknown object, a value the tool rejects.
+  EXPECT_TRUE(SnmpSetInteger(kFixed, 3));
+  EXPECT_TRUE(SnmpSetInteger("1.3.6.1.4.1.232.6.2.12.99.0", 3));
+  EXPECT_TRUE(SnmpSet(kState, "integer", "abc"));
+  EXPECT_EQ(agent_.ReadValue(kFixed), "7");
+  EXPECT_EQ(agent_.ReadValue(kState), "12");
 }
 
 }  // namespace
