@@ -2,7 +2,6 @@
 
 #include "config/CIRegKey.h"
 #include "config/MonitorMetadata.h"
-#include "inventory/CommandLineSplit.h"
 #include "inventory/InventoryFile.h"
 #include "inventory/InventoryInputs.h"
 #include "inventory/InventoryNodeText.h"
@@ -293,7 +292,7 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
       options.output = platform::ChildProcessOptions::Stream::Null;
       options.error = platform::ChildProcessOptions::Stream::Null;
       options.detachOnDestroy = true;  // never waited for, but reaped
-      started = scanner.Start(SplitCommandLine(line), options);
+      started = scanner.Start(line, options);
     }
     if (started) {
       body = SetReplyText(full ? "Full scan initiated" : "Delta (default) scan initiated");

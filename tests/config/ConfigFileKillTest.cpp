@@ -78,7 +78,8 @@ Outcomes KillLoop(const std::string& kind, const std::string& path, unsigned cou
     platform::ChildProcess writer;
     platform::ChildProcessOptions options;
     options.output = platform::ChildProcessOptions::Stream::Pipe;
-    if (!writer.Start({HelperBinary("file-rewriter"), kind, path, std::to_string(count), "0"}, options)) {
+    if (!writer.Start(
+            testing_support::CommandLineOf({HelperBinary("file-rewriter"), kind, path, std::to_string(count), "0"}), options)) {
       outcomes.faults.push_back("the rewriter did not start");
       break;
     }

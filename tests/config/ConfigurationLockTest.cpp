@@ -29,7 +29,8 @@ class Holder {
     platform::ChildProcessOptions options;
     options.input = platform::ChildProcessOptions::Stream::Pipe;
     options.output = platform::ChildProcessOptions::Stream::Pipe;
-    started_ = child_.Start({HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action}, options);
+    started_ = child_.Start(
+        testing_support::CommandLineOf({HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action}), options);
   }
   bool Started() const { return started_; }
   std::string ReadLine() {

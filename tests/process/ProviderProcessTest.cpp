@@ -36,7 +36,7 @@ std::unique_ptr<platform::ChildProcess> Background(const std::vector<std::string
   options.environment = env;
   std::vector<std::string> argv{ProviderBinary()};
   argv.insert(argv.end(), args.begin(), args.end());
-  EXPECT_TRUE(child->Start(argv, options));
+  EXPECT_TRUE(child->Start(testing_support::CommandLineOf(argv), options));
   return child;
 }
 
@@ -144,7 +144,7 @@ struct Launch {
     std::vector<std::string> argv{testing_support::HelperBinary("provider-launcher"), std::to_string(port), timeoutMs,
                                   ProviderBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
-    EXPECT_TRUE(launcher.Start(argv, options));
+    EXPECT_TRUE(launcher.Start(testing_support::CommandLineOf(argv), options));
     char c;
     while (launcher.ReadOutput(&c, 1) == 1 && c != '\n') firstLine += c;
   }

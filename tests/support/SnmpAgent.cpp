@@ -85,7 +85,7 @@ SnmpAgent::Outcome SnmpAgent::Launch() {
                                    dir_->File("snmpd.conf"),
                                    "udp:127.0.0.1:" + std::to_string(port_)};
   agent_.reset(new platform::ChildProcess);
-  if (!agent_->Start(argv, options)) {
+  if (!agent_->Start(CommandLineOf(argv), options)) {
     std::lock_guard<std::mutex> guard(lock_);
     log_ += "-- could not run " + argv[0] + "\n";
     agent_.reset();

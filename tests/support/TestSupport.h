@@ -52,6 +52,10 @@ void RemoveRegistryKey(const std::string& key);
 // Everything in a stream, from its start.
 std::string ReadStream(std::FILE* stream);
 
+// The Windows command line whose split gives back these arguments: the
+// program quoted when it holds a blank, the others as the C runtime reads them.
+std::string CommandLineOf(const std::vector<std::string>& argv);
+
 struct RunResult {
   int exitCode = -1;
   std::string output;
