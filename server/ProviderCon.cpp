@@ -16,16 +16,6 @@ const std::size_t kLineLimit = 2048;
 const std::size_t kBodyPiece = 65536;
 const std::size_t kRequestHeadLimit = 65536;
 
-void TrimRight(std::string& text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-}
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0;
-  while (begin < text.size() && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  std::string result = text.substr(begin);
-  TrimRight(result);
-  return result;
-}
 }  // namespace
 
 CProviderCon::CProviderCon(std::uint32_t port, const char* verb) : port_(port) {
