@@ -3,7 +3,6 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -35,74 +34,15 @@ void StopWatching(const SocketHandle* watched, std::size_t count) {
   }
 }
 
-// A wait for any of more handles than one system wait takes: groups of
-// handles are waited for on helper threads, each of which also wakes on a
-// shared release event; the first handle found set decides.
-struct GroupWait {
-  const HANDLE* handles;
-  DWORD count;
-  HANDLE release;
-  HANDLE done;
-  volatile LONG* winner;
-  LONG offset;
-};
-
-DWORD WINAPI WaitForGroup(void* parameter) {
-  GroupWait* wait = static_cast<GroupWait*>(parameter);
-  std::vector<HANDLE> list(wait->handles, wait->handles + wait->count);
-  list.push_back(wait->release);
-  DWORD r = WaitForMultipleObjects(static_cast<DWORD>(list.size()), list.data(), FALSE, INFINITE);
-  if (r < WAIT_OBJECT_0 + wait->count) {
-    InterlockedCompareExchange(wait->winner, wait->offset + static_cast<LONG>(r - WAIT_OBJECT_0), -1);
-    SetEvent(wait->done);
-  }
-  return 0;
-}
-
-// Like WaitForMultipleObjects for any one handle, without the limit on
-// their number. Returns the index of a set handle, -1 on time-out, -2 on
-// failure. An auto-reset handle that is found set is consumed.
+// Returns the index of a set handle, -1 on time-out, -2 on failure. An
+// auto-reset handle that is found set is consumed. The server waits on two
+// events and two network events, well within one system wait.
 long WaitForAny(const std::vector<HANDLE>& handles, DWORD timeout) {
-  if (handles.size() <= MAXIMUM_WAIT_OBJECTS) {
-    DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
-    if (r < WAIT_OBJECT_0 + handles.size()) return static_cast<long>(r - WAIT_OBJECT_0);
-    if (r == WAIT_TIMEOUT) return -1;
-    return -2;
-  }
-  const DWORD kGroup = MAXIMUM_WAIT_OBJECTS - 1;
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (release == nullptr || done == nullptr) {
-    if (release) CloseHandle(release);
-    if (done) CloseHandle(done);
-    return -2;
-  }
-  volatile LONG winner = -1;
-  std::vector<GroupWait> groups;
-  for (std::size_t first = 0; first < handles.size(); first += kGroup) {
-    DWORD count = static_cast<DWORD>(std::min<std::size_t>(kGroup, handles.size() - first));
-    groups.push_back({handles.data() + first, count, release, done, &winner, static_cast<LONG>(first)});
-  }
-  std::vector<HANDLE> threads;
-  bool failed = false;
-  for (GroupWait& group : groups) {
-    HANDLE thread = CreateThread(nullptr, 0, WaitForGroup, &group, 0, nullptr);
-    if (thread == nullptr) {
-      failed = true;
-      break;
-    }
-    threads.push_back(thread);
-  }
-  if (!failed) WaitForSingleObject(done, timeout);
-  SetEvent(release);
-  for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
-  CloseHandle(release);
-  CloseHandle(done);
-  if (failed) return -2;
-  return winner >= 0 ? winner : -1;
+  if (handles.size() > MAXIMUM_WAIT_OBJECTS) return -2;
+  DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+  if (r < WAIT_OBJECT_0 + handles.size()) return static_cast<long>(r - WAIT_OBJECT_0);
+  if (r == WAIT_TIMEOUT) return -1;
+  return -2;
 }
 }  // namespace
 
