@@ -33,9 +33,9 @@ class Monitored : public CMonitorPageUsingConfigFile {
 class MonitoringParameters : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = platform::CurrentDirectory();
-    ASSERT_TRUE(platform::ChangeDirectory(dir_.Path()));
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
+    previous_ = testing_support::CurrentDirectory();
+    ASSERT_TRUE(testing_support::ChangeDirectory(dir_.Path()));
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
     server_.reset(new MonitorServer(ServerOptions()));
     server_->SetModuleDirectory(dir_.Path() + "/");
     page_ = new Monitored;
@@ -44,8 +44,8 @@ class MonitoringParameters : public ::testing::Test {
   void TearDown() override {
     server_->DeletePages();
     server_.reset();
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
-    platform::ChangeDirectory(previous_);
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
+    testing_support::ChangeDirectory(previous_);
   }
   // A request on a channel over temporary files; returns what was written.
   std::string Call(bool post, const char* query, unsigned* status) {

@@ -90,13 +90,13 @@ TEST(FindBindings, CopiesMatchesInListOrder) {
 TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
   testing_support::TempDir emptyDir;
   std::string savedPath = platform::EnvironmentValue("PATH", "");
-  platform::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
+  testing_support::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
   SnmpVarBindList result;
   EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", result));
   EXPECT_TRUE(result.empty());
   EXPECT_TRUE(SnmpSetInteger("1.3.6.1.4.1.232.6.2.12.3.0", 3));
   EXPECT_TRUE(SnmpSet(SnmpVarBind("1.3.6.1.4.1.232.6.2.12.3.0", 4)));
-  platform::SetEnvironmentValue("PATH", savedPath.c_str());
+  testing_support::SetEnvironmentValue("PATH", savedPath.c_str());
 }
 
 TEST(SnmpTools, CommandLines) {
