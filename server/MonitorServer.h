@@ -145,7 +145,8 @@ class MonitorServer {
 
  private:
   struct SessionRecord {
-    platform::SocketHandle socket = platform::kInvalidSocket;
+    platform::Socket socket;
+    long socketNumber = -1;  // for the log, once the session has the socket
     URLParse request;
     std::string unread;  // bytes after the head, taken in with it
     std::thread thread;
@@ -157,7 +158,7 @@ class MonitorServer {
   // An accepted connection whose request (head, and a body for the main
   // thread) is still coming in.
   struct PendingConnection {
-    platform::SocketHandle socket = platform::kInvalidSocket;
+    platform::Socket socket;
     std::uint64_t deadline = 0;  // monotonic milliseconds
     std::string received;
     std::size_t scanned = 0;  // start of the first line piece not yet complete
@@ -173,7 +174,7 @@ class MonitorServer {
   int SetupListenSocket();
   int ProcessConnections();
   int InternalSelect(std::uint32_t timeoutSeconds);
-  void AcceptConnection(platform::SocketHandle socket);
+  void AcceptConnection(platform::Socket socket);
   // Takes in what the waiting connections have sent and deals with those
   // whose request is in or whose time is up; true when some left the list.
   bool ServePendingConnections();
@@ -210,7 +211,7 @@ class MonitorServer {
   platform::WaitEvent wakeupEvent_;
   platform::WaitEvent sessionEndedEvent_;
   ReadySignal readySignal_;
-  platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
+  platform::Socket listenSocket_;
   std::list<std::unique_ptr<SessionRecord>> connections_;
   std::list<std::unique_ptr<PendingConnection>> pending_;
   std::thread noticeThread_;  // the late-initialization notice

@@ -25,7 +25,7 @@ CProviderCon::CProviderCon(std::uint32_t port, const char* verb) : port_(port) {
 
 CProviderCon::~CProviderCon() {
   disconnect(true);
-  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
+  socket_.Close();
   platform::StopSocketLibrary();
 }
 
@@ -55,9 +55,8 @@ void CProviderCon::ProviderStartStep() {
 
 int CProviderCon::connect(bool startIfDown) {
   if (connected_) return 1;
-  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
   socket_ = platform::CreateTcpSocket();
-  if (socket_ == platform::kInvalidSocket) {
+  if (!socket_.IsValid()) {
     DiagLog(kLogCore, "Unable to create socket\n");
     return -1;
   }
@@ -73,9 +72,9 @@ int CProviderCon::connect(bool startIfDown) {
     }
     int error = platform::LastSocketError();
     DiagLog(kLogInputOutput, "closesocket on failed to connect\n");
-    platform::CloseSocket(socket_);
+    socket_.Close();
     socket_ = platform::CreateTcpSocket();
-    if (socket_ == platform::kInvalidSocket) {
+    if (!socket_.IsValid()) {
       DiagLog(kLogCore, "Unable to create socket\n");
       return -1;
     }
@@ -102,8 +101,7 @@ void CProviderCon::disconnect(bool abortive) {
   DiagLog(kLogInputOutput, "CProviderCon::disconnect calls shutdown(%s)\n", executableName_);
   platform::ShutdownSocket(socket_);
   DiagLog(kLogInputOutput, "CProviderCon::disconnect calls closesocket(%s)\n", executableName_);
-  platform::CloseSocket(socket_);
-  socket_ = platform::kInvalidSocket;
+  socket_.Close();
   connected_ = false;
 }
 

@@ -43,7 +43,7 @@ class CProviderCon {
   std::uint32_t port_;
   std::int32_t status_ = 500;
   std::uint32_t connectionType_ = kConnectionTypeSocket;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  platform::Socket socket_;
   bool connected_ = false;
   bool timedOut_ = false;  // the header block did not arrive in time
   unsigned waitSeconds_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/WaitEvent.h"
 
+#include "platform/win32/SocketAccess.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -25,9 +27,9 @@ thread_local ListenEvent t_listenEvent;
 thread_local ListenEvent t_dataEvent;
 
 // The association makes a socket non-blocking; undone after each wait.
-void StopWatching(const SocketHandle* watched, std::size_t count) {
+void StopWatching(const Socket* const* watched, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
-    SOCKET socket = static_cast<SOCKET>(watched[i]);
+    SOCKET socket = SocketAccess::Native(*watched[i]);
     WSAEventSelect(socket, nullptr, 0);
     u_long blocking = 0;
     ioctlsocket(socket, FIONBIO, &blocking);
@@ -65,13 +67,13 @@ bool WaitEvent::Reset() {
 }
 
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      const Socket& listenSocket, const Socket* const* watched,
                                       std::size_t watchedCount, unsigned timeoutMs) {
   WaitOutcome outcome;
   std::vector<HANDLE> handles;
   for (std::size_t i = 0; i < count; ++i) handles.push_back(WaitAccess::Handle(*events[i]));
-  SOCKET listener = static_cast<SOCKET>(listenSocket);
-  if (listenSocket != kInvalidSocket) {
+  SOCKET listener = SocketAccess::Native(listenSocket);
+  if (listenSocket.IsValid()) {
     if (t_listenEvent.handle == WSA_INVALID_EVENT) return outcome;
     if (WSAEventSelect(listener, t_listenEvent.handle, FD_ACCEPT | FD_CLOSE) != 0) return outcome;
     handles.push_back(t_listenEvent.handle);
@@ -82,7 +84,7 @@ WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t coun
     // Reset first: the association signals again for bytes already queued.
     WSAResetEvent(t_dataEvent.handle);
     for (std::size_t i = 0; i < watchedCount; ++i) {
-      if (WSAEventSelect(static_cast<SOCKET>(watched[i]), t_dataEvent.handle, FD_READ | FD_CLOSE) != 0) {
+      if (WSAEventSelect(SocketAccess::Native(*watched[i]), t_dataEvent.handle, FD_READ | FD_CLOSE) != 0) {
         StopWatching(watched, i);
         return outcome;
       }

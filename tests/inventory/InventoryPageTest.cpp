@@ -371,7 +371,7 @@ TEST_F(InventoryPage, AClientThatDoesNotReadHoldsUpNoOtherRequest) {
   for (int i = 0; i < 8; ++i) doc += "</x>";
   WriteFile(client_ + "/inventory-1.xml", doc);
   Start();
-  platform::SocketHandle stalled = platform::CreateTcpSocket();
+  platform::Socket stalled = platform::CreateTcpSocket();
   ASSERT_TRUE(platform::ConnectLoopback(stalled, provider_->Port(), 5000));
   const std::string request = "GET /lvl1inventory?command=query&data=//x HTTP/1.1\r\n\r\n";
   platform::Send(stalled, request.data(), request.size());
@@ -383,7 +383,7 @@ TEST_F(InventoryPage, AClientThatDoesNotReadHoldsUpNoOtherRequest) {
   EXPECT_EQ(Get("command=reset").status, "200 OK");
   EXPECT_EQ(Post("command=reconfig&name=" + client_ + "/inventory-1.xml").status, "200 OK");
   EXPECT_EQ(Get("command=query&data=count(//x)").body, "8");
-  platform::CloseSocket(stalled);
+  stalled.Close();
 }
 
 // Queries on 16 threads while resets and reconfigs (GET and POST, one to a

@@ -19,8 +19,6 @@ FakeCollector::FakeCollector(std::string reply) : reply_(std::move(reply)) {
 FakeCollector::~FakeCollector() {
   stop_ = true;
   thread_.join();
-  for (platform::SocketHandle held : held_) platform::CloseSocket(held);
-  platform::CloseSocket(listener_);
 }
 
 void FakeCollector::SetMode(Mode mode, unsigned byteMs) {
@@ -51,7 +49,7 @@ bool FakeCollector::WaitForRequests(std::size_t count, unsigned timeoutMs) {
 void FakeCollector::Serve() {
   while (!stop_) {
     if (platform::WaitReadable(listener_, 50) <= 0) continue;
-    platform::SocketHandle client;
+    platform::Socket client;
     if (platform::Accept(listener_, &client) != platform::AcceptResult::Accepted) continue;
     Received received;
     std::string data;
@@ -102,9 +100,8 @@ void FakeCollector::Serve() {
     }
     if (mode == Mode::Answer) {
       platform::ShutdownSocket(client);
-      platform::CloseSocket(client);
     } else {
-      held_.push_back(client);
+      held_.push_back(std::move(client));
     }
   }
 }
