@@ -95,14 +95,14 @@ void Client(Shared& shared) {
     if (i >= shared.total) return;
     std::size_t target = i % shared.targets.size();
     request = "GET " + shared.targets[target] + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    platform::SocketHandle socket = platform::CreateTcpSocket();
-    if (socket == platform::kInvalidSocket) {
+    platform::Socket socket = platform::CreateTcpSocket();
+    if (!socket.IsValid()) {
       Fail(shared, i, "no socket (error " + std::to_string(platform::LastSocketError()) + ")", "");
       continue;
     }
     if (!platform::ConnectLoopback(socket, shared.port, kConnectTimeoutMs)) {
       Fail(shared, i, "no connection (error " + std::to_string(platform::LastSocketError()) + ")", "");
-      platform::CloseSocket(socket);
+      socket.Close();
       continue;
     }
     std::size_t sent = 0;
@@ -113,7 +113,7 @@ void Client(Shared& shared) {
     }
     if (sent < request.size()) {
       Fail(shared, i, "the request could not be sent", "");
-      platform::CloseSocket(socket);
+      socket.Close();
       continue;
     }
     answer.clear();
@@ -133,7 +133,7 @@ void Client(Shared& shared) {
       }
       answer.append(buffer, static_cast<std::size_t>(n));
     }
-    platform::CloseSocket(socket);
+    socket.Close();
     if (timedOut) {
       Fail(shared, i, "no end of the answer in time", answer);
       continue;

@@ -25,7 +25,7 @@ class StandInCollector {
  public:
   StandInCollector() {
     listener_ = platform::CreateTcpSocket();
-    FUZZ_CHECK(listener_ != platform::kInvalidSocket);
+    FUZZ_CHECK(listener_.IsValid());
     FUZZ_CHECK(platform::BindLoopback(listener_, 0));
     FUZZ_CHECK(platform::Listen(listener_));
     port_ = platform::BoundPort(listener_);
@@ -50,7 +50,7 @@ class StandInCollector {
   void Serve() {
     for (;;) {
       if (platform::WaitReadable(listener_, 1000) <= 0) continue;
-      platform::SocketHandle client = platform::kInvalidSocket;
+      platform::Socket client;
       if (platform::Accept(listener_, &client) != platform::AcceptResult::Accepted) continue;
       std::string head;
       char buffer[4096];
@@ -71,11 +71,11 @@ class StandInCollector {
         sent += static_cast<std::size_t>(n);
       }
       platform::ShutdownSocket(client);
-      platform::CloseSocket(client);
+      client.Close();
     }
   }
 
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  platform::Socket listener_;
   std::uint16_t port_ = 0;
   std::mutex lock_;
   std::string reply_;

@@ -1,6 +1,5 @@
 #include "inventory/CaptureOutput.h"
 
-#include "inventory/CommandLineSplit.h"
 #include "platform/ChildProcess.h"
 #include "process/DiagLog.h"
 
@@ -58,7 +57,7 @@ int CaptureOutput(const std::string& commandLine, std::vector<std::string>& line
 
   CapturedLineSplitter splitter(lines, skip);
   platform::ChildProcess child;
-  if (!child.Start(SplitCommandLine(commandLine), options)) {
+  if (!child.Start(commandLine, options)) {
     if (child.LastStartFailure() == platform::ChildProcess::StartFailure::Pipe)
       DiagLog(kLogWarning, "CaptureOutputWin:: Failed to create the stdout pipe\n");
     else

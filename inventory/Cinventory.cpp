@@ -2,7 +2,6 @@
 
 #include "config/CIRegKey.h"
 #include "config/MonitorMetadata.h"
-#include "inventory/CommandLineSplit.h"
 #include "inventory/InventoryFile.h"
 #include "inventory/InventoryInputs.h"
 #include "inventory/InventoryNodeText.h"
@@ -24,7 +23,14 @@ namespace {
 const char kClientKey[] = "SOFTWARE\\Corvane\\Fleetwarden\\WinClient";
 const std::uint32_t kIdleAfterGet = 300;
 const std::uint32_t kIdleAfterScan = 5;
+// Paths and names, the registry's "Path" value among them: the system's
+// path limit, terminator included.
+const std::size_t kPathSize = 260;
+// The scanner's command line, terminator included.
 const std::size_t kCommandLineSize = 388;
+// Room the command line keeps for its own text beside the folder and the
+// core name twice: the fixed switches, "/sync" and the terminator.
+const std::size_t kCommandLineFixedRoom = 112;
 
 bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
@@ -61,7 +67,6 @@ void Cinventory::ExternalWakeupRecieved(const char* itemId) {
 MonitorMetadata& Cinventory::GetMetadata(MonitorMetadata& metadata) { return metadata; }
 
 std::string Cinventory::FindInventoryFile() {
-  const std::size_t kPathSize = 260;
   std::string folder = ClientFolder(kPathSize);
   if (folder.empty()) return std::string();
   std::string pattern = folder + platform::PreferredSeparator() + "inventory*.xml";
@@ -229,7 +234,7 @@ Cinventory::Answer Cinventory::Handle(const char* query, Verb verb) {
       DiagLog(bit, get ? "Received reconfig command to new xml file: %s\n"
                        : "Recieved reconfig command to new xml file: %s\n",
               name.c_str());
-      std::string file = ConfinedReconfigFile(name, ClientFolder(260));
+      std::string file = ConfinedReconfigFile(name, ClientFolder(kPathSize));
       if (!file.empty()) loaded = Load(file);
       if (loaded != nullptr) {
         Install(loaded);
@@ -276,11 +281,11 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
     result = 400;
   } else {
     bool full = scan == "full";
-    std::string folder = ClientFolder(260);
+    std::string folder = ClientFolder(kPathSize);
     if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::PreferredSeparator();
     bool started = false;
     // No client folder, no scan: never a scanner found on the search path.
-    if (!folder.empty() && folder.size() + 2 * core.size() + 112 < kCommandLineSize) {
+    if (!folder.empty() && folder.size() + 2 * core.size() + kCommandLineFixedRoom < kCommandLineSize) {
       char line[kCommandLineSize];
       std::snprintf(line, sizeof line,
                     "\"%scviscn32.exe\" /NOUI /NTT=%s:5007 /RSS /F- /S=CORE /o=inventory.out "
@@ -293,7 +298,7 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
       options.output = platform::ChildProcessOptions::Stream::Null;
       options.error = platform::ChildProcessOptions::Stream::Null;
       options.detachOnDestroy = true;  // never waited for, but reaped
-      started = scanner.Start(SplitCommandLine(line), options);
+      started = scanner.Start(line, options);
     }
     if (started) {
       body = SetReplyText(full ? "Full scan initiated" : "Delta (default) scan initiated");

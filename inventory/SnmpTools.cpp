@@ -1,19 +1,13 @@
 #include "inventory/SnmpTools.h"
 
 #include "inventory/CaptureOutput.h"
+#include "server/TextCompare.h"
 
 namespace {
 // Longest walk line and STRING value looked at; longer ones are cut.
 const std::size_t kMaxWalkLine = 1023;
 const std::size_t kMaxQuotedValue = 511;
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n\v\f";
-  std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  std::size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
 
 std::string WithoutQuotes(std::string value) {
   if (value.size() > kMaxQuotedValue) value.resize(kMaxQuotedValue);

@@ -1,9 +1,10 @@
-// A program started as a child process, executed directly (no shell), with
-// optional pipes to its standard streams.
+// A program started as a child process from a Windows command line, executed
+// directly (no shell), with optional pipes to its standard streams.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,13 +37,15 @@ class ChildProcess {
   // Why the last Start failed.
   enum class StartFailure { None, Pipe, Launch };
 
-  ChildProcess() = default;
+  ChildProcess();
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // argv[0] is looked up on the search path when it holds no separator.
-  bool Start(const std::vector<std::string>& argv, const ChildProcessOptions& options);
+  // The command line is the program, looked up on the search path when it
+  // holds no separator, and its arguments, quoted as Windows programs read
+  // them; every system hands the child the same arguments.
+  bool Start(const std::string& commandLine, const ChildProcessOptions& options);
   bool IsRunning() const { return id_ > 0 && !exited_; }
   std::uint32_t Id() const { return static_cast<std::uint32_t>(id_); }
   StartFailure LastStartFailure() const { return failure_; }
@@ -72,8 +75,9 @@ class ChildProcess {
   int exitCode_ = 0;
   // Pipe ends as C runtime descriptors.
   int input_ = -1, output_ = -1, error_ = -1;
-  // The process object, on systems that reach a child through one.
-  [[maybe_unused]] void* process_ = nullptr;
+  // What the system needs besides the id to reach the child, if anything.
+  struct SystemReference;
+  std::unique_ptr<SystemReference> system_;
   bool detach_ = false;
   StartFailure failure_ = StartFailure::None;
 };

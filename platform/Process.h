@@ -20,11 +20,6 @@ std::uint32_t CurrentProcessId();
 // Environment variable, or the fallback when it is not set.
 std::string EnvironmentValue(const char* name, const char* fallback);
 
-// Sets an environment variable of this process (and so of the children it
-// starts afterwards); a null value removes it. Not for use while other
-// threads start children or read the environment.
-bool SetEnvironmentValue(const char* name, const char* value);
-
 // Watches for the operating system shutting down. The notice only sets a
 // flag; the default handling (termination) follows.
 void WatchSystemShutdown();
@@ -57,13 +52,5 @@ void SetThreadStackSize(std::size_t bytes);
 void DetachStandardStream(std::FILE* stream, bool forWriting);
 
 void SleepMilliseconds(unsigned milliseconds);
-
-// The working directory, against which relative file names are opened.
-std::string CurrentDirectory();
-bool ChangeDirectory(const std::string& path);
-
-// Handles (descriptors) the process has open, and its running threads.
-std::size_t CountOpenHandles();
-std::size_t CountThreads();
 
 }  // namespace platform

@@ -39,7 +39,7 @@ struct WaitOutcome {
 // without blocking, WaitReadable with no wait tells. Watched sockets are
 // blocking again when the wait returns.
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      const Socket& listenSocket, const Socket* const* watched,
                                       std::size_t watchedCount, unsigned timeoutMs);
 
 }  // namespace platform

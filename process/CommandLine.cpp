@@ -83,6 +83,63 @@ CommandLineResult Exit(int code, std::string out, std::string err = std::string(
   return result;
 }
 
+// Applies one option letter and its value; false when the option ends the
+// parse, with the result in *exit.
+bool ApplyOption(char letter, const std::string& value, bool hasValue, const std::string& usage,
+                 ServerOptions& server, ProcessOptions& process, CommandLineResult* exit) {
+  switch (letter) {
+    case 'p':
+      server.portGiven = true;
+      server.port = hasValue ? static_cast<std::uint16_t>(AutoBase(value)) : 0;
+      break;
+    case 'c':
+      server.skipStdioPhase = true;
+      break;
+    case 'v':
+      *exit = Exit(1, VersionText(value));
+      return false;
+    case 'V':
+      process.verbosityMask = AutoBase(value);
+      break;
+    case 'l':
+      process.logFileName = hasValue ? value.substr(0, kMaxLogFileNameOption) : std::string();
+      break;
+    case 's':
+      server.readySignalRequested = true;
+      break;
+    case 'f':
+      server.firstRun = true;
+      break;
+    case 'o':
+      server.oneShot = true;
+      server.oneShotCommand = value;
+      break;
+    case 'O':
+      server.oneShotOutput = true;
+      server.oneShotOutputPath = value;
+      break;
+    case 'z':
+      server.idleTimeout = 0;
+      break;
+    case 'g':
+      server.gatherStatistics = true;
+      break;
+    case 'u':
+      server.uniquenessRequested = false;
+      break;
+    case 'r':
+      server.crashRecovery = true;
+      break;
+    case 'b':
+      process.logRolloverSize =
+          static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10)) * 1024u;
+      break;
+    default:  // -h, -?, -S, -d, ':' and unknown letters
+      *exit = Exit(1, usage);
+      return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::string UsageText(const std::string& programName) {
@@ -126,55 +183,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& argv, ServerO
         }
         pos = arg.size();  // the value took the rest of the argument
       }
-      switch (letter) {
-        case 'p':
-          server.portGiven = true;
-          server.port = hasValue ? static_cast<std::uint16_t>(AutoBase(value)) : 0;
-          break;
-        case 'c':
-          server.skipStdioPhase = true;
-          break;
-        case 'v':
-          return Exit(1, VersionText(value));
-        case 'V':
-          process.verbosityMask = AutoBase(value);
-          break;
-        case 'l':
-          process.logFileName = hasValue ? value.substr(0, kMaxLogFileNameOption) : std::string();
-          break;
-        case 's':
-          server.readySignalRequested = true;
-          break;
-        case 'f':
-          server.firstRun = true;
-          break;
-        case 'o':
-          server.oneShot = true;
-          server.oneShotCommand = value;
-          break;
-        case 'O':
-          server.oneShotOutput = true;
-          server.oneShotOutputPath = value;
-          break;
-        case 'z':
-          server.idleTimeout = 0;
-          break;
-        case 'g':
-          server.gatherStatistics = true;
-          break;
-        case 'u':
-          server.uniquenessRequested = false;
-          break;
-        case 'r':
-          server.crashRecovery = true;
-          break;
-        case 'b':
-          process.logRolloverSize =
-              static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10)) * 1024u;
-          break;
-        default:  // -h, -?, -S, -d, ':' and unknown letters
-          return Exit(1, usage);
-      }
+      CommandLineResult exit;
+      if (!ApplyOption(letter, value, hasValue, usage, server, process, &exit)) return exit;
     }
   }
   return CommandLineResult();

@@ -1,6 +1,8 @@
 // The process-wide diagnostic log: one printf-like call with a verbosity bit.
 #pragma once
 
+#include "platform/Compiler.h"
+
 #include <cstdint>
 #include <cstdarg>
 #include <cstdio>
@@ -30,7 +32,7 @@ extern std::uint32_t g_diagLogMask;
 void OpenDiagLog(const char* fileName, std::uint32_t rolloverSize);
 
 // Writes one message when its bit is in the mask. Formats end in a newline.
-void DiagLog(std::uint32_t bit, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void DiagLog(std::uint32_t bit, const char* format, ...) PROVIDER_PRINTF_FORMAT(2, 3);
 
 // Call sites read DiagLog(bit, format, ...) as above, but the mask is
 // tested before anything else: a message that is off costs one AND, with

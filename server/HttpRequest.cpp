@@ -10,19 +10,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-}  // namespace
-
 URLParse::URLParse() { Clear(); }
 
 URLParse::URLParse(const URLParse& other) { *this = other; }
@@ -86,10 +73,10 @@ int URLParse::ReadRequest(IOBase& io) {
   std::vector<std::string> tokens;
   std::size_t pos = 0;
   while (tokens.size() < 3) {
-    while (pos < requestLine.size() && IsSpace(requestLine[pos])) ++pos;
+    while (pos < requestLine.size() && IsAsciiSpace(requestLine[pos])) ++pos;
     if (pos >= requestLine.size()) break;
     std::size_t end = pos;
-    while (end < requestLine.size() && !IsSpace(requestLine[end])) ++end;
+    while (end < requestLine.size() && !IsAsciiSpace(requestLine[end])) ++end;
     tokens.push_back(requestLine.substr(pos, end - pos));
     pos = end;
   }
@@ -122,7 +109,7 @@ int URLParse::ReadRequest(IOBase& io) {
     if (n <= 0) return kEndOfInput;
     if (line[0] == '\r' || line[0] == '\n') break;
     std::string header(line.data());
-    if (IsSpace(header[0])) {
+    if (IsAsciiSpace(header[0])) {
       if (headerCount_ == 0) return kMalformed;
       if (!ContinueHeader(Trim(header))) return kMalformed;
       continue;
@@ -130,7 +117,7 @@ int URLParse::ReadRequest(IOBase& io) {
     std::size_t colon = header.find(':');
     if (colon == std::string::npos) return kMalformed;
     std::string name = header.substr(0, colon);
-    while (!name.empty() && IsSpace(name.back())) name.pop_back();
+    while (!name.empty() && IsAsciiSpace(name.back())) name.pop_back();
     if (name.empty()) return kMalformed;
     if (!AddHeader(name, Trim(header.substr(colon + 1)))) return kMalformed;
   }

@@ -9,7 +9,7 @@
 IOSocket::~IOSocket() { CloseSocket(); }
 
 const char* IOSocket::Name() {
-  if (peerName_[0] == '\0' && socket_ != platform::kInvalidSocket) {
+  if (peerName_[0] == '\0' && socket_.IsValid()) {
     std::string address;
     std::uint16_t port = 0;
     if (platform::PeerName(socket_, &address, &port))
@@ -85,9 +85,9 @@ bool IOSocket::Settle() {
   return true;
 }
 
-void IOSocket::SetOwnsSocket(bool owns) {
-  if (!owns && socket_ != platform::kInvalidSocket) Settle();
-  ownsSocket_ = owns;
+platform::Socket IOSocket::ReleaseSocket() {
+  if (socket_.IsValid()) Settle();
+  return std::move(socket_);
 }
 
 long IOSocket::Read(char* buffer, long length) {
@@ -143,10 +143,9 @@ long IOSocket::ReadLine(char* buffer, long size) {
 }
 
 void IOSocket::CloseSocket() {
-  if (socket_ != platform::kInvalidSocket && ownsSocket_) {
+  if (socket_.IsValid()) {
     platform::ShutdownSocket(socket_);
-    platform::CloseSocket(socket_);
-    socket_ = platform::kInvalidSocket;
+    socket_.Close();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 // Counts: >0 success, 0 end of input (or nothing written), <0 error.
 class IOBase {
@@ -54,7 +55,7 @@ class IOBase {
 
 class IOSocket : public IOBase {
  public:
-  explicit IOSocket(platform::SocketHandle socket) : IOBase(kSocket), socket_(socket) {}
+  explicit IOSocket(platform::Socket&& socket) : IOBase(kSocket), socket_(std::move(socket)) {}
   ~IOSocket() override;
 
   const char* Name() override;
@@ -76,22 +77,20 @@ class IOSocket : public IOBase {
   // must not hold the thread reading from it.
   void SetReadLimits(unsigned totalMs, unsigned idleMs);
   bool TimedOut() const { return timedOut_; }
-  // Another object takes the socket over; this channel will not close it.
+  // Another object takes the socket over; this channel holds none after.
   // The socket is left just after the last line read through this channel.
-  void SetOwnsSocket(bool owns);
-  platform::SocketHandle Socket() const { return socket_; }
+  platform::Socket ReleaseSocket();
 
  private:
   bool WaitForData();
   // Takes the lines served from the look-ahead out of the socket.
   bool Settle();
 
-  platform::SocketHandle socket_;
+  platform::Socket socket_;
   std::string preload_;
   std::size_t preloadServed_ = 0;
   unsigned writeProgressMs_ = 0;
   char peerName_[64] = "";
-  bool ownsSocket_ = true;
   std::uint64_t deadline_ = 0;  // monotonic milliseconds, 0 none
   unsigned idleMs_ = 0;
   bool timedOut_ = false;

@@ -19,7 +19,7 @@ unsigned ThreadNumber(const std::thread& thread) {
   return static_cast<unsigned>(std::hash<std::thread::id>{}(thread.get_id()));
 }
 
-std::string PeerText(platform::SocketHandle socket) {
+std::string PeerText(const platform::Socket& socket) {
   std::string address;
   std::uint16_t port = 0;
   platform::PeerName(socket, &address, &port);
@@ -31,9 +31,9 @@ const std::size_t kPathBufferSize = 260;
 // The shutdown looks for ended sessions this often.
 const unsigned kSessionWaitPauseMs = 250;
 
-void CloseConnection(platform::SocketHandle socket) {
+void CloseConnection(platform::Socket& socket) {
   platform::ShutdownSocket(socket);
-  platform::CloseSocket(socket);
+  socket.Close();
 }
 }  // namespace
 
@@ -171,8 +171,8 @@ int MonitorServer::Run() {
 
 int MonitorServer::SetupListenSocket() {
   DiagLog(kLogTrace, "MonitorServer::SetupListenSocket\n");
-  platform::SocketHandle socket = platform::CreateTcpSocket();
-  if (socket == platform::kInvalidSocket) {
+  platform::Socket socket = platform::CreateTcpSocket();
+  if (!socket.IsValid()) {
     DiagLog(kLogCore, "Unable to create listen socket\n");
     return 1;
   }
@@ -180,12 +180,11 @@ int MonitorServer::SetupListenSocket() {
   DiagLog(kLogInputOutput, "MonitorServer::SetupListenSocket calls bind\n");
   if (!platform::BindLoopback(socket, port_)) {
     DiagLog(kLogCore, "Unable to bind to 127.0.0.1:%d\n", static_cast<int>(port_));
-    platform::CloseSocket(socket);
     return 1;
   }
   port_ = platform::BoundPort(socket);
   DiagLog(kLogInputOutput, "Listen port bound to %d\n", static_cast<int>(port_));
-  listenSocket_ = socket;
+  listenSocket_ = std::move(socket);
   return 0;
 }
 
@@ -276,7 +275,7 @@ bool MonitorServer::IdleExitAfterTimeout(std::uint32_t& timeout) {
 }
 
 bool MonitorServer::AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t& timeout) {
-  platform::SocketHandle accepted = platform::kInvalidSocket;
+  platform::Socket accepted;
   platform::AcceptResult result = platform::Accept(listenSocket_, &accepted);
   if (result == platform::AcceptResult::WouldBlock) {
     DiagLog(kLogWarning, "WSAEWOULDBLOCK goto FalseAlarm\n");
@@ -292,7 +291,7 @@ bool MonitorServer::AcceptFromListenSocket(std::uint32_t elapsed, std::uint32_t&
     return false;
   }
   UpdateSchedulers(elapsed);
-  AcceptConnection(accepted);
+  AcceptConnection(std::move(accepted));
   timeout = UpdateSchedulersTimeout();
   return true;
 }
@@ -308,11 +307,11 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
   // wait ends in time for the first of their deadlines.
   std::uint64_t waitMs = static_cast<std::uint64_t>(timeoutSeconds) * 1000u;
   const std::uint64_t fullWaitMs = waitMs;
-  std::vector<platform::SocketHandle> watched;
+  std::vector<const platform::Socket*> watched;
   if (!pending_.empty()) {
     std::uint64_t now = platform::MonotonicMilliseconds();
     for (const auto& connection : pending_) {
-      watched.push_back(connection->socket);
+      watched.push_back(&connection->socket);
       waitMs = std::min<std::uint64_t>(waitMs, connection->deadline > now ? connection->deadline - now : 0);
     }
   }
@@ -375,10 +374,10 @@ int MonitorServer::InternalSelect(std::uint32_t timeoutSeconds) {
   return result;
 }
 
-void MonitorServer::AcceptConnection(platform::SocketHandle socket) {
+void MonitorServer::AcceptConnection(platform::Socket socket) {
   DiagLog(kLogServerFlow, "MonitorServer::AcceptConnection\n");
   std::unique_ptr<PendingConnection> connection(new PendingConnection);
-  connection->socket = socket;
+  connection->socket = std::move(socket);
   connection->deadline = platform::MonotonicMilliseconds() + kRequestHeadTimeoutMs;
   if (!ServePendingConnection(*connection, platform::MonotonicMilliseconds()))
     pending_.push_back(std::move(connection));
@@ -472,16 +471,16 @@ bool MonitorServer::ServePendingConnection(PendingConnection& connection, std::u
 }
 
 bool MonitorServer::TakeRequest(PendingConnection& connection) {
-  platform::SocketHandle socket = connection.socket;
+  platform::Socket& socket = connection.socket;
   std::unique_ptr<URLParse> request(new URLParse);
   std::string unread;
   {
     // The whole head is in: it is read from memory, the socket untouched.
-    IOSocket io(socket);
-    io.SetOwnsSocket(false);
+    IOSocket io(std::move(socket));
     io.Preload(std::move(connection.received));
     int parsed = request->ReadRequest(io);
     unread = io.TakeUnread();
+    socket = io.ReleaseSocket();
     if (parsed != URLParse::kRequestRead) {
       DiagLog(kLogWarning, "Accept connection failed to parse URI\n");
       CloseConnection(socket);
@@ -510,7 +509,7 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   if (fork) {
     DiagLog(kLogTrace, "Accept connection fork for page %s(request:%s)\n", request->Path(), request->Method());
     ++counters_.forked;
-    StartSession(socket, *request, RoutedRequest{page, verb}, std::move(unread));
+    StartSession(std::move(socket), *request, RoutedRequest{page, verb}, std::move(unread));
     return true;
   }
 
@@ -538,10 +537,11 @@ bool MonitorServer::TakeRequest(PendingConnection& connection) {
   return true;
 }
 
-void MonitorServer::StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed,
+void MonitorServer::StartSession(platform::Socket socket, const URLParse& request, RoutedRequest routed,
                                  std::string unread) {
   std::unique_ptr<SessionRecord> record(new SessionRecord);
-  record->socket = socket;
+  record->socketNumber = socket.LogNumber();
+  record->socket = std::move(socket);
   record->request = request;
   record->page = routed.page;
   record->verb = routed.verb;
@@ -550,8 +550,8 @@ void MonitorServer::StartSession(platform::SocketHandle socket, const URLParse& 
   try {
     record->thread = std::thread(&MonitorServer::Session, this, raw);
   } catch (const std::system_error&) {
-    DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(socket).c_str());
-    CloseConnection(socket);
+    DiagLog(kLogCore, "Unable to create session thread for connection %s\n", PeerText(record->socket).c_str());
+    CloseConnection(record->socket);
     // Out of threads, say: give the system a moment.
     platform::SleepMilliseconds(kResourcePauseMs);
     return;
@@ -565,7 +565,7 @@ void MonitorServer::StartSession(platform::SocketHandle socket, const URLParse& 
 void MonitorServer::ServeOnMainThread(PendingConnection& connection) {
   URLParse& request = *connection.request;
   ServedPage* page = connection.page;
-  IOSocket io(connection.socket);
+  IOSocket io(std::move(connection.socket));
   io.SetWriteTimeout(kWriteProgressMs);
   io.Preload(connection.received.substr(connection.headLength));
   DiagLog(kLogServerFlow, "Accept connection executes in master process/thread for page %s\n", request.Path());
@@ -592,12 +592,12 @@ void MonitorServer::ClosePendingConnections() {
 void MonitorServer::Session(SessionRecord* record) {
   DiagLog(kLogServerFlow, "MonitorServer::Session\n");
   {
-    IOSocket io(record->socket);
+    IOSocket io(std::move(record->socket));
     io.SetReadLimits(0, kSessionReadIdleMs);
     io.SetWriteTimeout(kWriteProgressMs);
     io.Preload(std::move(record->unread));
     DiagLog(kLogWarning, "HTTP Session started for peer %s (pcon %p, socket %d)\n", io.Name(), static_cast<void*>(record),
-            static_cast<int>(record->socket));
+            static_cast<int>(record->socketNumber));
     RoutedRequest routed{record->page, record->verb};
     ProcessRequests(io, record->request, &routed);
     DiagLog(kLogWarning, "HTTP Session finished for %s\n", io.Name());
@@ -612,7 +612,7 @@ void MonitorServer::CleanConnectionList() {
   DiagLog(kLogInputOutput, "CleanConnectionList size %u\n", static_cast<unsigned>(connections_.size()));
   for (auto it = connections_.begin(); it != connections_.end();) {
     if ((*it)->completed) {
-      DiagLog(kLogInputOutput, "CleanConnectionList::Cleaning up connection %d\n", static_cast<int>((*it)->socket));
+      DiagLog(kLogInputOutput, "CleanConnectionList::Cleaning up connection %d\n", static_cast<int>((*it)->socketNumber));
       if ((*it)->thread.joinable()) (*it)->thread.join();
       it = connections_.erase(it);
     } else {
@@ -737,10 +737,9 @@ void MonitorServer::WaitForSessions() {
 
 void MonitorServer::ShutdownListenSocket() {
   DiagLog(kLogServerFlow, "MonitorServer::ShutdownListenSocket\n");
-  if (listenSocket_ != platform::kInvalidSocket) {
+  if (listenSocket_.IsValid()) {
     platform::ShutdownSocket(listenSocket_);
-    platform::CloseSocket(listenSocket_);
-    listenSocket_ = platform::kInvalidSocket;
+    listenSocket_.Close();
     DiagLog(kLogInputOutput, "listen socket closed\n");
   }
 }

@@ -129,7 +129,8 @@ class MonitorServer final : public ServerServices {
 
  private:
   struct SessionRecord {
-    platform::SocketHandle socket = platform::kInvalidSocket;
+    platform::Socket socket;
+    long socketNumber = -1;  // for the log, once the session has the socket
     URLParse request;
     ServedPage* page = nullptr;
     RequestVerb verb = kVerbOther;
@@ -143,7 +144,7 @@ class MonitorServer final : public ServerServices {
   // An accepted connection whose request (head, and a body for the main
   // thread) is still coming in.
   struct PendingConnection {
-    platform::SocketHandle socket = platform::kInvalidSocket;
+    platform::Socket socket;
     std::uint64_t deadline = 0;  // monotonic milliseconds
     std::string received;
     std::size_t scanned = 0;  // start of the first line piece not yet complete
@@ -168,7 +169,7 @@ class MonitorServer final : public ServerServices {
   // listen socket closed.
   void ShutDown();
   int InternalSelect(std::uint32_t timeoutSeconds);
-  void AcceptConnection(platform::SocketHandle socket);
+  void AcceptConnection(platform::Socket socket);
   // Takes in what the waiting connections have sent and deals with those
   // whose request is in or whose time is up; true when some left the list.
   bool ServePendingConnections();
@@ -177,7 +178,7 @@ class MonitorServer final : public ServerServices {
   bool TakeRequest(PendingConnection& connection);
   // A session thread serves the request; the connection is closed when
   // none can be started.
-  void StartSession(platform::SocketHandle socket, const URLParse& request, RoutedRequest routed, std::string unread);
+  void StartSession(platform::Socket socket, const URLParse& request, RoutedRequest routed, std::string unread);
   void ServeOnMainThread(PendingConnection& connection);
   void ClosePendingConnections();
   void WaitForSessions();
@@ -208,7 +209,7 @@ class MonitorServer final : public ServerServices {
   platform::WaitEvent wakeupEvent_;
   platform::WaitEvent sessionEndedEvent_;
   ReadySignal readySignal_;
-  platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
+  platform::Socket listenSocket_;
   std::list<std::unique_ptr<SessionRecord>> connections_;
   std::list<std::unique_ptr<PendingConnection>> pending_;
   std::thread noticeThread_;  // the late-initialization notice

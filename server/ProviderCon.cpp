@@ -17,16 +17,6 @@ const std::size_t kLineLimit = 2048;
 const std::size_t kBodyPiece = 65536;
 const std::size_t kRequestHeadLimit = 65536;
 
-void TrimRight(std::string& text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-}
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0;
-  while (begin < text.size() && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  std::string result = text.substr(begin);
-  TrimRight(result);
-  return result;
-}
 }  // namespace
 
 CProviderCon::CProviderCon(std::uint32_t port, const char* verb) : port_(port) {
@@ -36,7 +26,7 @@ CProviderCon::CProviderCon(std::uint32_t port, const char* verb) : port_(port) {
 
 CProviderCon::~CProviderCon() {
   disconnect(true);
-  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
+  socket_.Close();
   platform::StopSocketLibrary();
 }
 
@@ -66,9 +56,8 @@ void CProviderCon::ProviderStartStep() {
 
 int CProviderCon::connect(bool startIfDown) {
   if (connected_) return 1;
-  if (socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
   socket_ = platform::CreateTcpSocket();
-  if (socket_ == platform::kInvalidSocket) {
+  if (!socket_.IsValid()) {
     DiagLog(kLogCore, "Unable to create socket\n");
     return -1;
   }
@@ -84,9 +73,9 @@ int CProviderCon::connect(bool startIfDown) {
     }
     int error = platform::LastSocketError();
     DiagLog(kLogInputOutput, "closesocket on failed to connect\n");
-    platform::CloseSocket(socket_);
+    socket_.Close();
     socket_ = platform::CreateTcpSocket();
-    if (socket_ == platform::kInvalidSocket) {
+    if (!socket_.IsValid()) {
       DiagLog(kLogCore, "Unable to create socket\n");
       return -1;
     }
@@ -113,8 +102,7 @@ void CProviderCon::disconnect(bool abortive) {
   DiagLog(kLogInputOutput, "CProviderCon::disconnect calls shutdown(%s)\n", executableName_);
   platform::ShutdownSocket(socket_);
   DiagLog(kLogInputOutput, "CProviderCon::disconnect calls closesocket(%s)\n", executableName_);
-  platform::CloseSocket(socket_);
-  socket_ = platform::kInvalidSocket;
+  socket_.Close();
   connected_ = false;
 }
 

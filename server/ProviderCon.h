@@ -45,7 +45,7 @@ class CProviderCon {
 
   std::uint32_t port_;
   std::int32_t status_ = kHttpInternalError;
-  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  platform::Socket socket_;
   bool connected_ = false;
   bool timedOut_ = false;  // the header block did not arrive in time
   unsigned waitSeconds_ = 0;

@@ -1,5 +1,7 @@
 #include "server/UrlParsing.h"
 
+#include "server/TextCompare.h"
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -17,21 +19,13 @@ void Store(char* buffer, std::size_t size, const std::string& text) {
   buffer[n] = '\0';
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 std::uint16_t DefaultPort(const std::string& scheme) {
   static const struct {
     const char* scheme;
     std::uint16_t port;
   } kPorts[] = {{"http", 80}, {"https", 443}, {"ftp", 21}, {"gopher", 70}, {"telnet", 23}};
   for (const auto& entry : kPorts)
-    if (EqualsNoCase(scheme, entry.scheme)) return entry.port;
+    if (EqualsNoCase(scheme.c_str(), entry.scheme)) return entry.port;
   return 0;
 }
 
@@ -78,11 +72,7 @@ int SplitUrl(const char* url, const SplitUrlOutputs& out) {
   if (out.port != nullptr) *out.port = 0;
   if (url == nullptr) return 0;
 
-  std::string text(url);
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  text = text.substr(begin, end - begin);
+  std::string text = Trim(url);
   if (text.empty()) return 0;
 
   int result = 0;
@@ -97,7 +87,7 @@ int SplitUrl(const char* url, const SplitUrlOutputs& out) {
     pos = colon + 1;
   }
 
-  if (EqualsNoCase(scheme, "file")) {
+  if (EqualsNoCase(scheme.c_str(), "file")) {
     if (text.compare(pos, 2, "//") == 0) pos += 2;
   } else {
     if (text.compare(pos, 2, "\\\\") == 0) pos += 2;

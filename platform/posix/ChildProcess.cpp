@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/Process.h"
+#include "platform/posix/CommandLineSplit.h"
 
 #include <cerrno>
 #include <csignal>
@@ -46,7 +47,70 @@ std::vector<std::string> MergedEnvironment(
   for (const auto& add : additions) result.push_back(add.first + "=" + add.second);
   return result;
 }
+
+// The pipes of one start: the standard streams asked for, and the one on
+// which the child reports an exec failure (it closes on success).
+struct StartPipes {
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, status[2] = {-1, -1};
+
+  bool Make(const ChildProcessOptions& options) {
+    auto makePipe = [](int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; };
+    using Stream = ChildProcessOptions::Stream;
+    bool ok = true;
+    if (options.input == Stream::Pipe) ok = ok && makePipe(in);
+    if (options.output == Stream::Pipe) ok = ok && makePipe(out);
+    if (!options.mergeErrorIntoOutput && options.error == Stream::Pipe) ok = ok && makePipe(err);
+    return ok && makePipe(status);
+  }
+  void CloseChildEnds() {
+    CloseFd(in[0]);
+    CloseFd(out[1]);
+    CloseFd(err[1]);
+    CloseFd(status[1]);
+  }
+  void CloseAll() {
+    for (int* p : {in, out, err, status}) {
+      CloseFd(p[0]);
+      CloseFd(p[1]);
+    }
+  }
+};
+
+void Redirect(ChildProcessOptions::Stream mode, int pipeEnd, int target, int openFlags) {
+  if (mode == ChildProcessOptions::Stream::Pipe) {
+    dup2(pipeEnd, target);
+  } else if (mode == ChildProcessOptions::Stream::Null) {
+    int fd = open("/dev/null", openFlags);
+    if (fd >= 0) {
+      dup2(fd, target);
+      close(fd);
+    }
+  }
+}
+
+// In the forked child: sets up the streams and folder and executes the
+// program; a failure is reported through the status pipe.
+[[noreturn]] void RunChild(const ChildProcessOptions& options, const StartPipes& pipes, char** args,
+                           char** envp) {
+  Redirect(options.input, pipes.in[0], 0, O_RDONLY);
+  Redirect(options.output, pipes.out[1], 1, O_WRONLY);
+  if (options.mergeErrorIntoOutput)
+    dup2(1, 2);
+  else
+    Redirect(options.error, pipes.err[1], 2, O_WRONLY);
+  signal(SIGPIPE, SIG_DFL);
+  if (options.workingDirectory.empty() || chdir(options.workingDirectory.c_str()) == 0)
+    execvpe(args[0], args, envp);
+  int e = errno;
+  (void)!write(pipes.status[1], &e, sizeof e);
+  _exit(127);
+}
 }  // namespace
+
+// Nothing but the process id is needed to reach a child here.
+struct ChildProcess::SystemReference {};
+
+ChildProcess::ChildProcess() = default;
 
 ChildProcess::~ChildProcess() {
   ClosePipes();
@@ -78,28 +142,17 @@ ChildProcessState QueryChildProcess(std::uint32_t id) {
   return info.si_pid == 0 ? ChildProcessState::Running : ChildProcessState::Ended;
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProcessOptions& options) {
+bool ChildProcess::Start(const std::string& commandLine, const ChildProcessOptions& options) {
   failure_ = StartFailure::Launch;
+  std::vector<std::string> argv = SplitCommandLine(commandLine);
   if (argv.empty() || id_ > 0) return false;
   detach_ = options.detachOnDestroy;
   // Writing to a child that has gone must fail, not end this process.
   if (options.input == ChildProcessOptions::Stream::Pipe) signal(SIGPIPE, SIG_IGN);
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-  auto makePipe = [](int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; };
-  bool ok = true;
-  if (options.input == ChildProcessOptions::Stream::Pipe) ok = ok && makePipe(in);
-  if (options.output == ChildProcessOptions::Stream::Pipe) ok = ok && makePipe(out);
-  if (!options.mergeErrorIntoOutput && options.error == ChildProcessOptions::Stream::Pipe)
-    ok = ok && makePipe(err);
-  // An exec failure is reported through this pipe, which closes on success.
-  int status[2] = {-1, -1};
-  ok = ok && makePipe(status);
-  if (!ok) {
+  StartPipes pipes;
+  if (!pipes.Make(options)) {
     failure_ = StartFailure::Pipe;
-    for (int* p : {in, out, err, status}) {
-      CloseFd(p[0]);
-      CloseFd(p[1]);
-    }
+    pipes.CloseAll();
     return false;
   }
 
@@ -111,56 +164,22 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProces
   args.push_back(nullptr);
 
   pid_t pid = fork();
-  if (pid == 0) {
-    auto redirect = [](ChildProcessOptions::Stream mode, int pipeEnd, int target, int openFlags) {
-      if (mode == ChildProcessOptions::Stream::Pipe) {
-        dup2(pipeEnd, target);
-      } else if (mode == ChildProcessOptions::Stream::Null) {
-        int fd = open("/dev/null", openFlags);
-        if (fd >= 0) {
-          dup2(fd, target);
-          close(fd);
-        }
-      }
-    };
-    redirect(options.input, in[0], 0, O_RDONLY);
-    redirect(options.output, out[1], 1, O_WRONLY);
-    if (options.mergeErrorIntoOutput)
-      dup2(1, 2);
-    else
-      redirect(options.error, err[1], 2, O_WRONLY);
-    signal(SIGPIPE, SIG_DFL);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
-      int e = errno;
-      (void)!write(status[1], &e, sizeof e);
-      _exit(127);
-    }
-    execvpe(args[0], args.data(), envp.data());
-    int e = errno;
-    (void)!write(status[1], &e, sizeof e);
-    _exit(127);
-  }
-  CloseFd(in[0]);
-  CloseFd(out[1]);
-  CloseFd(err[1]);
-  CloseFd(status[1]);
+  if (pid == 0) RunChild(options, pipes, args.data(), envp.data());
+  pipes.CloseChildEnds();
   if (pid < 0) {
-    CloseFd(in[1]);
-    CloseFd(out[0]);
-    CloseFd(err[0]);
-    CloseFd(status[0]);
+    pipes.CloseAll();
     return false;
   }
   int childErrno = 0;
   ssize_t n;
-  while ((n = read(status[0], &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+  while ((n = read(pipes.status[0], &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
   }
-  CloseFd(status[0]);
+  CloseFd(pipes.status[0]);
   id_ = pid;
   exited_ = false;
-  input_ = in[1];
-  output_ = out[0];
-  error_ = err[0];
+  input_ = pipes.in[1];
+  output_ = pipes.out[0];
+  error_ = pipes.err[0];
   if (n > 0) {
     Reap(true);
     ClosePipes();

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
@@ -45,12 +44,6 @@ std::string EnvironmentValue(const char* name, const char* fallback) {
   return value;
 }
 
-bool SetEnvironmentValue(const char* name, const char* value) {
-  if (name == nullptr || *name == '\0') return false;
-  if (value == nullptr) return unsetenv(name) == 0;
-  return setenv(name, value, 1) == 0;
-}
-
 void WatchSystemShutdown() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -87,13 +80,6 @@ void DetachStandardStream(std::FILE* stream, bool forWriting) {
   if (stream != nullptr) std::freopen("/dev/null", forWriting ? "w" : "r", stream);
 }
 
-std::string CurrentDirectory() {
-  char buffer[PATH_MAX];
-  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-}
-
-bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
-
 void SleepMilliseconds(unsigned milliseconds) {
   timespec ts;
   ts.tv_sec = milliseconds / 1000;
@@ -101,23 +87,6 @@ void SleepMilliseconds(unsigned milliseconds) {
   while (nanosleep(&ts, &ts) != 0) {
   }
 }
-
-namespace {
-std::size_t CountEntries(const char* directory) {
-  DIR* dir = opendir(directory);
-  if (dir == nullptr) return 0;
-  std::size_t count = 0;
-  while (dirent* entry = readdir(dir))
-    if (entry->d_name[0] != '.') ++count;
-  closedir(dir);
-  return count;
-}
-}  // namespace
-
-// The directory stream itself holds one descriptor while counting.
-std::size_t CountOpenHandles() { return CountEntries("/proc/self/fd") - 1; }
-
-std::size_t CountThreads() { return CountEntries("/proc/self/task"); }
 
 std::FILE* OpenForAppendNotInherited(const std::string& path) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);

@@ -1,5 +1,7 @@
 #include "platform/posix/RegistryFile.h"
 
+#include "platform/AsciiText.h"
+
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -54,13 +56,6 @@ std::string ToUtf8(const std::string& content) {
   }
   if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) return content.substr(3);
   return content;
-}
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
 }
 
 // Reads a quoted string starting at pos (on the opening quote); pos ends

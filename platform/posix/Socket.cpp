@@ -1,5 +1,7 @@
 #include "platform/Socket.h"
 
+#include "platform/posix/SocketAccess.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -11,7 +13,7 @@
 namespace platform {
 
 namespace {
-int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+int Fd(const Socket& socket) { return SocketAccess::Fd(socket); }
 
 thread_local int t_lastError = 0;
 
@@ -37,46 +39,44 @@ bool SetNonBlocking(int fd, bool on) {
 }
 }  // namespace
 
-SocketHandle CreateTcpSocket() {
-  int fd = Track(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  return fd < 0 ? kInvalidSocket : fd;
+Socket CreateTcpSocket() { return SocketAccess::Adopt(Track(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))); }
+
+void Socket::Close() {
+  if (IsValid()) ::close(static_cast<int>(handle_));
+  handle_ = kNone;
 }
 
-void CloseSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::close(Fd(socket));
-}
-
-void ShutdownSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::shutdown(Fd(socket), SHUT_RDWR);
+void ShutdownSocket(const Socket& socket) {
+  if (socket.IsValid()) ::shutdown(Fd(socket), SHUT_RDWR);
 }
 
 int LastSocketError() { return t_lastError; }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool SetReuseAddress(const Socket& socket) {
   int on = 1;
   return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on)) == 0;
 }
 
-bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+bool BindLoopback(const Socket& socket, std::uint16_t port) {
   sockaddr_in address = Loopback(port);
   return Track(::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof address)) == 0;
 }
 
-std::uint16_t BoundPort(SocketHandle socket) {
+std::uint16_t BoundPort(const Socket& socket) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   if (Track(getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length)) != 0) return 0;
   return ntohs(address.sin_port);
 }
 
-bool Listen(SocketHandle socket) { return Track(::listen(Fd(socket), SOMAXCONN)) == 0; }
+bool Listen(const Socket& socket) { return Track(::listen(Fd(socket), SOMAXCONN)) == 0; }
 
-AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
+AcceptResult Accept(const Socket& listenSocket, Socket* accepted) {
   for (;;) {
     // Accepted sockets start out blocking here; no mode switch needed.
     int fd = ::accept4(Fd(listenSocket), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
-      *accepted = fd;
+      *accepted = SocketAccess::Adopt(fd);
       return AcceptResult::Accepted;
     }
     t_lastError = errno;
@@ -85,7 +85,7 @@ AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
   }
 }
 
-bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
+bool PeerName(const Socket& socket, std::string* address, std::uint16_t* port) {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   if (Track(getpeername(Fd(socket), reinterpret_cast<sockaddr*>(&peer), &length)) != 0) return false;
@@ -96,28 +96,28 @@ bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
   return true;
 }
 
-long Send(SocketHandle socket, const void* data, std::size_t length) {
+long Send(const Socket& socket, const void* data, std::size_t length) {
   for (;;) {
     ssize_t n = ::send(Fd(socket), data, length, MSG_NOSIGNAL);
     if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
   }
 }
 
-long Receive(SocketHandle socket, void* buffer, std::size_t length) {
+long Receive(const Socket& socket, void* buffer, std::size_t length) {
   for (;;) {
     ssize_t n = ::recv(Fd(socket), buffer, length, 0);
     if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
   }
 }
 
-long Peek(SocketHandle socket, void* buffer, std::size_t length) {
+long Peek(const Socket& socket, void* buffer, std::size_t length) {
   for (;;) {
     ssize_t n = ::recv(Fd(socket), buffer, length, MSG_PEEK);
     if (n >= 0 || errno != EINTR) return static_cast<long>(Track(n));
   }
 }
 
-std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
+std::size_t SendAll(const Socket& socket, const void* data, std::size_t length, unsigned progressMs) {
   const char* bytes = static_cast<const char*>(data);
   std::size_t sent = 0;
   while (sent < length) {
@@ -143,14 +143,14 @@ std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, u
   return sent;
 }
 
-bool SetZeroLinger(SocketHandle socket) {
+bool SetZeroLinger(const Socket& socket) {
   linger value{};
   value.l_onoff = 1;
   value.l_linger = 0;
   return Track(setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &value, sizeof value)) == 0;
 }
 
-bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs) {
+bool ConnectLoopback(const Socket& socket, std::uint16_t port, unsigned timeoutMs) {
   int fd = Fd(socket);
   sockaddr_in address = Loopback(port);
   SetNonBlocking(fd, true);
@@ -178,7 +178,7 @@ bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs
   return connected;
 }
 
-int WaitReadable(SocketHandle socket, unsigned timeoutMs) {
+int WaitReadable(const Socket& socket, unsigned timeoutMs) {
   pollfd p{Fd(socket), POLLIN, 0};
   for (;;) {
     int r = poll(&p, 1, static_cast<int>(timeoutMs));

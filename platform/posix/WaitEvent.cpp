@@ -1,5 +1,7 @@
 #include "platform/WaitEvent.h"
 
+#include "platform/posix/SocketAccess.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <poll.h>
@@ -32,14 +34,14 @@ bool WaitEvent::Reset() {
 }
 
 WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t count,
-                                      SocketHandle listenSocket, const SocketHandle* watched,
+                                      const Socket& listenSocket, const Socket* const* watched,
                                       std::size_t watchedCount, unsigned timeoutMs) {
   std::vector<pollfd> fds;
   for (std::size_t i = 0; i < count; ++i) fds.push_back({WaitAccess::Fd(*events[i]), POLLIN, 0});
   std::size_t listenAt = fds.size();
-  if (listenSocket != kInvalidSocket) fds.push_back({static_cast<int>(listenSocket), POLLIN, 0});
+  if (listenSocket.IsValid()) fds.push_back({SocketAccess::Fd(listenSocket), POLLIN, 0});
   std::size_t watchedAt = fds.size();
-  for (std::size_t i = 0; i < watchedCount; ++i) fds.push_back({static_cast<int>(watched[i]), POLLIN, 0});
+  for (std::size_t i = 0; i < watchedCount; ++i) fds.push_back({SocketAccess::Fd(*watched[i]), POLLIN, 0});
   WaitOutcome outcome;
   int timeout = timeoutMs > 0x7fffffffu ? 0x7fffffff : static_cast<int>(timeoutMs);
   int r;
@@ -57,7 +59,7 @@ WaitOutcome WaitForEventsOrConnection(WaitEvent* const* events, std::size_t coun
       return outcome;
     }
   }
-  if (listenSocket != kInvalidSocket && fds[listenAt].revents != 0) {
+  if (listenSocket.IsValid() && fds[listenAt].revents != 0) {
     outcome.kind = (fds[listenAt].revents & (POLLERR | POLLNVAL)) != 0 ? WaitOutcome::Failure
                                                                       : WaitOutcome::Connection;
     return outcome;

@@ -21,8 +21,6 @@ std::mutex& InheritanceLock() {
   return lock;
 }
 
-HANDLE Process(void* handle) { return static_cast<HANDLE>(handle); }
-
 void CloseFd(int& fd) {
   if (fd >= 0) {
     _close(fd);
@@ -42,44 +40,6 @@ long ReadFd(int fd, char* buffer, std::size_t size) {
   // The writer closing its end shows as a broken pipe: that is the end.
   if (n < 0 && GetLastError() == ERROR_BROKEN_PIPE) return 0;
   return n;
-}
-
-// One argument as the C runtime of the child splits it back.
-void AppendQuoted(std::string& line, const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-    line += argument;
-    return;
-  }
-  line += '"';
-  std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') backslashes = backslashes * 2 + 1;
-    line.append(backslashes, '\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, '\\');
-  line += '"';
-}
-
-std::string CommandLine(const std::vector<std::string>& argv) {
-  // The program name ends at the first blank outside quotes and has no
-  // escapes of its own.
-  std::string line;
-  const std::string& program = argv[0];
-  if (program.empty() || program.find_first_of(" \t") != std::string::npos)
-    line = "\"" + program + "\"";
-  else
-    line = program;
-  for (std::size_t i = 1; i < argv.size(); ++i) {
-    line += ' ';
-    AppendQuoted(line, argv[i]);
-  }
-  return line;
 }
 
 std::string UpperName(const std::string& entry) {
@@ -151,18 +111,62 @@ HANDLE InheritedStandard(DWORD which) {
     return nullptr;
   return copy;
 }
+// The standard streams of one start: the handles the child inherits, and
+// this process's ends of the pipes as C runtime descriptors.
+struct ChildStreams {
+  HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
+  int in = -1, out = -1, err = -1;
+
+  bool Make(const ChildProcessOptions& options) {
+    bool ok = Open(options.input, STD_INPUT_HANDLE, &childIn, &in);
+    ok = Open(options.output, STD_OUTPUT_HANDLE, &childOut, &out) && ok;
+    if (options.mergeErrorIntoOutput)
+      childErr = childOut;
+    else
+      ok = Open(options.error, STD_ERROR_HANDLE, &childErr, &err) && ok;
+    return ok;
+  }
+  void CloseChildEnds() {
+    CloseHandleOnce(childIn);
+    if (childErr == childOut) childErr = nullptr;
+    CloseHandleOnce(childOut);
+    CloseHandleOnce(childErr);
+  }
+  void CloseOwnEnds() {
+    CloseFd(in);
+    CloseFd(out);
+    CloseFd(err);
+  }
+
+ private:
+  static bool Open(ChildProcessOptions::Stream mode, DWORD which, HANDLE* child, int* own) {
+    bool childReads = which == STD_INPUT_HANDLE;
+    switch (mode) {
+      case ChildProcessOptions::Stream::Pipe: return MakePipe(childReads, child, own);
+      case ChildProcessOptions::Stream::Null: *child = NullDevice(!childReads); break;
+      case ChildProcessOptions::Stream::Inherit: *child = InheritedStandard(which); break;
+    }
+    return true;
+  }
+};
 }  // namespace
+
+struct ChildProcess::SystemReference {
+  HANDLE process;
+};
+
+ChildProcess::ChildProcess() = default;
 
 ChildProcess::~ChildProcess() {
   ClosePipes();
-  if (process_ != nullptr) {
+  if (system_ != nullptr) {
     // A detached child runs on; the system forgets it once it ends.
     if (!detach_ && !exited_) {
       Kill();
-      WaitForSingleObject(Process(process_), INFINITE);
+      WaitForSingleObject(system_->process, INFINITE);
     }
-    CloseHandle(Process(process_));
-    process_ = nullptr;
+    CloseHandle(system_->process);
+    system_.reset();
   }
 }
 
@@ -175,62 +179,29 @@ ChildProcessState QueryChildProcess(std::uint32_t id) {
   return r == WAIT_OBJECT_0 ? ChildProcessState::Ended : ChildProcessState::Running;
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProcessOptions& options) {
+bool ChildProcess::Start(const std::string& commandLine, const ChildProcessOptions& options) {
   failure_ = StartFailure::Launch;
-  if (argv.empty() || id_ > 0) return false;
+  if (commandLine.find_first_not_of(" \t") == std::string::npos || id_ > 0) return false;
   detach_ = options.detachOnDestroy;
-
-  std::string commandLine = CommandLine(argv);
   std::string environment;
   if (!options.environment.empty()) environment = EnvironmentBlock(options.environment);
 
   std::lock_guard<std::mutex> guard(InheritanceLock());
-  HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
-  int in = -1, out = -1, err = -1;
-  auto cleanUp = [&] {
-    CloseHandleOnce(childIn);
-    if (childErr == childOut) childErr = nullptr;
-    CloseHandleOnce(childOut);
-    CloseHandleOnce(childErr);
-  };
-  bool ok = true;
-  using Stream = ChildProcessOptions::Stream;
-  switch (options.input) {
-    case Stream::Pipe: ok = ok && MakePipe(true, &childIn, &in); break;
-    case Stream::Null: childIn = NullDevice(false); break;
-    case Stream::Inherit: childIn = InheritedStandard(STD_INPUT_HANDLE); break;
-  }
-  switch (options.output) {
-    case Stream::Pipe: ok = ok && MakePipe(false, &childOut, &out); break;
-    case Stream::Null: childOut = NullDevice(true); break;
-    case Stream::Inherit: childOut = InheritedStandard(STD_OUTPUT_HANDLE); break;
-  }
-  if (options.mergeErrorIntoOutput) {
-    childErr = childOut;
-  } else {
-    switch (options.error) {
-      case Stream::Pipe: ok = ok && MakePipe(false, &childErr, &err); break;
-      case Stream::Null: childErr = NullDevice(true); break;
-      case Stream::Inherit: childErr = InheritedStandard(STD_ERROR_HANDLE); break;
-    }
-  }
-  if (!ok) {
+  ChildStreams streams;
+  if (!streams.Make(options)) {
     failure_ = StartFailure::Pipe;
-    cleanUp();
-    CloseFd(in);
-    CloseFd(out);
-    CloseFd(err);
+    streams.CloseChildEnds();
+    streams.CloseOwnEnds();
     return false;
   }
-
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK | STARTF_USESTDHANDLES;
   startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = childIn;
-  startup.hStdOutput = childOut;
-  startup.hStdError = childErr;
+  startup.hStdInput = streams.childIn;
+  startup.hStdOutput = streams.childOut;
+  startup.hStdError = streams.childErr;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
   std::vector<char> line(commandLine.begin(), commandLine.end());
@@ -242,20 +213,18 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildProces
                                 &startup, &info);
   // The child holds its own ends now; ours go, so that the ends of the
   // child's streams are seen here.
-  cleanUp();
+  streams.CloseChildEnds();
   if (!started) {
-    CloseFd(in);
-    CloseFd(out);
-    CloseFd(err);
+    streams.CloseOwnEnds();
     return false;
   }
   CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  system_.reset(new SystemReference{info.hProcess});
   id_ = static_cast<int>(info.dwProcessId);
   exited_ = false;
-  input_ = in;
-  output_ = out;
-  error_ = err;
+  input_ = streams.in;
+  output_ = streams.out;
+  error_ = streams.err;
   failure_ = StartFailure::None;
   return true;
 }
@@ -302,21 +271,21 @@ void ChildProcess::ReadAll(std::string* output, std::string* error) {
 }
 
 bool ChildProcess::Reap(bool block) {
-  if (process_ == nullptr) return false;
+  if (system_ == nullptr) return false;
   if (exited_) return true;
-  if (WaitForSingleObject(Process(process_), block ? INFINITE : 0) != WAIT_OBJECT_0) return false;
+  if (WaitForSingleObject(system_->process, block ? INFINITE : 0) != WAIT_OBJECT_0) return false;
   DWORD code = 0;
-  GetExitCodeProcess(Process(process_), &code);
+  GetExitCodeProcess(system_->process, &code);
   exited_ = true;
   exitCode_ = static_cast<int>(code);
   return true;
 }
 
 bool ChildProcess::Wait(int timeoutMilliseconds, int* exitCode) {
-  if (process_ == nullptr) return false;
+  if (system_ == nullptr) return false;
   if (!exited_) {
     DWORD timeout = timeoutMilliseconds < 0 ? INFINITE : static_cast<DWORD>(timeoutMilliseconds);
-    if (WaitForSingleObject(Process(process_), timeout) == WAIT_OBJECT_0) Reap(false);
+    if (WaitForSingleObject(system_->process, timeout) == WAIT_OBJECT_0) Reap(false);
   }
   if (exited_ && exitCode != nullptr) *exitCode = exitCode_;
   return exited_;
@@ -324,11 +293,11 @@ bool ChildProcess::Wait(int timeoutMilliseconds, int* exitCode) {
 
 // Exit codes as a signal would leave them elsewhere: 128 + 9, 128 + 15.
 void ChildProcess::Kill() {
-  if (process_ != nullptr && !exited_) TerminateProcess(Process(process_), 137);
+  if (system_ != nullptr && !exited_) TerminateProcess(system_->process, 137);
 }
 
 void ChildProcess::Terminate() {
-  if (process_ != nullptr && !exited_) TerminateProcess(Process(process_), 143);
+  if (system_ != nullptr && !exited_) TerminateProcess(system_->process, 143);
 }
 
 void ChildProcess::ClosePipes() {

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -53,14 +52,6 @@ std::string EnvironmentValue(const char* name, const char* fallback) {
   }
 }
 
-bool SetEnvironmentValue(const char* name, const char* value) {
-  if (name == nullptr || *name == '\0') return false;
-  // Both copies, so that getenv and children agree.
-  std::string entry = std::string(name) + "=" + (value ? value : "");
-  _putenv(entry.c_str());
-  return SetEnvironmentVariableA(name, value) != 0;
-}
-
 void WatchSystemShutdown() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 bool SystemShutdownPending() { return g_systemShutdownPending != 0; }
@@ -97,38 +88,7 @@ void DetachStandardStream(std::FILE* stream, bool forWriting) {
     SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))));
 }
 
-std::string CurrentDirectory() {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length == 0) return std::string();
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(length + 1);
-  }
-}
-
-bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
-
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
-
-std::size_t CountOpenHandles() {
-  DWORD count = 0;
-  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return 0;
-  return count;
-}
-
-std::size_t CountThreads() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  std::size_t count = 0;
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  DWORD self = GetCurrentProcessId();
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == self) ++count;
-  CloseHandle(snapshot);
-  return count;
-}
 
 std::FILE* OpenForAppendNotInherited(const std::string& path) {
   int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);

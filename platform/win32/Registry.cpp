@@ -102,7 +102,7 @@ bool ApplyRegistryFile(const std::string& path) {
   options.output = ChildProcessOptions::Stream::Null;
   options.error = ChildProcessOptions::Stream::Null;
   int code = -1;
-  return reg.Start({"reg", "import", path}, options) && reg.Wait(-1, &code) && code == 0;
+  return reg.Start("reg import \"" + path + "\"", options) && reg.Wait(-1, &code) && code == 0;
 }
 
 }  // namespace platform

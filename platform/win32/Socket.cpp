@@ -1,5 +1,7 @@
 #include "platform/Socket.h"
 
+#include "platform/win32/SocketAccess.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -7,7 +9,7 @@
 namespace platform {
 
 namespace {
-SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+SOCKET Native(const Socket& socket) { return SocketAccess::Native(socket); }
 
 thread_local int t_lastError = 0;
 
@@ -38,7 +40,7 @@ void KeepFromChildren(SOCKET socket) {
 int Clamp(std::size_t length) { return length > 0x7fffffff ? 0x7fffffff : static_cast<int>(length); }
 }  // namespace
 
-SocketHandle CreateTcpSocket() {
+Socket CreateTcpSocket() {
   // Sockets work in every program, as elsewhere, whether or not it started
   // the socket library itself; this start is never undone.
   static const bool started = [] {
@@ -52,24 +54,25 @@ SocketHandle CreateTcpSocket() {
     socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (socket == INVALID_SOCKET) {
       t_lastError = WSAGetLastError();
-      return kInvalidSocket;
+      return Socket();
     }
   }
   KeepFromChildren(socket);
-  return static_cast<SocketHandle>(socket);
+  return SocketAccess::Adopt(socket);
 }
 
-void CloseSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::closesocket(Native(socket));
+void Socket::Close() {
+  if (IsValid()) ::closesocket(static_cast<SOCKET>(handle_));
+  handle_ = kNone;
 }
 
-void ShutdownSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::shutdown(Native(socket), SD_BOTH);
+void ShutdownSocket(const Socket& socket) {
+  if (socket.IsValid()) ::shutdown(Native(socket), SD_BOTH);
 }
 
 int LastSocketError() { return t_lastError; }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool SetReuseAddress(const Socket& socket) {
   BOOL on = TRUE;
   // Here SO_REUSEADDR would let another process bind the same port and take
   // the collector's requests; the exclusive use keeps the port this one's.
@@ -77,21 +80,21 @@ bool SetReuseAddress(SocketHandle socket) {
                           sizeof on) == 0);
 }
 
-bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+bool BindLoopback(const Socket& socket, std::uint16_t port) {
   sockaddr_in address = Loopback(port);
   return Track(::bind(Native(socket), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
 }
 
-std::uint16_t BoundPort(SocketHandle socket) {
+std::uint16_t BoundPort(const Socket& socket) {
   sockaddr_in address{};
   int length = sizeof address;
   if (!Track(getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0)) return 0;
   return ntohs(address.sin_port);
 }
 
-bool Listen(SocketHandle socket) { return Track(::listen(Native(socket), SOMAXCONN) == 0); }
+bool Listen(const Socket& socket) { return Track(::listen(Native(socket), SOMAXCONN) == 0); }
 
-AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
+AcceptResult Accept(const Socket& listenSocket, Socket* accepted) {
   SOCKET listener = Native(listenSocket);
   // Never blocks: the listen socket is non-blocking once an event is
   // associated with it, and made so here otherwise (which then fails
@@ -105,7 +108,7 @@ AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
       WSAEventSelect(socket, nullptr, 0);
       SetNonBlocking(socket, false);
       KeepFromChildren(socket);
-      *accepted = static_cast<SocketHandle>(socket);
+      *accepted = SocketAccess::Adopt(socket);
       return AcceptResult::Accepted;
     }
     int error = WSAGetLastError();
@@ -115,7 +118,7 @@ AcceptResult Accept(SocketHandle listenSocket, SocketHandle* accepted) {
   }
 }
 
-bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
+bool PeerName(const Socket& socket, std::string* address, std::uint16_t* port) {
   sockaddr_in peer{};
   int length = sizeof peer;
   if (!Track(getpeername(Native(socket), reinterpret_cast<sockaddr*>(&peer), &length) == 0)) return false;
@@ -126,19 +129,19 @@ bool PeerName(SocketHandle socket, std::string* address, std::uint16_t* port) {
   return true;
 }
 
-long Send(SocketHandle socket, const void* data, std::size_t length) {
+long Send(const Socket& socket, const void* data, std::size_t length) {
   int n = ::send(Native(socket), static_cast<const char*>(data), Clamp(length), 0);
   if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
   return n;
 }
 
-long Receive(SocketHandle socket, void* buffer, std::size_t length) {
+long Receive(const Socket& socket, void* buffer, std::size_t length) {
   int n = ::recv(Native(socket), static_cast<char*>(buffer), Clamp(length), 0);
   if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
   return n;
 }
 
-long Peek(SocketHandle socket, void* buffer, std::size_t length) {
+long Peek(const Socket& socket, void* buffer, std::size_t length) {
   int n = ::recv(Native(socket), static_cast<char*>(buffer), Clamp(length), MSG_PEEK);
   if (n == SOCKET_ERROR) t_lastError = WSAGetLastError();
   return n;
@@ -157,7 +160,7 @@ int SelectOne(SOCKET s, bool forReading, unsigned timeoutMs) {
 }
 }  // namespace
 
-std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, unsigned progressMs) {
+std::size_t SendAll(const Socket& socket, const void* data, std::size_t length, unsigned progressMs) {
   SOCKET s = Native(socket);
   const char* bytes = static_cast<const char*>(data);
   std::size_t sent = 0;
@@ -184,7 +187,7 @@ std::size_t SendAll(SocketHandle socket, const void* data, std::size_t length, u
   return sent;
 }
 
-bool SetZeroLinger(SocketHandle socket) {
+bool SetZeroLinger(const Socket& socket) {
   linger value{};
   value.l_onoff = 1;
   value.l_linger = 0;
@@ -192,7 +195,7 @@ bool SetZeroLinger(SocketHandle socket) {
                           sizeof value) == 0);
 }
 
-bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs) {
+bool ConnectLoopback(const Socket& socket, std::uint16_t port, unsigned timeoutMs) {
   SOCKET s = Native(socket);
   sockaddr_in address = Loopback(port);
   SetNonBlocking(s, true);
@@ -226,7 +229,7 @@ bool ConnectLoopback(SocketHandle socket, std::uint16_t port, unsigned timeoutMs
   return connected;
 }
 
-int WaitReadable(SocketHandle socket, unsigned timeoutMs) {
+int WaitReadable(const Socket& socket, unsigned timeoutMs) {
   int r = SelectOne(Native(socket), true, timeoutMs);
   if (r == SOCKET_ERROR) {
     t_lastError = WSAGetLastError();

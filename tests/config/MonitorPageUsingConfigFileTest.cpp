@@ -35,15 +35,15 @@ class Monitored : public CMonitorPageUsingConfigFile {
 class MonitoringParameters : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = platform::CurrentDirectory();
-    ASSERT_TRUE(platform::ChangeDirectory(dir_.Path()));
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
+    previous_ = testing_support::CurrentDirectory();
+    ASSERT_TRUE(testing_support::ChangeDirectory(dir_.Path()));
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
     Serve(ServerOptions());
   }
   void TearDown() override {
     server_->DeletePages();
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
-    platform::ChangeDirectory(previous_);
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
+    testing_support::ChangeDirectory(previous_);
   }
   void Serve(const ServerOptions& options) {
     if (server_) server_->DeletePages();

@@ -26,12 +26,12 @@ class RegKey : public ::testing::Test {
                                        "\"HPSM\"=dword:00000002\r\n"
                                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
                                        "\"Path\"=\"other\"\r\n");
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg").c_str());
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg").c_str());
     baseline_ = CIRegKey::OpenKeyCount();
   }
   void TearDown() override {
     EXPECT_EQ(CIRegKey::OpenKeyCount(), baseline_);
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", nullptr);
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", nullptr);
   }
   std::string Path(const CIRegKey& key) {
     char buffer[260] = {};
@@ -95,7 +95,7 @@ TEST_F(RegKey, KeysAreClosedExactlyOnce) {
     EXPECT_EQ(Path(key), "(error)");
   }
   // Without a registry file every open fails as for a missing key.
-  platform::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("absent.reg").c_str());
+  testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("absent.reg").c_str());
   testing_support::RemoveRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient");
   CIRegKey key;
   EXPECT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegFileNotFound);

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   platform::ChildProcessOptions options;
   options.input = platform::ChildProcessOptions::Stream::Null;
   options.detachOnDestroy = true;
-  if (!child.Start({platform::ModuleFilePath(), "late"}, options)) return 1;
+  if (!child.Start("\"" + platform::ModuleFilePath() + "\" late", options)) return 1;
   std::printf("parent leaving\n");
   return 0;
 }

@@ -6,6 +6,8 @@
 #include "platform/Process.h"
 #include "platform/Time.h"
 
+#include "TestSupport.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,7 +26,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args{platform::EnvironmentValue("CHASSIS_REAL_SNMPSET", "/usr/bin/snmpset")};
   for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
   platform::ChildProcess tool;
-  if (!tool.Start(args, platform::ChildProcessOptions())) return 127;
+  if (!tool.Start(testing_support::CommandLineOf(args), platform::ChildProcessOptions())) return 127;
   int code = 1;
   tool.Wait(-1, &code);
   return code;

@@ -1,10 +1,10 @@
 // Prints how many handles (descriptors) it has open, the inherited ones
 // among them.
-#include "platform/Process.h"
+#include "TestSupport.h"
 
 #include <cstdio>
 
 int main() {
-  std::printf("%zu\n", platform::CountOpenHandles());
+  std::printf("%zu\n", testing_support::CountOpenHandles());
   return 0;
 }

@@ -8,6 +8,8 @@
 #include "platform/Process.h"
 #include "process/Unicorn.h"
 
+#include "TestSupport.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
   platform::ChildProcess child;
   platform::ChildProcessOptions options;
   options.input = platform::ChildProcessOptions::Stream::Null;
-  if (!child.Start(std::vector<std::string>(argv + 3, argv + argc), options)) {
+  if (!child.Start(testing_support::CommandLineOf(std::vector<std::string>(argv + 3, argv + argc)), options)) {
     std::fprintf(stderr, "cannot start %s\n", argv[3]);
     return 2;
   }

@@ -55,9 +55,9 @@ class ScopedVariable {
       : name_(name),
         had_(platform::EnvironmentValue(name, "\x01") != "\x01"),
         old_(platform::EnvironmentValue(name, "")) {
-    platform::SetEnvironmentValue(name, value.c_str());
+    testing_support::SetEnvironmentValue(name, value.c_str());
   }
-  ~ScopedVariable() { platform::SetEnvironmentValue(name_, had_ ? old_.c_str() : nullptr); }
+  ~ScopedVariable() { testing_support::SetEnvironmentValue(name_, had_ ? old_.c_str() : nullptr); }
 
  private:
   const char* name_;

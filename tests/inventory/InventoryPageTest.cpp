@@ -285,7 +285,7 @@ TEST_F(InventoryPage, AClientThatDoesNotReadHoldsUpNoOtherRequest) {
   for (int i = 0; i < 100000; ++i) doc += "<y id=\"" + std::to_string(i) + "\"/>";
   WriteFile(client_ + "/inventory-1.xml", Repeat("<x>", 8) + doc + Repeat("</x>", 8));
   Start();
-  platform::SocketHandle stalled = platform::CreateTcpSocket();
+  platform::Socket stalled = platform::CreateTcpSocket();
   ASSERT_TRUE(platform::ConnectLoopback(stalled, provider_->Port(), 5000));
   const std::string request = "GET /lvl1inventory?command=query&data=//x HTTP/1.1\r\n\r\n";
   platform::Send(stalled, request.data(), request.size());
@@ -297,7 +297,7 @@ TEST_F(InventoryPage, AClientThatDoesNotReadHoldsUpNoOtherRequest) {
   EXPECT_EQ(Get("command=reset").status, "200 OK");
   EXPECT_EQ(Post("command=reconfig&name=" + client_ + "/inventory-1.xml").status, "200 OK");
   EXPECT_EQ(Get("command=query&data=count(//x)").body, "8");
-  platform::CloseSocket(stalled);
+  stalled.Close();
 }
 
 // Queries on 16 threads while resets and reconfigs (GET and POST, one to a

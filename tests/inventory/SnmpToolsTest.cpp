@@ -60,13 +60,13 @@ TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
 TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
   testing_support::TempDir emptyDir;
   std::string savedPath = platform::EnvironmentValue("PATH", "");
-  platform::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
+  testing_support::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
   SnmpVarBindList result;
   EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", result));
   EXPECT_TRUE(result.empty());
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 4)));
-  platform::SetEnvironmentValue("PATH", savedPath.c_str());
+  testing_support::SetEnvironmentValue("PATH", savedPath.c_str());
 }
 
 class SnmpToolsAgent : public ::testing::Test {

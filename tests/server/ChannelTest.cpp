@@ -7,16 +7,17 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 
 // A connected pair of loopback sockets: the client end and the server end.
 struct SocketPair {
-  platform::SocketHandle client = platform::kInvalidSocket;
-  platform::SocketHandle server = platform::kInvalidSocket;
+  platform::Socket client;
+  platform::Socket server;
   std::uint16_t clientPort = 0;
   SocketPair() {
-    platform::SocketHandle listener = platform::CreateTcpSocket();
+    platform::Socket listener = platform::CreateTcpSocket();
     EXPECT_TRUE(platform::BindLoopback(listener, 0));
     EXPECT_TRUE(platform::Listen(listener));
     client = platform::CreateTcpSocket();
@@ -24,19 +25,14 @@ struct SocketPair {
     clientPort = platform::BoundPort(client);
     EXPECT_EQ(platform::WaitReadable(listener, 2000), 1);
     EXPECT_EQ(platform::Accept(listener, &server), platform::AcceptResult::Accepted);
-    platform::CloseSocket(listener);
   }
-  ~SocketPair() { platform::CloseSocket(client); }
   void Send(const std::string& text) { platform::Send(client, text.data(), text.size()); }
-  void CloseClient() {
-    platform::CloseSocket(client);
-    client = platform::kInvalidSocket;
-  }
+  void CloseClient() { client.Close(); }
 };
 
 TEST(IOSocket, LinesPiecesAndPeerClose) {
   SocketPair pair;
-  IOSocket io(pair.server);
+  IOSocket io(std::move(pair.server));
   char buffer[64];
   EXPECT_EQ(io.ReadLine(buffer, 1), -1);
   pair.Send("abcdefghij\nnext line\nrest");
@@ -60,7 +56,7 @@ TEST(IOSocket, LinesPiecesAndPeerClose) {
 
 TEST(IOSocket, NameCountsAndClose) {
   SocketPair pair;
-  IOSocket io(pair.server);
+  IOSocket io(std::move(pair.server));
   EXPECT_EQ(std::string(io.Name()), "127.0.0.1:" + std::to_string(pair.clientPort));
   EXPECT_EQ(io.Kind(), IOBase::kSocket);
   EXPECT_EQ(io.Write("hello", 5), 5);
@@ -86,14 +82,14 @@ TEST(IOSocket, HandOverLeavesTheSocketJustAfterTheLastLine) {
   char buffer[64];
   pair.Send("POST /x HTTP/1.1\r\nContent-Length: 9\r\n\r\nbody");
   {
-    IOSocket io(pair.server);
+    IOSocket io(std::move(pair.server));
     EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 18);
     EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 19);
     EXPECT_EQ(io.ReadLine(buffer, sizeof buffer), 2);
-    io.SetOwnsSocket(false);
+    pair.server = io.ReleaseSocket();
   }
   pair.Send("-more");
-  IOSocket second(pair.server);
+  IOSocket second(std::move(pair.server));
   std::string body;
   while (body.size() < 9) {
     long n = second.Read(buffer, sizeof buffer);

@@ -2,6 +2,7 @@
 #include "server/MonitorServer.h"
 
 #include "FakeCollector.h"
+#include "TestSupport.h"
 #include "pages/MonitorPage.h"
 #include "platform/Process.h"
 #include "server/ProviderCon.h"
@@ -27,12 +28,12 @@ class CollectorMessages : public ::testing::Test {
  protected:
   void SetUp() override {
     collector_.reset(new FakeCollector);
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_->Port()).c_str());
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_->Port()).c_str());
   }
   void TearDown() override {
     if (server_) server_->DeletePages();
     server_.reset();
-    platform::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
   }
   MonitorServer& Make(ServerOptions options = ServerOptions()) {
     options.port = 4321;

@@ -35,16 +35,15 @@ const std::uint64_t kStatusLimitMs = 1000;
 // How long the attacks run under the poller's eye before they are taken down.
 const std::uint64_t kAttackWindowMs = 2500;
 
-platform::SocketHandle Connect(std::uint16_t port) {
-  platform::SocketHandle socket = platform::CreateTcpSocket();
+platform::Socket Connect(std::uint16_t port) {
+  platform::Socket socket = platform::CreateTcpSocket();
   if (!platform::ConnectLoopback(socket, port, 5000)) {
-    platform::CloseSocket(socket);
-    return platform::kInvalidSocket;
+    return platform::Socket();
   }
   return socket;
 }
 
-void SendText(platform::SocketHandle socket, const std::string& text) {
+void SendText(const platform::Socket& socket, const std::string& text) {
   std::size_t sent = 0;
   while (sent < text.size()) {
     long n = platform::Send(socket, text.data() + sent, text.size() - sent);
@@ -55,7 +54,7 @@ void SendText(platform::SocketHandle socket, const std::string& text) {
 
 // True when the server closed the connection within the time; what it sent
 // before that lands in reply.
-bool ClosedByServer(platform::SocketHandle socket, unsigned timeoutMs, std::string* reply) {
+bool ClosedByServer(const platform::Socket& socket, unsigned timeoutMs, std::string* reply) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   char buffer[4096];
   for (;;) {
@@ -216,7 +215,7 @@ class HostileClients : public testing_support::ProviderFixture {
     } else {
       std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
     }
-    platform::SocketHandle stalled = platform::kInvalidSocket;
+    platform::Socket stalled;
     if (withStalledClient) {
       stalled = Connect(port_);
       SendText(stalled, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
@@ -226,12 +225,12 @@ class HostileClients : public testing_support::ProviderFixture {
     int code = -1;
     EXPECT_TRUE(provider_->WaitForExit(30000, &code)) << provider_->Log();
     EXPECT_EQ(code, 0) << provider_->Log();
-    if (stalled != platform::kInvalidSocket) platform::CloseSocket(stalled);
+    stalled.Close();
   }
 
   // A client that sends the request and reads nothing of the reply.
   Attack NonReader(const std::string& name, const std::string& request) {
-    auto socket = std::make_shared<platform::SocketHandle>(platform::kInvalidSocket);
+    auto socket = std::make_shared<platform::Socket>();
     std::uint16_t port = port_;
     return {name, [=] { *socket = Connect(port); SendText(*socket, request); },
             [=] {
@@ -244,14 +243,14 @@ class HostileClients : public testing_support::ProviderFixture {
                   platform::SleepMilliseconds(100);
                 EXPECT_LE(UsageOf(provider_->Process().Id()).threads, baseline_.threads + 1) << name;
               }
-              platform::CloseSocket(*socket);
+              socket->Close();
             }};
   }
 
   // Connections that send the text (nothing, or a request cut short) and
   // wait; the server must close each without a reply.
   Attack Silent(const std::string& name, int count, const std::string& text) {
-    auto sockets = std::make_shared<std::vector<platform::SocketHandle>>();
+    auto sockets = std::make_shared<std::vector<platform::Socket>>();
     std::uint16_t port = port_;
     return {name,
             [=] {
@@ -261,11 +260,11 @@ class HostileClients : public testing_support::ProviderFixture {
               }
             },
             [=] {
-              for (platform::SocketHandle socket : *sockets) {
+              for (platform::Socket& socket : *sockets) {
                 std::string reply;
                 EXPECT_TRUE(ClosedByServer(socket, 20000, &reply)) << name;
                 EXPECT_EQ(reply, "") << name;
-                platform::CloseSocket(socket);
+                socket.Close();
               }
             }};
   }
@@ -300,19 +299,18 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
          *reopenStart = platform::MonotonicMilliseconds();
          *reopening = true;
          *reopener = std::thread([=] {
-           std::vector<platform::SocketHandle> sockets;
+           std::vector<platform::Socket> sockets;
            for (int i = 0; i < 5; ++i) sockets.push_back(Connect(port));
            while (*reopening) {
-             for (platform::SocketHandle& socket : sockets) {
+             for (platform::Socket& socket : sockets) {
                char byte;
                if (platform::WaitReadable(socket, 0) > 0 && platform::Receive(socket, &byte, 1) <= 0) {
-                 platform::CloseSocket(socket);
                  socket = Connect(port);
                }
              }
              platform::SleepMilliseconds(20);
            }
-           for (platform::SocketHandle socket : sockets) platform::CloseSocket(socket);
+           for (platform::Socket& socket : sockets) socket.Close();
          });
        },
        [=] {
@@ -342,10 +340,10 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
       {"40 clients that leave before their replies",
        [=] {
          for (int i = 0; i < 40; ++i) {
-           platform::SocketHandle gone = Connect(port);
+           platform::Socket gone = Connect(port);
            SendText(gone, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
            platform::SetZeroLinger(gone);
-           platform::CloseSocket(gone);
+           gone.Close();
          }
        },
        nullptr},

@@ -242,8 +242,8 @@ TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
   // ThreadSanitizer's runtime starts a thread of its own along with the
   // first one of the process: have it counted in the figure before.
   std::thread([] {}).join();
-  std::size_t handlesBefore = platform::CountOpenHandles();
-  std::size_t threadsBefore = platform::CountThreads();
+  std::size_t handlesBefore = testing_support::CountOpenHandles();
+  std::size_t threadsBefore = testing_support::CountThreads();
   std::uint16_t port = Start();
   const int kClients = 200;
   std::vector<std::string> replies(kClients);
@@ -255,14 +255,14 @@ TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
     EXPECT_NE(replies[i].find("get /many n=" + std::to_string(i) + " "), std::string::npos) << i;
   // Session threads are collected by the loop; give it a moment, not a deadline.
   std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-  while (platform::CountThreads() > threadsBefore + 1 && platform::MonotonicMilliseconds() < deadline)
+  while (testing_support::CountThreads() > threadsBefore + 1 && platform::MonotonicMilliseconds() < deadline)
     platform::SleepMilliseconds(20);
-  EXPECT_EQ(platform::CountThreads(), threadsBefore + 1);  // the runner alone
+  EXPECT_EQ(testing_support::CountThreads(), threadsBefore + 1);  // the runner alone
   EXPECT_NE(Get(port, "/many").find("200 OK"), std::string::npos);
   Stop();
-  EXPECT_EQ(platform::CountThreads(), threadsBefore);
+  EXPECT_EQ(testing_support::CountThreads(), threadsBefore);
   // Handles of this test's own temporary streams aside, nothing is left.
-  EXPECT_EQ(platform::CountOpenHandles(), handlesBefore);
+  EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore);
 }
 
 }  // namespace

@@ -20,12 +20,10 @@ FakeCollector::~FakeCollector() {
   stop_ = true;
   thread_.join();
   CloseHeld();
-  platform::CloseSocket(listener_);
 }
 
 void FakeCollector::CloseHeld() {
   std::lock_guard<std::mutex> guard(lock_);
-  for (platform::SocketHandle held : held_) platform::CloseSocket(held);
   held_.clear();
 }
 
@@ -57,7 +55,7 @@ bool FakeCollector::WaitForRequests(std::size_t count, unsigned timeoutMs) {
 void FakeCollector::Serve() {
   while (!stop_) {
     if (platform::WaitReadable(listener_, 50) <= 0) continue;
-    platform::SocketHandle client;
+    platform::Socket client;
     if (platform::Accept(listener_, &client) != platform::AcceptResult::Accepted) continue;
     Received received;
     std::string data;
@@ -108,10 +106,9 @@ void FakeCollector::Serve() {
     }
     if (mode == Mode::Answer) {
       platform::ShutdownSocket(client);
-      platform::CloseSocket(client);
     } else {
       std::lock_guard<std::mutex> guard(lock_);
-      held_.push_back(client);
+      held_.push_back(std::move(client));
     }
   }
 }

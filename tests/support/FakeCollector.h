@@ -44,7 +44,7 @@ class FakeCollector {
  private:
   void Serve();
 
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  platform::Socket listener_;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::mutex lock_;
@@ -52,7 +52,7 @@ class FakeCollector {
   Mode mode_ = Mode::Answer;
   unsigned byteMs_ = 100;
   std::vector<Received> requests_;
-  std::vector<platform::SocketHandle> held_;  // under lock_
+  std::vector<platform::Socket> held_;  // under lock_
   std::thread thread_;
 };
 

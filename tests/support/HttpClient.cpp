@@ -8,15 +8,14 @@ namespace testing_support {
 
 std::string Exchange(std::uint16_t port, const std::string& request, unsigned timeoutMs) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  platform::SocketHandle socket = platform::kInvalidSocket;
+  platform::Socket socket;
   while (platform::MonotonicMilliseconds() < deadline) {
     socket = platform::CreateTcpSocket();
     if (platform::ConnectLoopback(socket, port, 1000)) break;
-    platform::CloseSocket(socket);
-    socket = platform::kInvalidSocket;
+    socket.Close();
     platform::SleepMilliseconds(20);
   }
-  if (socket == platform::kInvalidSocket) return std::string();
+  if (!socket.IsValid()) return std::string();
   // Bounded: a server that stops reading (or closes) must not hold the test.
   platform::SendAll(socket, request.data(), request.size(), timeoutMs);
   std::string reply;
@@ -28,7 +27,6 @@ std::string Exchange(std::uint16_t port, const std::string& request, unsigned ti
     if (n <= 0) break;
     reply.append(buffer, static_cast<std::size_t>(n));
   }
-  platform::CloseSocket(socket);
   return reply;
 }
 
@@ -43,9 +41,7 @@ std::string Post(std::uint16_t port, const std::string& target, const std::strin
 bool WaitForListener(std::uint16_t port, unsigned timeoutMs) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   while (platform::MonotonicMilliseconds() < deadline) {
-    platform::SocketHandle socket = platform::CreateTcpSocket();
-    bool ok = platform::ConnectLoopback(socket, port, 500);
-    platform::CloseSocket(socket);
+    bool ok = platform::ConnectLoopback(platform::CreateTcpSocket(), port, 500);
     if (ok) return true;
     platform::SleepMilliseconds(20);
   }
@@ -53,11 +49,9 @@ bool WaitForListener(std::uint16_t port, unsigned timeoutMs) {
 }
 
 std::uint16_t FreePort() {
-  platform::SocketHandle socket = platform::CreateTcpSocket();
+  platform::Socket socket = platform::CreateTcpSocket();
   platform::BindLoopback(socket, 0);
-  std::uint16_t port = platform::BoundPort(socket);
-  platform::CloseSocket(socket);
-  return port;
+  return platform::BoundPort(socket);
 }
 
 }  // namespace testing_support

@@ -45,7 +45,7 @@ ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<st
   options.error = platform::ChildProcessOptions::Stream::Null;
   options.environment = env;
   options.workingDirectory = folder;
-  if (!process_.Start(argv, options) || !listen) return;
+  if (!process_.Start(CommandLineOf(argv), options) || !listen) return;
   // The bound port is logged at 0x400; the caller's -V must include it.
   std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
   std::regex bound(R"(Listen port bound to (\d+))");

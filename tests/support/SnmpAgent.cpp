@@ -85,7 +85,7 @@ SnmpAgent::Outcome SnmpAgent::Launch() {
                                    dir_->File("snmpd.conf"),
                                    "udp:127.0.0.1:" + std::to_string(port_)};
   agent_.reset(new platform::ChildProcess);
-  if (!agent_->Start(argv, options)) {
+  if (!agent_->Start(CommandLineOf(argv), options)) {
     std::lock_guard<std::mutex> guard(lock_);
     log_ += "-- could not run " + argv[0] + "\n";
     agent_.reset();
@@ -133,7 +133,7 @@ void SnmpAgent::Stop() {
   agent_.reset();
   if (steered_) {
     for (const auto& saved : savedEnvironment_)
-      platform::SetEnvironmentValue(saved.first.c_str(), saved.second.empty() ? nullptr : saved.second.c_str());
+      testing_support::SetEnvironmentValue(saved.first.c_str(), saved.second.empty() ? nullptr : saved.second.c_str());
     savedEnvironment_.clear();
     steered_ = false;
   }
@@ -151,7 +151,7 @@ void SnmpAgent::SteerThisProcess() {
     steered_ = true;
   }
   for (const auto& variable : ClientEnvironment())
-    platform::SetEnvironmentValue(variable.first.c_str(), variable.second.c_str());
+    testing_support::SetEnvironmentValue(variable.first.c_str(), variable.second.c_str());
 }
 
 std::string SnmpAgent::ReadValue(const std::string& oid) const {

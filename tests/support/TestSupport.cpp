@@ -130,6 +130,44 @@ std::string ReadStream(std::FILE* stream) {
   return text;
 }
 
+namespace {
+void AppendQuoted(std::string& line, const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+    line += argument;
+    return;
+  }
+  line += '"';
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') backslashes = backslashes * 2 + 1;
+    line.append(backslashes, '\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, '\\');
+  line += '"';
+}
+}  // namespace
+
+std::string CommandLineOf(const std::vector<std::string>& argv) {
+  if (argv.empty()) return std::string();
+  // The program name ends at the first blank outside quotes and has no
+  // escapes of its own.
+  const std::string& program = argv[0];
+  std::string line = program.empty() || program.find_first_of(" \t") != std::string::npos
+                         ? "\"" + program + "\""
+                         : program;
+  for (std::size_t i = 1; i < argv.size(); ++i) {
+    line += ' ';
+    AppendQuoted(line, argv[i]);
+  }
+  return line;
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
               const std::vector<std::pair<std::string, std::string>>& env, int timeoutMs) {
   platform::ChildProcess child;
@@ -139,7 +177,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   options.error = platform::ChildProcessOptions::Stream::Pipe;
   options.environment = env;
   RunResult result;
-  if (!child.Start(argv, options)) return result;
+  if (!child.Start(CommandLineOf(argv), options)) return result;
   std::thread feeder([&] {
     if (!input.empty()) child.WriteInput(input.data(), input.size());
     child.CloseInput();

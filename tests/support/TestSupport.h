@@ -52,6 +52,23 @@ void RemoveRegistryKey(const std::string& key);
 // Everything in a stream, from its start.
 std::string ReadStream(std::FILE* stream);
 
+// The Windows command line whose split gives back these arguments: the
+// program quoted when it holds a blank, the others as the C runtime reads them.
+std::string CommandLineOf(const std::vector<std::string>& argv);
+
+// Sets an environment variable of this process (and so of the children it
+// starts afterwards); a null value removes it. Not for use while other
+// threads start children or read the environment.
+bool SetEnvironmentValue(const char* name, const char* value);
+
+// The working directory, against which relative file names are opened.
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+
+// Handles (descriptors) the process has open, and its running threads.
+std::size_t CountOpenHandles();
+std::size_t CountThreads();
+
 struct RunResult {
   int exitCode = -1;
   std::string output;

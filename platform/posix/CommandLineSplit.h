@@ -1,9 +1,12 @@
-// Splits a command line into arguments the way Windows programs see them, so
-// that one command-line text means the same program and arguments everywhere.
+// Splits a Windows command line into the arguments a Windows program sees, so
+// that a child started here from one command-line text gets the program and
+// arguments it would get there.
 #pragma once
 
 #include <string>
 #include <vector>
+
+namespace platform {
 
 // The first argument (the program) ends at the first space or tab outside
 // double quotes; its quotes are dropped and backslashes are plain characters.
@@ -14,3 +17,5 @@
 // plain; two quotes inside quoting give one literal quote. Leading white
 // space is skipped; an empty or blank line gives no arguments.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+}  // namespace platform

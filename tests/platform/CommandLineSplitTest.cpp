@@ -1,9 +1,12 @@
-#include "inventory/CommandLineSplit.h"
+#include "platform/posix/CommandLineSplit.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
+using platform::SplitCommandLine;
 using Args = std::vector<std::string>;
 
 // The arguments after a plain program name.
@@ -41,6 +44,15 @@ TEST(SplitCommandLine, ArgumentsFollowTheRuntimeBackslashAndQuoteRules) {
   EXPECT_EQ(After("\\\"quoted\\\""), (Args{"\"quoted\""}));
   EXPECT_EQ(After("1.3.6.1.4.1.232.6.2.12.3.0 integer 12"),
             (Args{"1.3.6.1.4.1.232.6.2.12.3.0", "integer", "12"}));
+}
+
+// The tests hand argument lists to children as the command line that splits
+// back into them.
+TEST(SplitCommandLine, GivesBackTheArgumentsOfTheirQuotedLine) {
+  for (const Args& args : {Args{"C:\\Program Files\\tool.exe", "", "a b", "x\\", "q\"r", "\\\"", "t\tu\\ v"},
+                           Args{"prog"}, Args{"", "\\\\", "\"\""}}) {
+    EXPECT_EQ(SplitCommandLine(testing_support::CommandLineOf(args)), args);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-#include "inventory/CommandLineSplit.h"
+#include "platform/posix/CommandLineSplit.h"
+
+namespace platform {
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -55,3 +57,5 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   }
   return arguments;
 }
+
+}  // namespace platform
