@@ -6,7 +6,7 @@
 #include "process/DiagLog.h"
 #include "server/HttpRequest.h"
 #include "server/HttpResponse.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // of the reading rules, written here, makes of the same bytes.
 #include "platform/Socket.h"
 #include "server/ProviderCon.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 #include "support/FuzzCheck.h"
 
 #include <cctype>

@@ -1,5 +1,5 @@
 #include "inventory/InventoryNodeText.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <tinyxml.h>
 

@@ -1,7 +1,7 @@
 #include "inventory/SnmpTools.h"
 
 #include "inventory/CaptureOutput.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 namespace {
 // Longest walk line and STRING value looked at; longer ones are cut.

@@ -1,5 +1,5 @@
 #include "inventory/XPathResult.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <charconv>
 #include <cmath>

@@ -10,7 +10,7 @@
 #include "server/ServerServices.h"
 #include "server/ProviderCon.h"
 #include "server/UrlParsing.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 
 namespace {

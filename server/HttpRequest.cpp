@@ -2,7 +2,7 @@
 
 #include "process/DiagLog.h"
 #include "server/IOChannel.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 #include "server/UrlParsing.h"
 
 #include <cctype>

@@ -5,7 +5,7 @@
 #include "process/DiagLog.h"
 #include "server/IOChannel.h"
 #include "server/RequestSource.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include "platform/Time.h"
 #include "process/DiagLog.h"
 #include "server/HttpResponse.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 #include "server/RequestSource.h"
 
 #include "platform/HostName.h"
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "server/UrlParsing.h"
 
-#include "server/TextCompare.h"
+#include "platform/AsciiText.h"
 
 #include <cctype>
 #include <cstring>

@@ -61,7 +61,7 @@ std::string KillLoop(const std::string& kind, const std::string& path, unsigned 
     platform::ChildProcess writer;
     platform::ChildProcessOptions options;
     options.output = platform::ChildProcessOptions::Stream::Pipe;
-    if (!writer.Start({HelperBinary("file-rewriter"), kind, path, std::to_string(count), "0"}, options))
+    if (!writer.Start(testing_support::CommandLineOf({HelperBinary("file-rewriter"), kind, path, std::to_string(count), "0"}), options))
       return faults + "the rewriter did not start\n";
     double delayMs = Spread(i) * static_cast<double>(threePasses);
     if (i % 2 == 0) {

@@ -31,7 +31,7 @@ class Holder {
     platform::ChildProcessOptions options;
     options.input = platform::ChildProcessOptions::Stream::Pipe;
     options.output = platform::ChildProcessOptions::Stream::Pipe;
-    EXPECT_TRUE(child_.Start({testing_support::HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action},
+    EXPECT_TRUE(child_.Start(testing_support::CommandLineOf({testing_support::HelperBinary("config-holder"), dir.Path(), "c.xml", value, wait, action}),
                              options));
   }
   std::string ReadLine() {

@@ -131,8 +131,8 @@ TEST(ProviderReadySignal, PostedForTheBoundPort) {
   platform::ChildProcessOptions options;
   options.input = options.output = platform::ChildProcessOptions::Stream::Pipe;
   options.environment = {{"INVENTORY_PROVIDER_LOCK_DIR", dir.Path()}};
-  ASSERT_TRUE(launcher.Start({testing_support::HelperBinary("provider-launcher"), port, "30000", ProviderBinary(), "-u",
-                              "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", port},
+  ASSERT_TRUE(launcher.Start(testing_support::CommandLineOf({testing_support::HelperBinary("provider-launcher"), port, "30000", ProviderBinary(), "-u",
+                              "-c", "-z", "-s", "-V", "0xc0", "-l" + log, "-p", port}),
                              options));
   std::string firstLine;
   char c;
