@@ -4,6 +4,7 @@
 #pragma once
 
 #include "inventory/XPathNodeSet.h"
+#include "platform/Compiler.h"
 
 #include <tinyxml.h>
 
@@ -95,19 +96,7 @@ class SiblingIndex {
 
 bool IsElement(const TiXmlNode* node);
 
-// Starts fetching `lines` cache lines from `address`, so that the miss
-// overlaps the work done before the read. A hint only: without the
-// compiler's built-in it does nothing. The evaluator's one use of a
-// compiler extension.
-inline void Prefetch(const void* address, int lines = 1) {
-#if defined(__GNUC__)
-  const char* bytes = static_cast<const char*>(address);
-  for (int i = 0; i < lines; ++i) __builtin_prefetch(bytes + 64 * i);
-#else
-  (void)address;
-  (void)lines;
-#endif
-}
+using platform::Prefetch;
 
 // Starts fetching the node or attribute that a loop over `entries` (the
 // current one first, `remaining` in all) reaches a few turns later, so
