@@ -16,12 +16,8 @@ std::uint64_t HighResolutionFrequency() { return 1000000000ull; }
 
 std::uint64_t MonotonicMilliseconds() { return HighResolutionCounter() / 1000000ull; }
 
-CalendarTime UtcNow() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  time_t seconds = tv.tv_sec;
-  tm parts;
-  gmtime_r(&seconds, &parts);
+namespace {
+CalendarTime CalendarOf(const tm& parts) {
   CalendarTime result;
   result.year = parts.tm_year + 1900;
   result.month = parts.tm_mon + 1;
@@ -29,6 +25,17 @@ CalendarTime UtcNow() {
   result.hour = parts.tm_hour;
   result.minute = parts.tm_min;
   result.second = parts.tm_sec;
+  return result;
+}
+}  // namespace
+
+CalendarTime UtcNow() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  time_t seconds = tv.tv_sec;
+  tm parts;
+  gmtime_r(&seconds, &parts);
+  CalendarTime result = CalendarOf(parts);
   result.millisecond = static_cast<int>(tv.tv_usec / 1000);
   return result;
 }
@@ -40,14 +47,7 @@ CalendarTime LocalTimeOf(std::int64_t epochSeconds) {
   tm parts;
   tzset();
   localtime_r(&seconds, &parts);
-  CalendarTime result;
-  result.year = parts.tm_year + 1900;
-  result.month = parts.tm_mon + 1;
-  result.day = parts.tm_mday;
-  result.hour = parts.tm_hour;
-  result.minute = parts.tm_min;
-  result.second = parts.tm_sec;
-  return result;
+  return CalendarOf(parts);
 }
 
 namespace {
