@@ -45,12 +45,7 @@ platform::SocketHandle Connect(std::uint16_t port) {
 }
 
 void SendText(platform::SocketHandle socket, const std::string& text) {
-  std::size_t sent = 0;
-  while (sent < text.size()) {
-    long n = platform::Send(socket, text.data() + sent, text.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
+  platform::SendAll(socket, text.data(), text.size(), 5000);
 }
 
 // True when the server closed the connection within the time; what it sent
