@@ -101,6 +101,7 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   testing_support::WriteFile(program + ".pagestats", "kept");
   auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", Env());
   EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_NE(plain.output.find("<table type=\"status\" >"), std::string::npos) << plain.output;
   EXPECT_FALSE(testing_support::FileExists(program + ".stats"));
   EXPECT_EQ(testing_support::ReadFile(program + ".pagestats"), "kept");
   std::filesystem::remove(program + ".pagestats");
