@@ -1,6 +1,5 @@
 #include "pages/AsyncCookie.h"
 
-#include "MemoryChannel.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <atomic>
 #include <set>
 #include <thread>
-#include <vector>
 
 namespace {
 

@@ -1,12 +1,9 @@
 #include "server/IOChannel.h"
 
-#include "TestSupport.h"
 #include "platform/Socket.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <thread>
 
 namespace {
 
@@ -86,35 +83,8 @@ TEST(IOSocket, HandOverLeavesTheSocketJustAfterTheLastLine) {
   EXPECT_EQ(platform::Receive(pair.client, &c, 1), 1);
 }
 
-TEST(IOStdio, WritesInPiecesAndReadsLines) {
-  testing_support::TempDir dir;
-  std::FILE* out = std::fopen(dir.File("out").c_str(), "w+b");
-  std::FILE* in = std::fopen(dir.File("in").c_str(), "w+b");
-  std::fputs("first\nsecond", in);
-  std::rewind(in);
-  IOStdio io(in, out);
-  std::string big(10000, 'z');
-  io.Write(big.data(), big.size());
-  EXPECT_EQ(io.TotalBytesWritten(), 10000u);
-  EXPECT_EQ(testing_support::ReadFile(dir.File("out")).size(), 10000u);
-  char line[32];
-  EXPECT_EQ(io.ReadLine(line, sizeof line), 6);
-  EXPECT_STREQ(line, "first\n");
-  EXPECT_EQ(io.ReadLine(line, sizeof line), 6);
-  EXPECT_STREQ(line, "second");
-  EXPECT_EQ(io.ReadLine(line, sizeof line), 0);
-  EXPECT_EQ(io.Read(line, sizeof line), 0);
-  EXPECT_EQ(io.Read(line, 0), -1);
-  std::fclose(in);
-  std::fclose(out);
-
-  IOStdio discard(nullptr, nullptr);
-  EXPECT_EQ(discard.Write("abc", 3), 0);
-  EXPECT_EQ(discard.TotalBytesWritten(), 0u);
-}
-
-// The command of -o, "GET /status" say, is served end to end; here only
-// the buffer limit.
+// Standard streams and the command of -o are served end to end (the
+// provider's stdio and framework page tests); here only the buffer limit.
 TEST(IOOneShot, ASmallBufferCutsTheCommand) {
   char line[64];
   IOOneShot cut(nullptr, nullptr, "GET /a-long-path");

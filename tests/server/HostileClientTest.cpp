@@ -7,7 +7,6 @@
 
 #include "platform/HostName.h"
 #include "platform/Process.h"
-#include "platform/Socket.h"
 #include "platform/Time.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -35,17 +31,15 @@ const std::uint64_t kStatusLimitMs = 1000;
 // How long the attacks run under the poller's eye before they are taken down.
 const std::uint64_t kAttackWindowMs = 2500;
 
-platform::SocketHandle Connect(std::uint16_t port) {
+// A connection that has sent the text.
+platform::SocketHandle Connect(std::uint16_t port, const std::string& text = std::string()) {
   platform::SocketHandle socket = platform::CreateTcpSocket();
   if (!platform::ConnectLoopback(socket, port, 5000)) {
     platform::CloseSocket(socket);
     return platform::kInvalidSocket;
   }
-  return socket;
-}
-
-void SendText(platform::SocketHandle socket, const std::string& text) {
   platform::SendAll(socket, text.data(), text.size(), 5000);
+  return socket;
 }
 
 // True when the server closed the connection within the time; what it sent
@@ -63,46 +57,31 @@ bool ClosedByServer(platform::SocketHandle socket, unsigned timeoutMs, std::stri
   }
 }
 
-// Polls /status one request after another and keeps every round's time
-// until stopped; a round in progress ends (within its own time-out) first.
+// Polls /status one request after another until stopped; a round in
+// progress ends (within its own time-out) first. Once stopped: the longest
+// round and how many answered.
 class StatusPoller {
  public:
-  explicit StatusPoller(std::uint16_t port) : port_(port), thread_(&StatusPoller::Run, this) {}
+  explicit StatusPoller(std::uint16_t port)
+      : thread_([this, port] {
+          while (!stop_) {
+            std::uint64_t start = platform::MonotonicMilliseconds();
+            std::string reply = Exchange(port, "GET /status HTTP/1.1\r\n\r\n", 30000);
+            longest = std::max(longest, platform::MonotonicMilliseconds() - start);
+            answered += reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
+            platform::SleepMilliseconds(20);
+          }
+        }) {}
   ~StatusPoller() { Stop(); }
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
-  // The longest round that started at or after since, and how many rounds
-  // ended well; read once stopped.
-  std::uint64_t LongestSince(std::uint64_t since, int* answered) const {
-    std::uint64_t longest = 0;
-    *answered = 0;
-    for (const Round& round : rounds_) {
-      if (round.start < since) continue;
-      longest = std::max(longest, round.took);
-      if (round.ok) ++*answered;
-    }
-    return longest;
-  }
+  std::uint64_t longest = 0;
+  int answered = 0;
 
  private:
-  struct Round {
-    std::uint64_t start, took;
-    bool ok;
-  };
-  void Run() {
-    while (!stop_) {
-      std::uint64_t start = platform::MonotonicMilliseconds();
-      std::string reply = Exchange(port_, "GET /status HTTP/1.1\r\n\r\n", 30000);
-      rounds_.push_back({start, platform::MonotonicMilliseconds() - start, reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0});
-      platform::SleepMilliseconds(20);
-    }
-  }
-
-  std::uint16_t port_;
   std::atomic<bool> stop_{false};
-  std::vector<Round> rounds_;
   std::thread thread_;
 };
 
@@ -113,19 +92,14 @@ struct Usage {
 // Only programs built for this system show in its /proc (a Windows build
 // run under a compatibility layer sees the host's).
 bool UsageVisible() { return std::string(EXECUTABLE_SUFFIX).empty() && std::filesystem::exists("/proc/self/fd"); }
-Usage UsageOf(std::uint32_t pid) {
-  Usage usage;
+long Entries(const std::string& folder) {
   std::error_code error;
-  auto count = [&](const std::string& path) {
-    long n = 0;
-    for (auto it = std::filesystem::directory_iterator(path, error); !error && it != std::filesystem::directory_iterator();
-         it.increment(error))
-      ++n;
-    return error ? -1L : n;
-  };
-  usage.descriptors = count("/proc/" + std::to_string(pid) + "/fd");
-  usage.threads = count("/proc/" + std::to_string(pid) + "/task");
-  return usage;
+  long n = std::distance(std::filesystem::directory_iterator(folder, error), std::filesystem::directory_iterator());
+  return error ? -1L : n;
+}
+Usage UsageOf(std::uint32_t pid) {
+  std::string proc = "/proc/" + std::to_string(pid);
+  return {Entries(proc + "/fd"), Entries(proc + "/task")};
 }
 
 // One attack: begin starts it (and returns at once or when its part is
@@ -164,14 +138,14 @@ class HostileClients : public testing_support::ProviderFixture {
     Get(port_, "/lvl1inventory?command=query&data=count(//product)");
     platform::SleepMilliseconds(300);
     baseline_ = UsageOf(provider_->Process().Id());
-    poller_.reset(new StatusPoller(port_));
   }
 
   // Starts the attacks together under the poller's eye: /status answers
   // within the limit while they run and until each has been taken down.
   void Run(const std::vector<Attack>& attacks) {
-    ASSERT_TRUE(poller_) << "the provider did not start";
+    ASSERT_NE(port_, 0) << "the provider did not start";
     std::string names;
+    poller_.reset(new StatusPoller(port_));
     std::uint64_t start = platform::MonotonicMilliseconds();
     for (const Attack& attack : attacks) {
       attack.begin();
@@ -182,12 +156,10 @@ class HostileClients : public testing_support::ProviderFixture {
     for (const Attack& attack : attacks)
       if (attack.end) attack.end();
     poller_->Stop();
-    int answered = 0;
-    std::uint64_t longest = poller_->LongestSince(start, &answered);
-    EXPECT_LE(longest, kStatusLimitMs) << names;
-    EXPECT_GT(answered, 0) << names;
+    EXPECT_LE(poller_->longest, kStatusLimitMs) << names;
+    EXPECT_GT(poller_->answered, 0) << names;
     std::printf("[ attacks  ] %zu at once: /status took at most %llu ms\n", attacks.size(),
-                static_cast<unsigned long long>(longest));
+                static_cast<unsigned long long>(poller_->longest));
     int code = 0;
     ASSERT_FALSE(provider_->WaitForExit(0, &code)) << "the provider ended with " << code << "\n" << provider_->Log();
   }
@@ -213,8 +185,7 @@ class HostileClients : public testing_support::ProviderFixture {
     }
     platform::SocketHandle stalled = platform::kInvalidSocket;
     if (withStalledClient) {
-      stalled = Connect(port_);
-      SendText(stalled, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
+      stalled = Connect(port_, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
       platform::SleepMilliseconds(1000);
     }
     Exchange(port_, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
@@ -228,7 +199,7 @@ class HostileClients : public testing_support::ProviderFixture {
   Attack NonReader(const std::string& name, const std::string& request) {
     auto socket = std::make_shared<platform::SocketHandle>(platform::kInvalidSocket);
     std::uint16_t port = port_;
-    return {name, [=] { *socket = Connect(port); SendText(*socket, request); },
+    return {name, [=] { *socket = Connect(port, request); },
             [=] {
               // Its session gives up once its write makes no progress, the
               // client still connected.
@@ -251,8 +222,7 @@ class HostileClients : public testing_support::ProviderFixture {
     return {name,
             [=] {
               for (int i = 0; i < count; ++i) {
-                sockets->push_back(Connect(port));
-                SendText(sockets->back(), text);
+                sockets->push_back(Connect(port, text));
               }
             },
             [=] {
@@ -337,8 +307,7 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
       {"40 clients that leave before their replies",
        [=] {
          for (int i = 0; i < 40; ++i) {
-           platform::SocketHandle gone = Connect(port);
-           SendText(gone, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
+           platform::SocketHandle gone = Connect(port, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
            platform::SetZeroLinger(gone);
            platform::CloseSocket(gone);
          }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 namespace {
 
@@ -91,15 +90,6 @@ TEST(ReadRequest, CopiesPointIntoTheirOwnStore) {
     EXPECT_STREQ(r->HeaderValues()[0], "Value");
     EXPECT_EQ(r->HeaderNames()[2], nullptr);
   }
-}
-
-TEST(ReadRequest, ResetsTheRequestByteCount) {
-  TextChannel io("GET / HTTP/1.1\r\n\r\n");
-  io.Write("earlier", 7);
-  URLParse r;
-  ASSERT_EQ(r.ReadRequest(io), 0);
-  EXPECT_EQ(io.RequestBytesWritten(), 0u);
-  EXPECT_EQ(io.TotalBytesWritten(), 7u);
 }
 
 TEST(ReadBody, LengthRules) {
