@@ -171,15 +171,7 @@ class HostileClients : public testing_support::ProviderFixture {
     ASSERT_TRUE(poller_) << "the provider did not start";
     poller_.reset();
     if (UsageVisible()) {
-      Usage now;
-      std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
-      do {
-        now = UsageOf(provider_->Process().Id());
-        if (now.descriptors <= baseline_.descriptors && now.threads <= baseline_.threads) break;
-        platform::SleepMilliseconds(100);
-      } while (platform::MonotonicMilliseconds() < deadline);
-      EXPECT_LE(now.descriptors, baseline_.descriptors);
-      EXPECT_LE(now.threads, baseline_.threads);
+      EXPECT_TRUE(UsageComesDownTo(baseline_.descriptors, baseline_.threads, 30000));
     } else {
       std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
     }
@@ -195,21 +187,26 @@ class HostileClients : public testing_support::ProviderFixture {
     if (stalled != platform::kInvalidSocket) platform::CloseSocket(stalled);
   }
 
-  // A client that sends the request and reads nothing of the reply.
+  // Waits until the provider holds no more descriptors and threads than given.
+  bool UsageComesDownTo(long descriptors, long threads, unsigned ms) {
+    std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+    for (;;) {
+      Usage now = UsageOf(provider_->Process().Id());
+      if (now.descriptors <= descriptors && now.threads <= threads) return true;
+      if (platform::MonotonicMilliseconds() > deadline) return false;
+      platform::SleepMilliseconds(100);
+    }
+  }
+
+  // A client that sends the request and reads nothing of the reply; its
+  // session gives up once its write makes no progress, the client still
+  // connected.
   Attack NonReader(const std::string& name, const std::string& request) {
     auto socket = std::make_shared<platform::SocketHandle>(platform::kInvalidSocket);
     std::uint16_t port = port_;
     return {name, [=] { *socket = Connect(port, request); },
             [=] {
-              // Its session gives up once its write makes no progress, the
-              // client still connected.
-              if (UsageVisible()) {
-                std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-                while (UsageOf(provider_->Process().Id()).threads > baseline_.threads + 1 &&
-                       platform::MonotonicMilliseconds() < deadline)
-                  platform::SleepMilliseconds(100);
-                EXPECT_LE(UsageOf(provider_->Process().Id()).threads, baseline_.threads + 1) << name;
-              }
+              EXPECT_TRUE(!UsageVisible() || UsageComesDownTo(1000000, baseline_.threads + 1, 20000)) << name;
               platform::CloseSocket(*socket);
             }};
   }
@@ -221,9 +218,7 @@ class HostileClients : public testing_support::ProviderFixture {
     std::uint16_t port = port_;
     return {name,
             [=] {
-              for (int i = 0; i < count; ++i) {
-                sockets->push_back(Connect(port, text));
-              }
+              for (int i = 0; i < count; ++i) sockets->push_back(Connect(port, text));
             },
             [=] {
               for (platform::SocketHandle socket : *sockets) {
