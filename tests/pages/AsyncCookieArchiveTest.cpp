@@ -37,7 +37,6 @@ TEST(AsyncCookieArchive, UniqueValuesStepDownWithinASecondAndComeFreeWhenAged) {
   AsyncCookie second = c.archive.CreateCookie("op", 30, 600);
   AsyncCookie third = c.archive.CreateCookie("other", 30, 600);
   EXPECT_EQ(first.uniquetimet, 1000u);
-  EXPECT_EQ(first.unique, "00000003e8");
   EXPECT_EQ(first.asyncId, "op!00000003e8");
   EXPECT_EQ(second.uniquetimet, 999u);  // later, lower
   EXPECT_EQ(second.asyncId, "op!00000003e7");
@@ -123,7 +122,6 @@ TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
   ClockedArchive c;
   c.archive.SetArchiveName(file);
   EXPECT_FALSE(FileExists(file));  // nothing to save yet
-  EXPECT_EQ(c.archive.ArchiveName(), file);
 
   std::string beta = c.archive.CreateCookie("beta", 30, 600).asyncId;
   std::string alpha = c.archive.CreateCookie("alpha", -5, 20).asyncId;

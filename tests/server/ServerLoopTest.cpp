@@ -65,7 +65,6 @@ class TestPage : public MonitorPage {
   void TimeToMonitor(unsigned count, const char* const* names) override {
     for (unsigned i = 0; i < count; ++i) journal_.Add(std::string("monitor ") + names[i]);
   }
-  void Cleanup() override { journal_.Add(std::string("cleanup ") + Path()); }
 
   std::uint32_t idleTimeout_ = 0;
   unsigned delayMs_ = 0;
