@@ -1,33 +1,17 @@
-// Writes its arguments to standard output, each in one write, with C escapes
-// decoded (\r \n \t \\ \xHH). "--err" sends the following arguments to
-// standard error, "--out" back to standard output.
+// Writes its arguments to standard output, each in one write, with "\r" and
+// "\n" decoded. "--err" sends the following arguments to standard error,
+// "--out" back to standard output.
 #include "platform/Process.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace {
 std::string Decode(const char* text) {
   std::string out;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != '\\' || p[1] == '\0') {
-      out += *p;
-      continue;
-    }
-    ++p;
-    switch (*p) {
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'x': {
-        char hex[3] = {p[1], p[1] ? p[2] : '\0', '\0'};
-        out += static_cast<char>(std::strtol(hex, nullptr, 16));
-        p += hex[1] ? 2 : 1;
-        break;
-      }
-      default: out += *p; break;
-    }
+    if (p[0] == '\\' && (p[1] == 'r' || p[1] == 'n')) out += *++p == 'r' ? '\r' : '\n';
+    else out += *p;
   }
   return out;
 }

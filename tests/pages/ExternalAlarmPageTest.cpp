@@ -2,12 +2,10 @@
 
 #include "MemoryChannel.h"
 #include "pages/QueryStringInterpretter.h"
-#include "server/IOChannel.h"
 #include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 namespace {
 

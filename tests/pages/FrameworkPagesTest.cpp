@@ -70,30 +70,28 @@ TEST_F(FrameworkPages, IndexListsApplicationPagesAndTriggersLateInitialization) 
   EXPECT_TRUE(told);
 }
 
+// provcon, in the query or the body, has the pages told of the collector's
+// shutdown.
 TEST_F(FrameworkPages, ShutdownStopsTheProvider) {
-  ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
-  ASSERT_TRUE(provider.Started());
-  EXPECT_EQ(testing_support::Exchange(provider.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
-            "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
-  int code = -1;
-  EXPECT_TRUE(provider.WaitForExit(20000, &code));
-  EXPECT_EQ(code, 0);
-  std::string log = provider.Log();
-  EXPECT_EQ(log.find("Sending OnProvConShutdown"), std::string::npos);
-  EXPECT_NE(log.find("Shutdown..."), std::string::npos);
-  EXPECT_NE(log.find("Call Cleaning up for page /status"), std::string::npos);
-
-  ProviderProcess second(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
-  ASSERT_TRUE(second.Started());
-  testing_support::Exchange(second.Port(), "POST /shutdown?provcon=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_TRUE(second.WaitForExit(20000, &code));
-  EXPECT_NE(second.Log().find("Sending OnProvConShutdown to page /index"), std::string::npos);
-
-  ProviderProcess third(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
-  ASSERT_TRUE(third.Started());
-  testing_support::Exchange(third.Port(), "POST /shutdown HTTP/1.1\r\nContent-Length: 9\r\n\r\nprovcon=2");
-  EXPECT_TRUE(third.WaitForExit(20000, &code));
-  EXPECT_NE(third.Log().find("Sending OnProvConShutdown to page /lvl1inventory"), std::string::npos);
+  struct {
+    std::string request, told;
+  } cases[] = {
+      {"POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n", ""},
+      {"POST /shutdown?provcon=1 HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "Sending OnProvConShutdown to page /index"},
+      {"POST /shutdown HTTP/1.1\r\nContent-Length: 9\r\n\r\nprovcon=2", "Sending OnProvConShutdown to page /lvl1inventory"},
+  };
+  for (const auto& c : cases) {
+    ProviderProcess provider(dir_.Path(), {"-u", "-z", "-V", "0x4ff"}, Env());
+    ASSERT_TRUE(provider.Started());
+    EXPECT_EQ(testing_support::Exchange(provider.Port(), c.request), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
+    int code = -1;
+    EXPECT_TRUE(provider.WaitForExit(20000, &code));
+    EXPECT_EQ(code, 0);
+    std::string log = provider.Log();
+    EXPECT_NE(log.find("Call Cleaning up for page /status"), std::string::npos);
+    if (c.told.empty()) EXPECT_EQ(log.find("Sending OnProvConShutdown"), std::string::npos);
+    else EXPECT_NE(log.find(c.told), std::string::npos) << c.request;
+  }
 }
 
 TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
@@ -103,6 +101,7 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   testing_support::WriteFile(program + ".pagestats", "kept");
   auto plain = testing_support::RunProgram({program, "-u", "-o", "GET /status"}, "", Env());
   EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_NE(plain.output.find("<table type=\"status\" >"), std::string::npos) << plain.output;
   EXPECT_FALSE(testing_support::FileExists(program + ".stats"));
   EXPECT_EQ(testing_support::ReadFile(program + ".pagestats"), "kept");
   std::filesystem::remove(program + ".pagestats");

@@ -1,21 +1,13 @@
-// Statistics: counters, per-page timings, their files, and "/stats" on a
-// provider started with -g.
+// Statistics: counters, per-page timings and their file; "/stats" on a
+// provider started with -g is the framework pages' test.
 #include "pages/StatsPage.h"
 
-#include "HttpClient.h"
-#include "ProviderFixture.h"
+#include "MemoryChannel.h"
 #include "TestSupport.h"
 #include "pages/PageStats.h"
-#include "platform/ChildProcess.h"
-#include "platform/Process.h"
-#include "server/IOChannel.h"
 #include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <regex>
-#include <thread>
 
 namespace {
 
@@ -23,12 +15,9 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 
 std::string GetText(MonitorPage& page) {
-  std::FILE* out = std::tmpfile();
-  IOStdio io(nullptr, out);
+  testing_support::MemoryChannel io;
   page.Get(&io, "/stats", nullptr, nullptr, nullptr, 1, 1);
-  std::string text = testing_support::ReadStream(out);
-  std::fclose(out);
-  return text;
+  return io.written;
 }
 
 TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
@@ -42,24 +31,19 @@ TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
   {
     MonitorServer server((ServerOptions()));
     server.Counters().pagefound = 5;
-    server.Counters().externalwakeups = 2;
     StatsPage page(program);
     std::string text = GetText(page);
     EXPECT_NE(text.find("<pagefound>5</pagefound>\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("<external-wakeups>2</external-wakeups>\n"), std::string::npos);
     EXPECT_NE(text.find("<page name=\"/a\">\n\t<get>\n\t\t<count>0</count>\n\t\t<sum>0</sum>\n\t\t<avg>0</avg>\n\t</get>\n"
                         "\t<post>\n\t\t<count>1</count>\n\t\t<sum>7</sum>\n\t\t<avg>7</avg>\n\t</post>\n</page>\n"
                         "<page name=\"/b\">\n\t<get>\n\t\t<count>3</count>\n\t\t<sum>61</sum>\n\t\t<avg>20</avg>"),
               std::string::npos)
         << text;
-    EXPECT_LT(text.find("<forwarded>"), text.find("<pagenotfound>"));
-    EXPECT_LT(text.find("<current-resident-time>"), text.find("<providerstats"));
     EXPECT_TRUE(page.WriteStats());
     EXPECT_EQ(page.Post(nullptr, "/stats", nullptr, nullptr, nullptr, 1, 1), 400u);
   }
   std::string saved = ReadFile(program + ".stats");
   EXPECT_NE(saved.find("<key name=\"pagefound\" value=\"5\"/>"), std::string::npos) << saved;
-  EXPECT_NE(saved.find("<key name=\"as-of\" value=\"["), std::string::npos);
   {
     MonitorServer server((ServerOptions()));
     StatsPage page(program);
@@ -67,7 +51,6 @@ TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
     EXPECT_EQ(server.Counters().pagefound, 5u);  // continued from the file
     ASSERT_EQ(page.Schedule().Items().size(), 1u);
     EXPECT_EQ(page.Schedule().Items()[0].Text(), "saveprovstats;provider statistics save;600;600");
-    EXPECT_EQ(page.GetSchedulerTimeout(), 600u);
     server.Signal(MonitorServer::kSignalSuggestShutdown);
     EXPECT_EQ(page.GetSchedulerTimeout(), 10000u);
     EXPECT_TRUE(page.IsIdle());

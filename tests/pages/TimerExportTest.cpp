@@ -7,14 +7,9 @@
 
 namespace {
 
-class TimerPage : public MonitorPage {
- public:
-  TimerPage() : MonitorPage("/timers", false) {}
-};
-
 TEST(TimerExport, XmlAndTableTexts) {
   MonitorServer server((ServerOptions()));
-  TimerPage page;
+  MonitorPage page("/timers", false);
   page.AddMonitoredItem("b&c", "two <words>", 30, true, false);
   page.AddMonitoredItem("a", "", 10, false, true);
   page.AdvanceSchedule(0);  // "a" falls due and is dropped
@@ -32,7 +27,7 @@ TEST(TimerExport, XmlAndTableTexts) {
             "\t<tr><td>b&amp;c</td><td>two &lt;words&gt;</td><td>30</td><td>30</td></tr>\n"
             "</table>\n");
 
-  TimerPage copy;
+  MonitorPage copy("/copy", false);
   copy.ImportTimerTable(table, false);
   std::vector<MonitoredItem> items = copy.Schedule().Items();
   ASSERT_EQ(items.size(), 2u);

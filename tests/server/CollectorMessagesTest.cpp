@@ -119,16 +119,4 @@ TEST_F(CollectorMessages, ExternalScheduleCommandsAndReplyWords) {
   EXPECT_EQ(result, 42);
 }
 
-// Wake-ups reaching their page are the alarm page's test.
-TEST_F(CollectorMessages, InternalRequestsGoToTheProvidersOwnPort) {
-  ServerOptions options;
-  options.port = collector_->Port();
-  server_.reset(new MonitorServer(options));
-  collector_->SetReply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone");
-  std::string reply;
-  EXPECT_EQ(server_->InternalRequest("post", "/parent?fw_workerupdate=1", "state", &reply), 200);
-  EXPECT_EQ(reply, "done");
-  EXPECT_EQ(collector_->Requests().back().body, "state");
-}
-
 }  // namespace

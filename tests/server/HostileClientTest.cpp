@@ -7,7 +7,6 @@
 
 #include "platform/HostName.h"
 #include "platform/Process.h"
-#include "platform/Socket.h"
 #include "platform/Time.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -35,21 +31,14 @@ const std::uint64_t kStatusLimitMs = 1000;
 // How long the attacks run under the poller's eye before they are taken down.
 const std::uint64_t kAttackWindowMs = 2500;
 
-platform::Socket Connect(std::uint16_t port) {
+// A connection that has sent the text.
+platform::Socket Connect(std::uint16_t port, const std::string& text = std::string()) {
   platform::Socket socket = platform::CreateTcpSocket();
   if (!platform::ConnectLoopback(socket, port, 5000)) {
     return platform::Socket();
   }
+  platform::SendAll(socket, text.data(), text.size(), 5000);
   return socket;
-}
-
-void SendText(const platform::Socket& socket, const std::string& text) {
-  std::size_t sent = 0;
-  while (sent < text.size()) {
-    long n = platform::Send(socket, text.data() + sent, text.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
 }
 
 // True when the server closed the connection within the time; what it sent
@@ -67,46 +56,31 @@ bool ClosedByServer(const platform::Socket& socket, unsigned timeoutMs, std::str
   }
 }
 
-// Polls /status one request after another and keeps every round's time
-// until stopped; a round in progress ends (within its own time-out) first.
+// Polls /status one request after another until stopped; a round in
+// progress ends (within its own time-out) first. Once stopped: the longest
+// round and how many answered.
 class StatusPoller {
  public:
-  explicit StatusPoller(std::uint16_t port) : port_(port), thread_(&StatusPoller::Run, this) {}
+  explicit StatusPoller(std::uint16_t port)
+      : thread_([this, port] {
+          while (!stop_) {
+            std::uint64_t start = platform::MonotonicMilliseconds();
+            std::string reply = Exchange(port, "GET /status HTTP/1.1\r\n\r\n", 30000);
+            longest = std::max(longest, platform::MonotonicMilliseconds() - start);
+            answered += reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
+            platform::SleepMilliseconds(20);
+          }
+        }) {}
   ~StatusPoller() { Stop(); }
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
-  // The longest round that started at or after since, and how many rounds
-  // ended well; read once stopped.
-  std::uint64_t LongestSince(std::uint64_t since, int* answered) const {
-    std::uint64_t longest = 0;
-    *answered = 0;
-    for (const Round& round : rounds_) {
-      if (round.start < since) continue;
-      longest = std::max(longest, round.took);
-      if (round.ok) ++*answered;
-    }
-    return longest;
-  }
+  std::uint64_t longest = 0;
+  int answered = 0;
 
  private:
-  struct Round {
-    std::uint64_t start, took;
-    bool ok;
-  };
-  void Run() {
-    while (!stop_) {
-      std::uint64_t start = platform::MonotonicMilliseconds();
-      std::string reply = Exchange(port_, "GET /status HTTP/1.1\r\n\r\n", 30000);
-      rounds_.push_back({start, platform::MonotonicMilliseconds() - start, reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0});
-      platform::SleepMilliseconds(20);
-    }
-  }
-
-  std::uint16_t port_;
   std::atomic<bool> stop_{false};
-  std::vector<Round> rounds_;
   std::thread thread_;
 };
 
@@ -117,19 +91,14 @@ struct Usage {
 // Only programs built for this system show in its /proc (a Windows build
 // run under a compatibility layer sees the host's).
 bool UsageVisible() { return std::string(EXECUTABLE_SUFFIX).empty() && std::filesystem::exists("/proc/self/fd"); }
-Usage UsageOf(std::uint32_t pid) {
-  Usage usage;
+long Entries(const std::string& folder) {
   std::error_code error;
-  auto count = [&](const std::string& path) {
-    long n = 0;
-    for (auto it = std::filesystem::directory_iterator(path, error); !error && it != std::filesystem::directory_iterator();
-         it.increment(error))
-      ++n;
-    return error ? -1L : n;
-  };
-  usage.descriptors = count("/proc/" + std::to_string(pid) + "/fd");
-  usage.threads = count("/proc/" + std::to_string(pid) + "/task");
-  return usage;
+  long n = std::distance(std::filesystem::directory_iterator(folder, error), std::filesystem::directory_iterator());
+  return error ? -1L : n;
+}
+Usage UsageOf(std::uint32_t pid) {
+  std::string proc = "/proc/" + std::to_string(pid);
+  return {Entries(proc + "/fd"), Entries(proc + "/task")};
 }
 
 // One attack: begin starts it (and returns at once or when its part is
@@ -168,14 +137,14 @@ class HostileClients : public testing_support::ProviderFixture {
     Get(port_, "/lvl1inventory?command=query&data=count(//product)");
     platform::SleepMilliseconds(300);
     baseline_ = UsageOf(provider_->Process().Id());
-    poller_.reset(new StatusPoller(port_));
   }
 
   // Starts the attacks together under the poller's eye: /status answers
   // within the limit while they run and until each has been taken down.
   void Run(const std::vector<Attack>& attacks) {
-    ASSERT_TRUE(poller_) << "the provider did not start";
+    ASSERT_NE(port_, 0) << "the provider did not start";
     std::string names;
+    poller_.reset(new StatusPoller(port_));
     std::uint64_t start = platform::MonotonicMilliseconds();
     for (const Attack& attack : attacks) {
       attack.begin();
@@ -186,12 +155,10 @@ class HostileClients : public testing_support::ProviderFixture {
     for (const Attack& attack : attacks)
       if (attack.end) attack.end();
     poller_->Stop();
-    int answered = 0;
-    std::uint64_t longest = poller_->LongestSince(start, &answered);
-    EXPECT_LE(longest, kStatusLimitMs) << names;
-    EXPECT_GT(answered, 0) << names;
+    EXPECT_LE(poller_->longest, kStatusLimitMs) << names;
+    EXPECT_GT(poller_->answered, 0) << names;
     std::printf("[ attacks  ] %zu at once: /status took at most %llu ms\n", attacks.size(),
-                static_cast<unsigned long long>(longest));
+                static_cast<unsigned long long>(poller_->longest));
     int code = 0;
     ASSERT_FALSE(provider_->WaitForExit(0, &code)) << "the provider ended with " << code << "\n" << provider_->Log();
   }
@@ -203,22 +170,13 @@ class HostileClients : public testing_support::ProviderFixture {
     ASSERT_TRUE(poller_) << "the provider did not start";
     poller_.reset();
     if (UsageVisible()) {
-      Usage now;
-      std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
-      do {
-        now = UsageOf(provider_->Process().Id());
-        if (now.descriptors <= baseline_.descriptors && now.threads <= baseline_.threads) break;
-        platform::SleepMilliseconds(100);
-      } while (platform::MonotonicMilliseconds() < deadline);
-      EXPECT_LE(now.descriptors, baseline_.descriptors);
-      EXPECT_LE(now.threads, baseline_.threads);
+      EXPECT_TRUE(UsageComesDownTo(baseline_.descriptors, baseline_.threads, 30000));
     } else {
       std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
     }
     platform::Socket stalled;
     if (withStalledClient) {
-      stalled = Connect(port_);
-      SendText(stalled, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
+      stalled = Connect(port_, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
       platform::SleepMilliseconds(1000);
     }
     Exchange(port_, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
@@ -228,21 +186,26 @@ class HostileClients : public testing_support::ProviderFixture {
     stalled.Close();
   }
 
-  // A client that sends the request and reads nothing of the reply.
+  // Waits until the provider holds no more descriptors and threads than given.
+  bool UsageComesDownTo(long descriptors, long threads, unsigned ms) {
+    std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+    for (;;) {
+      Usage now = UsageOf(provider_->Process().Id());
+      if (now.descriptors <= descriptors && now.threads <= threads) return true;
+      if (platform::MonotonicMilliseconds() > deadline) return false;
+      platform::SleepMilliseconds(100);
+    }
+  }
+
+  // A client that sends the request and reads nothing of the reply; its
+  // session gives up once its write makes no progress, the client still
+  // connected.
   Attack NonReader(const std::string& name, const std::string& request) {
     auto socket = std::make_shared<platform::Socket>();
     std::uint16_t port = port_;
-    return {name, [=] { *socket = Connect(port); SendText(*socket, request); },
+    return {name, [=] { *socket = Connect(port, request); },
             [=] {
-              // Its session gives up once its write makes no progress, the
-              // client still connected.
-              if (UsageVisible()) {
-                std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-                while (UsageOf(provider_->Process().Id()).threads > baseline_.threads + 1 &&
-                       platform::MonotonicMilliseconds() < deadline)
-                  platform::SleepMilliseconds(100);
-                EXPECT_LE(UsageOf(provider_->Process().Id()).threads, baseline_.threads + 1) << name;
-              }
+              EXPECT_TRUE(!UsageVisible() || UsageComesDownTo(1000000, baseline_.threads + 1, 20000)) << name;
               socket->Close();
             }};
   }
@@ -254,10 +217,7 @@ class HostileClients : public testing_support::ProviderFixture {
     std::uint16_t port = port_;
     return {name,
             [=] {
-              for (int i = 0; i < count; ++i) {
-                sockets->push_back(Connect(port));
-                SendText(sockets->back(), text);
-              }
+              for (int i = 0; i < count; ++i) sockets->push_back(Connect(port, text));
             },
             [=] {
               for (platform::Socket& socket : *sockets) {
@@ -340,8 +300,7 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
       {"40 clients that leave before their replies",
        [=] {
          for (int i = 0; i < 40; ++i) {
-           platform::Socket gone = Connect(port);
-           SendText(gone, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
+           platform::Socket gone = Connect(port, i % 2 ? "GET /status HTTP/1.1\r\n\r\n" : "GET /index HTTP/1.1\r\n\r\n");
            platform::SetZeroLinger(gone);
            gone.Close();
          }

@@ -38,13 +38,10 @@ TEST(FormatLogDate, OffsetIsTheStandardBiasOfTheZone) {
       {"EST5EDT,M3.2.0,M11.1.0", kSummer, "[01/Jul/2012:08:00:00 -0500]\n"},
       {"Europe/Dublin", kMoment, "[07/Nov/2012:09:55:21 +0000]\n"},
       {"Europe/Dublin", kSummer, "[01/Jul/2012:13:00:00 +0000]\n"},
-      {"Europe/Berlin", kMoment, "[07/Nov/2012:10:55:21 +0100]\n"},
       {"Europe/Berlin", kSummer, "[01/Jul/2012:14:00:00 +0100]\n"},
-      {"America/New_York", kMoment, "[07/Nov/2012:04:55:21 -0500]\n"},
       {"America/New_York", kSummer, "[01/Jul/2012:08:00:00 -0500]\n"},
       {"Australia/Sydney", kMoment, "[07/Nov/2012:20:55:21 +1000]\n"},
       {"Australia/Sydney", kSummer, "[01/Jul/2012:22:00:00 +1000]\n"},
-      {"Etc/UTC", kSummer, "[01/Jul/2012:12:00:00 +0000]\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(DateIn(c.zone, c.moment), c.date) << c.zone << " " << c.moment;
 }

@@ -7,49 +7,41 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <vector>
 
 namespace {
 
 using testing_support::FakeCollector;
 
 TEST(CProviderCon, ReadsStatusHeadersAndBodyByContentLength) {
-  FakeCollector collector("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Thing :  a:b \r\n\r\nhello and more");
+  FakeCollector collector;
+  struct {
+    const char* reply;
+    int status;
+    const char* body;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Thing :  a:b \r\n\r\nhello and more", 200, "hello"},
+      {"HTTP/1.1 200 OK\r\n\r\nbytes without a length", 200, ""},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 500, "ok"},
+      {"http/1.1 204 No Content\r\n\r\n", 204, ""},  // the status line in any case
+      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", 200, "short"},  // cut short: what arrived
+  };
+  for (const auto& c : cases) {
+    collector.SetReply(c.reply);
+    CProviderCon con(collector.Port(), "post");
+    EXPECT_EQ(con.requestDocument("/x?y=1", nullptr, false, 10), c.status) << c.reply;
+    EXPECT_EQ(con.Body(), c.body) << c.reply;
+  }
   CProviderCon con(collector.Port(), "post");
-  EXPECT_EQ(con.requestDocument("/x?y=1", nullptr, false, 10), 200);
-  EXPECT_EQ(con.Body(), "hello");
+  collector.SetReply(cases[0].reply);
+  con.requestDocument("/x?y=1", nullptr, false, 10);
   ASSERT_NE(con.Header("x-thing"), nullptr);
   EXPECT_STREQ(con.Header("x-thing"), "a:b");
-  ASSERT_EQ(collector.Requests().size(), 1u);
   // The program's own form: no version, LF line ends.
   EXPECT_EQ(collector.Requests()[0].head, "POST /x?y=1\nContent-Length: 0\n\n");
-
   CProviderCon get(collector.Port(), "GET");
-  collector.SetReply("HTTP/1.1 404 Not Found\r\n\r\n");
-  EXPECT_EQ(get.requestDocument("/g", "body!", false, 10), 404);
-  EXPECT_EQ(collector.Requests()[1].head, "GET /g\nContent-Length: 5\n\n");
-  EXPECT_EQ(collector.Requests()[1].body, "body!");
-}
-
-TEST(CProviderCon, OtherVersionsMissingLengthsAndNoPeer) {
-  FakeCollector collector("HTTP/1.1 200 OK\r\n\r\nbytes without a length");
-  CProviderCon con(collector.Port());
-  EXPECT_EQ(con.requestDocument("/a", nullptr, false, 10), 200);
-  EXPECT_EQ(con.Body(), "");
-
-  collector.SetReply("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
-  EXPECT_EQ(con.requestDocument("/b", nullptr, false, 10), 500);
-  EXPECT_EQ(con.Body(), "ok");
-  EXPECT_NE(con.Header("HTTP/1.0 200 OK"), nullptr);
-
-  // The status line is recognised without regard to case.
-  collector.SetReply("http/1.1 204 No Content\r\n\r\n");
-  EXPECT_EQ(con.requestDocument("/c", nullptr, false, 10), 204);
-
-  // A reply cut short keeps what arrived.
-  collector.SetReply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort");
-  EXPECT_EQ(con.requestDocument("/d", nullptr, false, 10), 200);
-  EXPECT_EQ(con.Body(), "short");
+  EXPECT_EQ(get.requestDocument("/g", "body!", false, 10), 200);
+  EXPECT_EQ(collector.Requests().back().head, "GET /g\nContent-Length: 5\n\n");
+  EXPECT_EQ(collector.Requests().back().body, "body!");
 
   CProviderCon nobody(testing_support::FreePort());
   EXPECT_EQ(nobody.requestDocument("/e", nullptr, true, 10), 0);

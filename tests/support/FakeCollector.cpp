@@ -3,6 +3,7 @@
 #include "platform/Process.h"
 #include "platform/Time.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace testing_support {
@@ -67,16 +68,10 @@ void FakeCollector::Serve() {
       long n = platform::Receive(client, buffer, sizeof buffer);
       if (n <= 0) break;
       data.append(buffer, static_cast<std::size_t>(n));
-      if (headEnd == std::string::npos) {
-        std::size_t lf = data.find("\n\n");
-        std::size_t crlf = data.find("\r\n\r\n");
-        if (lf != std::string::npos) headEnd = lf + 2;
-        if (crlf != std::string::npos && (headEnd == std::string::npos || crlf + 4 < headEnd)) headEnd = crlf + 4;
-        if (headEnd != std::string::npos) {
-          std::size_t at = data.find("Content-Length:");
-          if (at != std::string::npos && at < headEnd) bodyLength = std::strtoul(data.c_str() + at + 15, nullptr, 10);
-        }
-      }
+      std::size_t lf = data.find("\n\n"), crlf = data.find("\r\n\r\n");
+      headEnd = std::min(lf == std::string::npos ? lf : lf + 2, crlf == std::string::npos ? crlf : crlf + 4);
+      std::size_t at = data.find("Content-Length:");
+      if (at < headEnd && headEnd != std::string::npos) bodyLength = std::strtoul(data.c_str() + at + 15, nullptr, 10);
       if (headEnd != std::string::npos && data.size() >= headEnd + bodyLength) break;
     }
     if (headEnd != std::string::npos) {

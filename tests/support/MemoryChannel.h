@@ -1,5 +1,5 @@
 // A request channel in memory: reads come from fixed text, writes are kept
-// (whole and one by one) or fail with a chosen result.
+// or fail with a chosen result.
 #pragma once
 
 #include "server/IOChannel.h"
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace testing_support {
 
@@ -19,7 +18,6 @@ class MemoryChannel : public IOBase {
   long Write(const char* bytes, std::size_t length) override {
     if (writeResult_ < 0) return writeResult_;
     written.append(bytes, length);
-    writes.emplace_back(bytes, length);
     CountWritten(static_cast<long>(length));
     return static_cast<long>(length);
   }
@@ -43,7 +41,6 @@ class MemoryChannel : public IOBase {
   }
 
   std::string written;
-  std::vector<std::string> writes;
 
  private:
   std::string input_;

@@ -33,16 +33,11 @@ ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<st
   log_ = folder + "/provider-" + std::to_string(counter++) + ".log";
   std::vector<std::string> argv(launcher);
   argv.push_back(program.empty() ? ProviderBinary() : program);
-  if (listen) {
-    argv.push_back("-c");
-    argv.push_back("-p");
-  }
+  if (listen) argv.insert(argv.end(), {"-c", "-p"});
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back("-l" + log_);
   platform::ChildProcessOptions options;
-  options.input = platform::ChildProcessOptions::Stream::Null;
-  options.output = platform::ChildProcessOptions::Stream::Null;
-  options.error = platform::ChildProcessOptions::Stream::Null;
+  options.input = options.output = options.error = platform::ChildProcessOptions::Stream::Null;
   options.environment = env;
   options.workingDirectory = folder;
   if (!process_.Start(CommandLineOf(argv), options) || !listen) return;

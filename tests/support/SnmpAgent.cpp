@@ -10,8 +10,6 @@
 namespace testing_support {
 
 namespace {
-const char* const kClientVariables[] = {"SNMPCONFPATH", "SNMP_PERSISTENT_DIR"};
-
 // Below the usual range of ephemeral ports, so clients rarely hold one.
 unsigned CandidatePort() {
   static std::atomic<unsigned> counter{0};
@@ -145,13 +143,11 @@ std::vector<std::pair<std::string, std::string>> SnmpAgent::ClientEnvironment() 
 }
 
 void SnmpAgent::SteerThisProcess() {
-  if (!steered_) {
-    for (const char* name : kClientVariables)
-      savedEnvironment_.emplace_back(name, platform::EnvironmentValue(name, ""));
-    steered_ = true;
-  }
-  for (const auto& variable : ClientEnvironment())
+  for (const auto& variable : ClientEnvironment()) {
+    if (!steered_) savedEnvironment_.emplace_back(variable.first, platform::EnvironmentValue(variable.first.c_str(), ""));
     testing_support::SetEnvironmentValue(variable.first.c_str(), variable.second.c_str());
+  }
+  steered_ = true;
 }
 
 std::string SnmpAgent::ReadValue(const std::string& oid) const {

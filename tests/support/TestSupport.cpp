@@ -21,7 +21,6 @@ const char* ChildTimeZoneFixed() {
   return reason[0] != '\0' ? reason : nullptr;
 }
 std::string HelperBinary(const std::string& name) { return std::string(HELPER_DIR) + "/" + name + EXECUTABLE_SUFFIX; }
-std::string SourcePath(const std::string& relative) { return std::string(SOURCE_DIR) + "/" + relative; }
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
@@ -194,11 +193,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   watchdog.join();
   feeder.join();
   // Standard error is a text stream wherever line ends are translated.
-  std::string text;
-  for (std::size_t i = 0; i < result.error.size(); ++i)
-    if (result.error[i] != '\r' || i + 1 >= result.error.size() || result.error[i + 1] != '\n')
-      text += result.error[i];
-  result.error = text;
+  for (std::size_t at = result.error.find("\r\n"); at != std::string::npos; at = result.error.find("\r\n", at))
+    result.error.erase(at, 1);
   return result;
 }
 

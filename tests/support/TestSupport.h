@@ -15,7 +15,6 @@ std::string ProviderBinary();
 // this build, or null when it can.
 const char* ChildTimeZoneFixed();
 std::string HelperBinary(const std::string& name);
-std::string SourcePath(const std::string& relative);
 
 // A fresh folder below the system's temporary folder, removed at the end.
 class TempDir {
