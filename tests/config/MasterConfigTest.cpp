@@ -65,18 +65,6 @@ TEST(MasterConfig, Lookups) {
   EXPECT_EQ(none->GetRoot(), nullptr);
 }
 
-// Setting the flag is seen in the monitoring parameter tests; without an
-// identity section there is no flag to read or set.
-TEST(MasterConfig, ModifiedFlagNeedsAnIdentitySection) {
-  TempDir dir;
-  WriteFile(dir.File("other.xml"), "<section name=\"monitoring-classes\"/>");
-  std::unique_ptr<ConfigurationFile> noIdentity(MasterConfig::LoadMasterConfigFile(dir.Path().c_str(), "other.xml", true));
-  EXPECT_TRUE(noIdentity->IsForUpdate());
-  bool modified = true;
-  EXPECT_FALSE(MasterConfig::GetModified(noIdentity.get(), modified));
-  EXPECT_FALSE(MasterConfig::SetModified(noIdentity.get()));
-}
-
 const char kLoading[] = "Loading MasterConfig Cache\n";
 const char kReturning[] = "MonitorServer::GetCachedMasterConfig Returning copy of MasterConfig Cache\n";
 const char kReleasing[] = "Releasing MasterConfig Cache\n";

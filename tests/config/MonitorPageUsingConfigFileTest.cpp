@@ -4,18 +4,16 @@
 
 #include "FakeCollector.h"
 #include "HttpClient.h"
-#include "MemoryChannel.h"
 #include "ProcessLog.h"
 #include "ProviderFixture.h"
+#include "ServerFixture.h"
 #include "TestSupport.h"
 #include "config/MasterConfig.h"
-#include "platform/Process.h"
 #include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -32,32 +30,28 @@ class Monitored : public CMonitorPageUsingConfigFile {
   std::vector<unsigned> monitored;
 };
 
-class MonitoringParameters : public ::testing::Test {
+// The page on a running server over a real socket: GET on a session thread,
+// POST on the loop (so what the page did is done when the reply comes).
+class MonitoringParameters : public testing_support::ServerFixture {
  protected:
   void SetUp() override {
+    ServerFixture::SetUp();
     previous_ = testing_support::CurrentDirectory();
     ASSERT_TRUE(testing_support::ChangeDirectory(dir_.Path()));
     testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
-    Serve(ServerOptions());
+    Make().SetModuleDirectory(dir_.Path() + "/");
+    page_ = new Monitored;
+    port_ = Start();
+    ASSERT_NE(port_, 0);
   }
   void TearDown() override {
-    server_->DeletePages();
+    ServerFixture::TearDown();
     testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", nullptr);
     testing_support::ChangeDirectory(previous_);
   }
-  void Serve(const ServerOptions& options) {
-    if (server_) server_->DeletePages();
-    server_.reset(new MonitorServer(options));
-    server_->SetModuleDirectory(dir_.Path() + "/");
-    page_ = new Monitored;
-  }
-  // A request on an in-memory channel; returns what was written.
-  std::string Call(bool post, const char* query, unsigned* status) {
-    testing_support::MemoryChannel io;
-    const char* names[] = {nullptr};
-    *status = post ? page_->Post(&io, "/monitored", query, names, names, 1, 0)
-                   : page_->Get(&io, "/monitored", query, names, names, 1, 1);
-    return io.written;
+  std::string Post(const std::string& body) {
+    return testing_support::Exchange(
+        port_, "POST /monitored HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   }
   Strings Targets() {
     Strings targets;
@@ -68,8 +62,8 @@ class MonitoringParameters : public ::testing::Test {
   TempDir dir_;
   std::string previous_;
   FakeCollector collector_;
-  std::unique_ptr<MonitorServer> server_;
   Monitored* page_ = nullptr;
+  std::uint16_t port_ = 0;
 };
 
 const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n";
@@ -77,9 +71,8 @@ const char kBad[] = "HTTP/1.1 400 Bad Request\r\nContent-Length:0\r\n\r\n";
 const char kDel[] = "/extschedule?cmd=del&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=0";
 
 TEST_F(MonitoringParameters, LongIntervalsBecomeExternalWakeups) {
-  unsigned status = 0;
-  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=60", &status), kOk);
-  EXPECT_EQ(status, 200u);
+  EXPECT_EQ(Post("EnableMonitoring=1&PollingInterval=60"), kOk);
+  Stop();  // the page is read once the loop has ended
   EXPECT_EQ(ReadFile("DefaultConfigFile"),
             "<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" value=\"1\"/>"
             "<key name=\"PollingInterval\" value=\"60\"/></section>");
@@ -94,38 +87,33 @@ TEST_F(MonitoringParameters, LongIntervalsBecomeExternalWakeups) {
 }
 
 TEST_F(MonitoringParameters, ShortIntervalsBecomeInternalTimers) {
-  unsigned status = 0;
-  Call(true, "EnableMonitoring=1&PollingInterval=10", &status);
-  EXPECT_EQ(status, 200u);
-  EXPECT_EQ(Targets(), Strings{kDel});
-  ASSERT_EQ(page_->Schedule().Items().size(), 1u);
-  EXPECT_EQ(page_->Schedule().Items()[0].Text(), "DefaultMonitorTag;;10;0");  // initial: due at once
+  EXPECT_EQ(Post("EnableMonitoring=1&PollingInterval=5"), kOk);
+  std::string reply = testing_support::Get(port_, "/monitored?timerstatus=1");
+  EXPECT_NE(reply.find("<TIMER ID=\"DefaultMonitorTag\" interval=\"5\""), std::string::npos) << reply;
   // GET after turning monitoring off shows the stored interval.
-  Call(true, "EnableMonitoring=0&PollingInterval=10", &status);
-  EXPECT_TRUE(page_->Schedule().IsEmpty());
-  EXPECT_EQ(Call(false, nullptr, &status),
+  EXPECT_EQ(Post("EnableMonitoring=0&PollingInterval=10"), kOk);
+  EXPECT_EQ(testing_support::Get(port_, "/monitored"),
             "HTTP/1.1 200 OK\r\nContent-Length:120\r\n\r\n<DefaultMonitorTag>\n\t<EnableMonitoring>0</EnableMonitoring>\n"
             "\t<PollingInterval>10</PollingInterval>\n</DefaultMonitorTag>\n");
+  Stop();
+  EXPECT_EQ(Targets(), (Strings{kDel, kDel}));
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
 }
 
 TEST_F(MonitoringParameters, MissingFieldsAnswer400ButStillReinitialize) {
-  unsigned status = 0;
-  EXPECT_EQ(Call(true, "ThresholdsHaveChanged=yes", &status), kBad);
-  EXPECT_EQ(status, 400u);
+  EXPECT_EQ(Post("ThresholdsHaveChanged=yes"), kBad);
   EXPECT_EQ(Targets(), Strings{kDel});
-  EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});
   // Neither query nor body: nothing happens.
-  Call(true, nullptr, &status);
-  EXPECT_EQ(status, 400u);
+  EXPECT_EQ(Post(""), kBad);
+  Stop();
   EXPECT_EQ(Targets().size(), 1u);
+  EXPECT_EQ(page_->monitored, std::vector<unsigned>{0});
 }
 
 TEST_F(MonitoringParameters, ALocalFileThatDoesNotParseIsNeverOverwritten) {
   const std::string broken = "<section name=\"DefaultMonitorTag\"><key name=\"Other\" value=\"keep\"/>";
   WriteFile("DefaultConfigFile", broken);
-  unsigned status = 0;
-  EXPECT_EQ(Call(true, "EnableMonitoring=1&PollingInterval=10", &status), kBad);
-  EXPECT_EQ(status, 500u);
+  EXPECT_EQ(Post("EnableMonitoring=1&PollingInterval=10"), kBad);
   EXPECT_EQ(ReadFile("DefaultConfigFile"), broken);
 }
 
@@ -139,38 +127,10 @@ TEST_F(MonitoringParameters, TheMasterConfigurationWinsWhenItHasTheClass) {
   page_->GetMonitoringParams(enabled, interval);
   EXPECT_TRUE(enabled);
   EXPECT_EQ(interval, 20u);
-  unsigned status = 0;
-  Call(true, "EnableMonitoring=1&PollingInterval=45", &status);
-  EXPECT_EQ(status, 200u);
-  EXPECT_FALSE(testing_support::FileExists("DefaultConfigFile"));
+  EXPECT_EQ(Post("EnableMonitoring=1&PollingInterval=45"), kOk);
+  EXPECT_EQ(ReadFile("DefaultConfigFile"), "");  // made empty by the first read, never written
   EXPECT_EQ(ReadFile(dir_.File(kMasterConfigFileName)),
             "<section name=\"identity\"><key name=\"modified\" value=\"1\"/></section>" + classes + "45\"/></section></section>");
-}
-
-TEST_F(MonitoringParameters, OverARealSocket) {
-  // The page on a running server: GET on a session thread, POST on the loop.
-  ServerOptions options;
-  options.skipStdioPhase = true;
-  options.portGiven = true;
-  options.idleTimeout = 0;
-  Serve(options);
-  MonitorServer::Streams streams;
-  streams.input = nullptr;
-  streams.output = nullptr;
-  streams.error = nullptr;
-  server_->SetStreams(streams);
-  std::thread runner([this] { server_->Run(); });
-  for (int i = 0; i < 2000 && server_->Port() == 0; ++i) platform::SleepMilliseconds(5);
-  const std::uint16_t port = server_->Port();
-  ASSERT_NE(port, 0);
-  EXPECT_EQ(testing_support::Exchange(port, "POST /monitored HTTP/1.1\r\nContent-Length: 36\r\n\r\n"
-                                            "EnableMonitoring=1&PollingInterval=5"),
-            kOk);
-  std::string reply = testing_support::Get(port, "/monitored?timerstatus=1");
-  EXPECT_NE(reply.find("<TIMER ID=\"DefaultMonitorTag\" interval=\"5\""), std::string::npos) << reply;
-  EXPECT_NE(testing_support::Get(port, "/monitored").find("<PollingInterval>5</PollingInterval>"), std::string::npos);
-  server_->Signal(MonitorServer::kSignalShutdown);
-  runner.join();
 }
 
 // The inventory page of the real provider, reconfigured through the external

@@ -44,10 +44,13 @@ class RegKey : public ::testing::Test {
 
 TEST_F(RegKey, ValuesAreReadWithTheWindowsResults) {
   CIRegKey key;
-  ASSERT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegSuccess);
-  char buffer[260];
-  std::memset(buffer, 'x', sizeof buffer);
+  char buffer[260] = "unchanged";
   std::uint32_t size = sizeof buffer;
+  EXPECT_EQ(key.QueryValue(buffer, "Path", &size), kRegInvalidHandle);  // no key yet
+  EXPECT_STREQ(buffer, "unchanged");
+  EXPECT_EQ(key.Open(0x80000001u, kClientKey, kRegKeyAllAccess), kRegInvalidHandle);
+  ASSERT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegSuccess);
+  std::memset(buffer, 'x', sizeof buffer);
   EXPECT_EQ(key.QueryValue(buffer, "Path", &size), kRegSuccess);
   EXPECT_EQ(size, 24u);  // with its NUL
   EXPECT_STREQ(buffer, "C:\\Program Files\\Client");
@@ -55,8 +58,7 @@ TEST_F(RegKey, ValuesAreReadWithTheWindowsResults) {
   unsigned char number[4] = {};
   size = sizeof number;
   EXPECT_EQ(key.QueryValue(number, "hpsm", &size), kRegSuccess);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(number[0], 2);
+  EXPECT_EQ(size * 1000 + number[0], 4002u);
   // Too small a buffer fails and tells the size needed; no buffer asks for it.
   size = 8;
   EXPECT_EQ(key.QueryValue(buffer, "Path", &size), kRegMoreData);
@@ -65,39 +67,27 @@ TEST_F(RegKey, ValuesAreReadWithTheWindowsResults) {
   EXPECT_EQ(key.QueryValue(nullptr, "Path", &size), kRegSuccess);
   EXPECT_EQ(size, 24u);
   EXPECT_EQ(key.QueryValue(buffer, "Path", nullptr), kRegInvalidParameter);
-  size = sizeof buffer;
   EXPECT_EQ(key.QueryValue(buffer, "Missing", &size), kRegFileNotFound);
 }
 
 TEST_F(RegKey, KeysAreClosedExactlyOnce) {
   {
     CIRegKey key;
-    char buffer[16] = "unchanged";
-    std::uint32_t size = sizeof buffer;
-    EXPECT_EQ(key.QueryValue(buffer, "Path", &size), kRegInvalidHandle);  // no key yet
-    EXPECT_STREQ(buffer, "unchanged");
-    EXPECT_EQ(key.Open(kRegLocalMachine, "SOFTWARE\\Missing", kRegKeyAllAccess), kRegFileNotFound);
-    EXPECT_EQ(key.Open(0x80000001u, kClientKey, kRegKeyAllAccess), kRegInvalidHandle);
     ASSERT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegSuccess);
     // A second open closes the first key; a failed open keeps the key held.
     ASSERT_EQ(key.Open(kRegLocalMachine, "SOFTWARE\\Other", kRegKeyAllAccess), kRegSuccess);
     EXPECT_EQ(key.Open(kRegLocalMachine, "SOFTWARE\\Missing", kRegKeyAllAccess), kRegFileNotFound);
     EXPECT_EQ(Path(key), "other");
     EXPECT_EQ(CIRegKey::OpenKeyCount(), baseline_ + 1);
-  }
-  // Destroyed with its key open: closed. Closed before: not closed twice.
-  EXPECT_EQ(CIRegKey::OpenKeyCount(), baseline_);
-  {
-    CIRegKey key;
-    ASSERT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegSuccess);
-    EXPECT_EQ(key.Close(), kRegSuccess);
-    EXPECT_EQ(key.Close(), kRegSuccess);
-    EXPECT_EQ(Path(key), "(error)");
-  }
+  }  // destroyed with its key open: closed (checked at the end of the test)
+  CIRegKey key;
+  ASSERT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegSuccess);
+  EXPECT_EQ(key.Close(), kRegSuccess);
+  EXPECT_EQ(key.Close(), kRegSuccess);  // not closed twice
+  EXPECT_EQ(Path(key), "(error)");
   // Without a registry file every open fails as for a missing key.
   testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_REGISTRY", dir_.File("absent.reg").c_str());
   testing_support::RemoveRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Fleetwarden\\WinClient");
-  CIRegKey key;
   EXPECT_EQ(key.Open(kRegLocalMachine, kClientKey, kRegKeyAllAccess), kRegFileNotFound);
 }
 
