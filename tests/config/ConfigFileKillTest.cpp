@@ -1,11 +1,10 @@
 // Saved files survive a writer killed at any moment: a configuration file
-// (the page statistics are one too) and the asynchronous record archive,
-// each rewritten in a loop by the file-rewriter helper and killed after
-// varying delays, always load afterwards with either the previous or the
-// next content. And the provider starts again after being killed while it
-// records page statistics.
+// (the page statistics are one too; the record archive saves through the
+// same replace of a locked file), rewritten in a loop by the file-rewriter
+// helper and killed after varying delays, always loads afterwards with
+// either the previous or the next content. And the provider starts again
+// after being killed while it records page statistics.
 #include "config/ConfigurationFile.h"
-#include "pages/AsyncCookie.h"
 
 #include "HttpClient.h"
 #include "ProviderFixture.h"
@@ -30,7 +29,6 @@ using testing_support::HelperBinary;
 using testing_support::TempDir;
 
 const unsigned kConfigSections = 1500;  // about 0.5 MB
-const unsigned kArchiveRecords = 2000;
 
 // A fraction in [0, 1) that spreads evenly over the iterations.
 double Spread(unsigned i) {
@@ -131,31 +129,6 @@ TEST(ConfigFileKill, ConfigurationFileIsOldOrNewAfterKill) {
   unsigned kills = 0;
   EXPECT_EQ(KillLoop("config", path, kConfigSections, 6000, 150, check, &kills), "");
   EXPECT_GT(kills, 0u);
-}
-
-TEST(ConfigFileKill, AsyncArchiveIsOldOrNewAfterKill) {
-  TempDir dir;
-  SKIP_WHERE_SAVES_ARE_IN_PLACE(dir);
-  const std::string path = dir.File("archive.xml");
-  Check check = [&]() -> std::string {
-    // Loaded the way a page's archive loads when its name is set.
-    AsyncCookieArchive archive;
-    archive.SetArchiveName(path);
-    std::string status;
-    archive.StatusDocument(status);
-    std::string first;
-    unsigned results = 0;
-    for (std::size_t at = status.find("<result>"); at != std::string::npos; at = status.find("<result>", at + 1)) {
-      std::string result = status.substr(at + 8, status.find("</result>", at) - at - 8);
-      if (results++ == 0) first = result;
-      if (result != first) return "records of different saves: [" + first + "] and [" + result + "]";
-    }
-    return archive.Size() == kArchiveRecords && results == kArchiveRecords
-               ? ""
-               : std::to_string(archive.Size()) + " records, " + std::to_string(results) + " results";
-  };
-  unsigned kills = 0;
-  EXPECT_EQ(KillLoop("archive", path, kArchiveRecords, 4000, 120, check, &kills), "");
 }
 
 class ConfigFileKillProvider : public testing_support::ProviderFixture {};

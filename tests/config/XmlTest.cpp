@@ -32,51 +32,41 @@ struct Parsed {
     result = ParseXml(std::string_view(buffer.data(), buffer.size()), &document, &error, &position);
   }
   ~Parsed() { delete document; }
-  XmlNode* Child(std::size_t i) const { return document->Children().at(i); }
 };
 
 std::unique_ptr<XmlNode> Parse(const std::string& text) {
   XmlNode* document = nullptr;
-  std::string error;
-  EXPECT_EQ(ParseXml(text, &document, &error, nullptr), 0) << error << " in " << text;
+  EXPECT_EQ(ParseXml(text, &document, nullptr, nullptr), 0) << text;
   return std::unique_ptr<XmlNode>(document);
 }
 
+// Compared with the model parser by fuzz/fuzz_xml too; here each text once.
 TEST(ParseXml, EveryErrorWithItsPosition) {
-  struct Case {
+  const struct {
     const char* text;
     const char* error;
     std::size_t position;
   } cases[] = {
       {"ab<!-- x", "End of comment not found", 2},
-      {"<a><!-- x --</a>", "End of comment not found", 3},
       {"x<?pi a='1'", "End of processing instructions not found", 1},
       {"<?" "?>", "Empty Name", 0},
-      {"<>", "Empty Name", 0},
-      {" </>", "Empty Name", 1},
       {"<a>< b/></a>", "Empty Name", 3},
       {"<a><![CDATA[x]]</a>", "End of CDATA block not found", 3},
       {"<r/><!DOCTYPE a [<!ENTITY x 'y'>", "End of DTD not found", 4},
       {"<a", "End of element tag not found", 0},
-      {"<a>x</a><b x='1'", "End of element tag not found", 8},
       {"<a>x</a><b x='>'", "Attribute value not terminated", 13},
       {"<a/><", "End of element tag not found", 4},
-      {"<a>", "End tag not found", 0},
       {"<a><b></a>", "End tag not found", 3},
-      {"<a>x</a", "End tag not found", 0},
       {"<a></b></a>", "End tag not found", 3},
       {"<a><a></a>", "End tag not found", 0},
       {"<a>x</a ", "End tag malformed", 4},
       {"<r><a>x</a/</r>", "End tag malformed", 7},
-      {"<a =1/>", "Empty attribute name", 3},
       {"<a x='1' =2/>", "Empty attribute name", 9},
-      {"<a b/>", "Attibute missing value (no '=')", 3},
       {"<a b c='1'/>", "Attibute missing value (no '=')", 3},
       {"<?pi x?>", "Attibute missing value (no '=')", 5},
-      {"<a b='1/>", "Attribute value not terminated", 5},
       {"<a x=\"1>2\"/>", "Attribute value not terminated", 5},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Parsed p(c.text);
     EXPECT_EQ(p.result, 1) << c.text;
     EXPECT_EQ(p.document, nullptr) << c.text;
@@ -257,18 +247,13 @@ TEST(XmlEscape, ColumnsAndReferences) {
 }
 
 TEST(XmlNode, FindAttributeAndFindElement) {
-  auto document = Parse(
-      "<Config><section name='a'><key Name='k' VALUE='1' name='second'/></section>"
-      "<section name='b'><key name='k2'/><!--x--><inner><key name='deep'/></inner></section></Config><other/>");
-  XmlNode* config = document->Children()[0];
-  XmlNode* key = config->Children()[0]->Children()[0];
-  EXPECT_EQ(FindAttribute(key, "name")->Value(), "k");  // first of that name, case ignored
+  auto document = Parse("<Config><section><key Name='k' name='second'/></section>"
+                        "<section><key/><!--x--><inner><key name='deep'/></inner></section></Config><other/>");
+  XmlNode* key = FindElement(document.get(), "CONFIG/section/key");
+  EXPECT_EQ(FindAttribute(key, "name")->Value(), "k");  // the first of that name, case ignored
   EXPECT_EQ(FindAttribute(key, "nam"), nullptr);
-  EXPECT_EQ(FindElement(document.get(), "CONFIG/section/key"), key);
   // An earlier name tries every match in turn: only the second section has "inner".
-  XmlNode* deep = FindElement(document.get(), "config/section/inner/key");
-  ASSERT_NE(deep, nullptr);
-  EXPECT_EQ(FindAttribute(deep, "name")->Value(), "deep");
+  EXPECT_EQ(FindAttribute(FindElement(document.get(), "config/section/inner/key"), "name")->Value(), "deep");
   for (const char* path : {"config/missing", "section", "", "config//key"})
     EXPECT_EQ(FindElement(document.get(), path), nullptr) << path;
 }
