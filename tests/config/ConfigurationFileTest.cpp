@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -158,6 +159,14 @@ TEST(ConfigurationFile, ChangesTouchOnlyTheValueAndNodesOfThisDocument) {
   std::uint32_t u = 77;
   EXPECT_FALSE(file->GetValueUnsigned(s, "novalue", u));
   EXPECT_EQ(u, 77u);
+  // Numbers convert as the 32-bit runtime does (the fuzz target compares every one with a model).
+  const std::tuple<const char*, std::uint32_t, std::int32_t> numbers[] = {
+      {"-1", 4294967295u, -1}, {"4294967296", 4294967295u, 2147483647}, {"-99999999999", 4294967295u, -2147483647 - 1}};
+  for (const auto& [text, asUnsigned, asSigned] : numbers) {
+    std::int32_t i = 0;
+    EXPECT_TRUE(file->SetValue(s, "n", text) && file->GetValueUnsigned(s, "n", u) && file->GetValueSigned(s, "n", i));
+    EXPECT_EQ(std::make_pair(u, i), std::make_pair(asUnsigned, asSigned)) << text;
+  }
   EXPECT_FALSE(file->DeleteNode(file->GetRoot()));
   auto other = Load(dir, "<section name=\"x\"/>", false, "other.xml");
   XmlNode* foreign = other->FindSection(other->GetRoot(), "x");
