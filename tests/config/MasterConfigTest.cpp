@@ -2,7 +2,7 @@
 // during page sweeps.
 #include "config/MasterConfig.h"
 
-#include "ProcessLog.h"
+#include "ServerFixture.h"
 #include "TestSupport.h"
 #include "config/ConfigurationFile.h"
 #include "pages/MonitorPage.h"
@@ -100,19 +100,17 @@ class MasterPage : public MonitorPage {
   bool update_;
 };
 
-class MasterConfigCache : public ::testing::Test {
+class MasterConfigCache : public testing_support::ServerFixture {
  protected:
   void SetUp() override {
-    server_.reset(new MonitorServer(ServerOptions()));
-    server_->SetModuleDirectory(dir_.Path() + "/");
+    ServerFixture::SetUp();
+    Make().SetModuleDirectory(dir_.Path() + "/");
     WriteFile(dir_.File(kMasterConfigFileName), kMaster);
-    logStart_ = testing_support::ProcessLogSize();
   }
-  void TearDown() override { server_->DeletePages(); }
   // The log since the last call.
   std::string Log() {
-    std::string log = testing_support::ProcessLogSince(logStart_);
-    logStart_ += log.size();
+    std::string log = ServerFixture::Log().substr(seen_);
+    seen_ += log.size();
     return log;
   }
   void ExpectCounts(const std::string& log, std::size_t loading, std::size_t returning, std::size_t releasing,
@@ -123,8 +121,7 @@ class MasterConfigCache : public ::testing::Test {
     EXPECT_EQ(CountOf(log, kNotShared), notShared);
   }
   TempDir dir_;
-  std::unique_ptr<MonitorServer> server_;
-  std::size_t logStart_ = 0;
+  std::size_t seen_ = 0;
 };
 
 // One load per sweep for all readers, released at its end; an update in the
