@@ -95,13 +95,11 @@ bool SavesReplaceWhole(const std::string& folder) {
   return whole;
 }
 
-#define SKIP_WHERE_SAVES_ARE_IN_PLACE(dir) \
-  if (!SavesReplaceWhole((dir).Path()))    \
-  GTEST_SKIP() << "saves here are written in place (no replace of an open file), so a kill can cut one"
 
 TEST(ConfigFileKill, ConfigurationFileIsOldOrNewAfterKill) {
   TempDir dir;
-  SKIP_WHERE_SAVES_ARE_IN_PLACE(dir);
+  if (!SavesReplaceWhole(dir.Path()))
+    GTEST_SKIP() << "saves here are written in place (no replace of an open file), so a kill can cut one";
   const std::string path = dir.File("monitor.xml");
   std::uint32_t lastGeneration = 0;
   Check check = [&]() -> std::string {
