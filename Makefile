@@ -10,7 +10,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build build-asan run test test-normal test-asan test-tsan \
-  fuzz load bench test-windows clean
+  fuzz load bench test-windows clean mutants
 
 all: build
 
@@ -61,6 +61,11 @@ bench:
 # Cross-compiled Windows build, its suite under wine64.
 test-windows:
 	scripts/test-windows.sh
+
+# Seeded faults: does the suite catch each fault of scripts/mutants.list?
+# Long (about an hour); MUTANTS="12 17" runs only those faults.
+mutants: deps
+	scripts/mutants.sh $(MUTANTS)
 
 test: deps
 	$(MAKE) test-normal
