@@ -10,7 +10,8 @@
 #
 # Environment: MUTANTS_DIR (scratch folder and results, default
 # build-mutants), MUTANTS_LIST, MUTANTS_TIMEOUT (seconds per test, default
-# 120), MUTANTS_JOBS (build and test jobs, default 2).
+# 120), MUTANTS_JOBS (build and test jobs, default 2), MUTANTS_TEST_JOBS
+# (test jobs, default MUTANTS_JOBS).
 set -u
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,7 @@ list=${MUTANTS_LIST:-$repo/scripts/mutants.list}
 work=${MUTANTS_DIR:-$repo/build-mutants}
 timeout=${MUTANTS_TIMEOUT:-120}
 jobs=${MUTANTS_JOBS:-2}
+test_jobs=${MUTANTS_TEST_JOBS:-$jobs}
 src=$work/src
 # The build folder sits in the copy as build/ does in a worktree, so that a
 # shared ccache (CCACHE_BASEDIR) finds the objects of an ordinary build.
@@ -155,7 +157,7 @@ sync_tree() {
 
 run_tests() { # label log -> prints the first failing test, returns 1 on failure
   local label=$1 log=$2 first
-  (cd "$bld" && ctest --stop-on-failure --timeout "$timeout" -j "$jobs" "${@:3}") >> "$log" 2>&1
+  (cd "$bld" && ctest --stop-on-failure --timeout "$timeout" -j "$test_jobs" "${@:3}") >> "$log" 2>&1
   local rc=$?
   kill_leftovers
   [ $rc = 0 ] && return 0
