@@ -32,7 +32,7 @@ wanted=()
 for arg in "$@"; do
   case $arg in
     --check) check_only=1 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) wanted+=("$arg") ;;
   esac
 done

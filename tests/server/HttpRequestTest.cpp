@@ -154,4 +154,13 @@ TEST(WriteStandardResponse, HeaderBlockForms) {
   EXPECT_EQ(refused.written, "");
 }
 
+TEST(ReadBody, LengthBeyond32BitsIsNotCutShort) {
+  const char* names[] = {"Content-Length", nullptr};
+  const char* beyond[] = {"4294967297", nullptr};  // 2^32 + 1
+  std::string body;
+  TextChannel io("abcdef");
+  EXPECT_TRUE(ReadBody(io, names, beyond, body));
+  EXPECT_EQ(body, "abcdef");
+}
+
 }  // namespace
