@@ -33,4 +33,16 @@ TEST(WriteStandardResponse, SmallBodiesGoOutWithTheHeaderBlock) {
   EXPECT_EQ(exact.writes.size(), 1u);
 }
 
+// A body that fits the block alone but not behind the headers is never
+// copied into it (the sanitizer build sees any byte written past it).
+TEST(WriteStandardResponse, BodiesJustBeyondTheBlockGoOutWhole) {
+  for (std::size_t size : {4057u, 4096u}) {
+    std::string body(size, 'x');
+    body.back() = 'y';
+    WriteRecorder io;
+    ASSERT_EQ(WriteStandardResponse(io, "200 OK", body.data(), body.size()), 0);
+    EXPECT_EQ(io.written, "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(size) + "\r\n\r\n" + body);
+  }
+}
+
 }  // namespace
