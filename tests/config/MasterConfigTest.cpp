@@ -109,4 +109,16 @@ TEST(MasterConfig, ModifiedFlagNeedsAnIdentitySection) {
   EXPECT_FALSE(MasterConfig::GetEnabled(none.get(), "DefaultMonitorTag", modified));
 }
 
+TEST(MasterConfig, IdentityNamesAreReadByTheirExactKeys) {
+  TempDir dir;
+  WriteFile(dir.File(kMasterConfigFileName), kMaster);
+  std::unique_ptr<ConfigurationFile> master(
+      MasterConfig::LoadMasterConfigFile(dir.Path().c_str(), kMasterConfigFileName, false));
+  std::string name, displayName;
+  EXPECT_TRUE(MasterConfig::GetName(master.get(), name));
+  EXPECT_EQ(name, "rules-7");
+  EXPECT_TRUE(MasterConfig::GetDisplayName(master.get(), displayName));
+  EXPECT_EQ(displayName, "Standard");
+}
+
 }  // namespace
