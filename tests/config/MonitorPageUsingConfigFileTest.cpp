@@ -238,4 +238,13 @@ TEST(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
   }
 }
 
+TEST_F(MonitoringParameters, AnIntervalOfExactlyTheMinimumIsAnExternalWakeup) {
+  unsigned status = 0;
+  Call(true, "EnableMonitoring=1&PollingInterval=30", &status);
+  EXPECT_EQ(status, 200u);
+  EXPECT_EQ(Targets(), (std::vector<std::string>{
+                           kDel, "/extschedule?cmd=addrenew&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=30"}));
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
+}
+
 }  // namespace
