@@ -32,7 +32,7 @@ wanted=()
 for arg in "$@"; do
   case $arg in
     --check) check_only=1 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) wanted+=("$arg") ;;
   esac
 done
@@ -217,6 +217,7 @@ for i in "${!ids[@]}"; do
 done
 kill_leftovers
 sync_tree
+rm -f "$work/original"
 elapsed=$(( $(date +%s) - start ))
 summary="$caught of $total caught ($((elapsed / 60)) min $((elapsed % 60)) s)"
 echo "$summary" | tee -a "$results"
