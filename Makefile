@@ -15,7 +15,7 @@ FUZZ_SECONDS ?= 60
 TEST_FLAGS = -DPROVIDER_WARNINGS_AS_ERRORS=ON
 
 .PHONY: all deps build build-asan run test test-normal test-asan test-tsan \
-  fuzz load bench test-windows clean
+  fuzz load bench test-windows clean mutants
 
 all: build
 
@@ -70,6 +70,11 @@ bench:
 # Cross-compiled Windows build, its suite under wine64.
 test-windows:
 	CMAKE_FLAGS="$(TEST_FLAGS)" scripts/test-windows.sh $(WINDOWS_BUILD)
+
+# Seeded faults: does the suite catch each fault of scripts/mutants.list?
+# Long (about an hour); MUTANTS="12 17" runs only those faults.
+mutants: deps
+	scripts/mutants.sh $(MUTANTS)
 
 test: deps
 	$(MAKE) test-normal

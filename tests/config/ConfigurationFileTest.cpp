@@ -226,4 +226,18 @@ TEST(LockedFile, FailedOpensAndWritesAreReported) {
   EXPECT_FALSE(file.ReplacedWhole());  // a device is written in place
 }
 
+// The new content takes the file's name already locked: an opener that
+// finds it there waits for the holder as before.
+TEST(LockedFile, TheReplacementKeepsOpenersOutUntilClose) {
+  TempDir dir;
+  const std::string path = dir.File("f");
+  platform::LockedFile holder;
+  ASSERT_EQ(holder.Open(path), platform::LockedFile::OpenResult::Opened);
+  ASSERT_TRUE(holder.ReplaceContent("new", 3));
+  platform::LockedFile other;
+  EXPECT_EQ(other.Open(path), platform::LockedFile::OpenResult::Busy);
+  EXPECT_TRUE(holder.Close());
+  EXPECT_EQ(other.Open(path), platform::LockedFile::OpenResult::Opened);
+}
+
 }  // namespace

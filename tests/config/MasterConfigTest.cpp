@@ -21,7 +21,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 const char kMaster[] =
-    "<section name=\"identity\"><key name=\"name\" value=\"rules-7\"/>"
+    "<section name=\"identity\"><key name=\"name\" value=\"rules-7\"/><key name=\"displayName\" value=\"Standard\"/>"
     "<key name=\"time\" value=\"2024-03-01 10:00\"/><key name=\"static\" value=\"17\"/></section>"
     "<section name=\"monitoring-classes\">"
     "<section name=\"DefaultMonitorTag\"><key name=\"enabled\" value=\"1\"/><key name=\"interval\" value=\"60\"/>"
@@ -38,6 +38,9 @@ TEST(MasterConfig, Lookups) {
   std::string text;
   std::uint32_t number = 0;
   bool flag = true;
+  // Identity names are read by their exact keys.
+  EXPECT_TRUE(MasterConfig::GetName(m, text) && text == "rules-7");
+  EXPECT_TRUE(MasterConfig::GetDisplayName(m, text) && text == "Standard");
   EXPECT_TRUE(MasterConfig::GetTime(m, text) && text == "2024-03-01 10:00");
   EXPECT_TRUE(MasterConfig::GetStatic(m, number) && number == 17u);
   EXPECT_TRUE(MasterConfig::GetModified(m, flag) && !flag);  // no "modified" key: not modified

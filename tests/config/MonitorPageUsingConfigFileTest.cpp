@@ -178,4 +178,25 @@ TEST_F(MonitoringOnTheProvider, ReconfigurationNeverSpinsNorDropsMonitoring) {
   }
 }
 
+TEST_F(MonitoringParameters, AnIntervalOfExactlyTheMinimumIsAnExternalWakeup) {
+  EXPECT_EQ(Post("EnableMonitoring=1&PollingInterval=30"), kOk);
+  Stop();
+  EXPECT_EQ(Targets(), (Strings{kDel, "/extschedule?cmd=addrenew&page=%2Fmonitored&cookie=DefaultMonitorTag&delay=30"}));
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
+}
+
+// A start with crash recovery cannot rely on the wake-up of the run that
+// crashed: a long interval gets an internal timer; a plain start relies on it.
+TEST_F(MonitoringParameters, CrashRecoveryStartsAnInternalTimerForALongInterval) {
+  testing_support::WriteFile("DefaultConfigFile", "<section name=\"DefaultMonitorTag\"><key name=\"EnableMonitoring\" "
+                                                  "value=\"1\"/><key name=\"PollingInterval\" value=\"60\"/></section>");
+  Stop();
+  page_->InitializeMonitoring(false, false, false);
+  EXPECT_TRUE(page_->Schedule().IsEmpty());
+  page_->InitializeMonitoring(false, true, false);
+  ASSERT_EQ(page_->Schedule().Items().size(), 1u);
+  EXPECT_EQ(page_->Schedule().Items()[0].Text(), "DefaultMonitorTag;;60;0");
+  EXPECT_TRUE(Targets().empty());
+}
+
 }  // namespace

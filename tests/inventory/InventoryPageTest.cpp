@@ -366,4 +366,18 @@ TEST_F(InventoryPage, ConcurrentQueriesResetsAndReconfigs) {
   EXPECT_TRUE(StillRunning());
 }
 
+// A core name that leaves the scanner's command line no room is refused
+// like a scanner that cannot start, never started with a cut command line.
+TEST_F(InventoryPage, ScansWhoseCommandLineWouldNotFitAreRefused) {
+  std::filesystem::copy_file(testing_support::HelperBinary("scanner-standin"), client_ + "/cviscn32.exe");
+  Start();
+  // The folder (with its separator), twice the name and 112 reach 388.
+  const std::size_t folder = client_.size() + 1;
+  ASSERT_LT(folder, 270u);
+  Reply r = Post("scan=default&core=" + std::string((388 - 112 - folder + 1) / 2, 'c'));
+  EXPECT_EQ(r.status, "417 Expectation Failed");
+  EXPECT_EQ(r.body, "Could not start child process");
+  EXPECT_FALSE(testing_support::WaitForText(client_ + "/scan-args.txt", "/g", 1000));
+}
+
 }  // namespace

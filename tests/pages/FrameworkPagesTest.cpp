@@ -143,3 +143,54 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
 }
 
 }  // namespace
+
+// No page of this provider asks to be woken or to stay resident, but the
+// framework offers it: /schedule reports the strongest wish, with the longest
+// delay of the pages that ask to be woken.
+#include "MemoryChannel.h"
+#include "pages/StandardPages.h"
+#include "server/MonitorServer.h"
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+class WishPage : public MonitorPage {
+ public:
+  WishPage(const std::string& path, int state, std::uint32_t delay)
+      : MonitorPage(path.c_str(), false), state_(state), delay_(delay) {}
+  int GetScheduleState(std::uint32_t& delay) override {
+    delay = delay_;
+    return state_;
+  }
+
+ private:
+  int state_;
+  std::uint32_t delay_;
+};
+
+TEST(SchedulePage, ReportsTheStrongestWishAndTheLongestWakeDelay) {
+  const struct {
+    std::vector<std::pair<int, std::uint32_t>> wishes;  // in registry order
+    std::string row;
+  } cases[] = {
+      {{{1, 30}, {1, 90}}, "<td>wakeme</td><td>90</td>"},
+      {{{1, 90}, {1, 30}}, "<td>wakeme</td><td>90</td>"},
+      {{{1, 30}, {2, 60}}, "<td>resident</td><td>30</td>"},
+      {{{0, 50}}, "<td>inactive</td><td>0</td>"},
+  };
+  for (const auto& c : cases) {
+    MonitorServer server{ServerOptions()};
+    SchedulePage* schedule = new SchedulePage;
+    schedule->Register();
+    for (std::size_t i = 0; i < c.wishes.size(); ++i)
+      (new WishPage("/page" + std::to_string(i), c.wishes[i].first, c.wishes[i].second))->Register();
+    testing_support::MemoryChannel io;
+    EXPECT_EQ(schedule->Get(&io, "/schedule", nullptr, nullptr, nullptr, 1, 1), 200u);
+    EXPECT_NE(io.written.find(c.row), std::string::npos) << io.written;
+    server.DeletePages();
+  }
+}
+
+}  // namespace

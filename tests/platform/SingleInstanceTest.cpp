@@ -70,4 +70,31 @@ TEST(NamedEvent, OpenOnlyFindsCreatedEventsAndSetWakesWaiter) {
   EXPECT_FALSE(late.OpenExisting(name));
 }
 
+// A second name for another file, planted where the lock file goes, is not
+// taken for the lock.
+TEST(SingleInstanceGuard, AHardLinkPlantedAsTheLockFileIsRefused) {
+  testing_support::TempDir dir;
+  const std::string saved = platform::EnvironmentValue("INVENTORY_PROVIDER_LOCK_DIR", "");
+  testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_LOCK_DIR", dir.Path().c_str());
+  std::string name = UniqueName("planted guard test");
+  std::string lockFile = dir.File(name + ".lock");
+  platform::SingleInstanceGuard guard;
+  bool acquired = guard.Acquire(name) == platform::SingleInstanceGuard::Result::Acquired;
+  guard.Release();
+  bool fileKept = testing_support::FileExists(lockFile);
+  std::error_code error;
+  if (fileKept) {
+    std::filesystem::remove(lockFile, error);
+    testing_support::WriteFile(dir.File("other"), "x");
+    std::filesystem::create_hard_link(dir.File("other"), lockFile, error);
+  }
+  platform::SingleInstanceGuard planted;
+  bool plantedAcquired = fileKept && !error && planted.Acquire(name) == platform::SingleInstanceGuard::Result::Acquired;
+  planted.Release();
+  testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_LOCK_DIR", saved.empty() ? nullptr : saved.c_str());
+  EXPECT_TRUE(acquired);
+  if (!fileKept || error) GTEST_SKIP() << "no lock file in the folder, or no hard links there";
+  EXPECT_FALSE(plantedAcquired);
+}
+
 }  // namespace

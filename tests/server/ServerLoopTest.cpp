@@ -213,4 +213,28 @@ TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
   EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore);
 }
 
+// A body that comes after the head, in pieces, is served once it is in.
+TEST_F(ServerLoop, MainThreadPostWhoseBodyFollowsLaterIsServed) {
+  Make();
+  Add("/main", false);
+  std::uint16_t port = Start();
+  ASSERT_NE(port, 0);
+  platform::Socket socket = platform::CreateTcpSocket();
+  ASSERT_TRUE(platform::ConnectLoopback(socket, port, 5000));
+  for (const char* piece : {"POST /main HTTP/1.1\r\nContent-Length: 4\r\n\r\n", "bo", "dy"}) {
+    platform::Send(socket, piece, std::string(piece).size());
+    platform::SleepMilliseconds(200);
+  }
+  std::string reply;
+  char buffer[256];
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + 10000;
+  while (platform::MonotonicMilliseconds() < deadline && platform::WaitReadable(socket, 100) >= 0) {
+    long n = platform::Receive(socket, buffer, sizeof buffer);
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  socket.Close();
+  EXPECT_EQ(reply, "HTTP/1.1 200 OK\r\nContent-Length:11\r\n\r\nposted body");
+}
+
 }  // namespace
