@@ -90,18 +90,10 @@ TEST(XPathTree, ABaseWithSiblingsIsSeenAlone) {
   // Seen from c, the tree is c below the synthetic root: no parent, no
   // siblings, no following or preceding nodes beyond c's own subtree.
   const char* const cases[][2] = {
-      {"count(/c/d)", "1"},
-      {"count(/a)", "0"},
-      {"count(/c/following-sibling::* | /c/preceding-sibling::*)", "0"},
-      {"count(/c/following::* | /c/preceding::* | //d/following::*)", "0"},
-      {"count(//d/ancestor::node())", "1"},
-      {"count(/node() | /*)", "1"},
-      {"count(//*)", "2"},
-      {"name(..)", "root"},
-      {"last()", "1"},
-      {"position()", "1"},
-      {"count(/c[1]) + count(/c[last()])", "2"},
-      {"@k", "c"},
+      {"count(/c/d)", "1"}, {"count(/a)", "0"}, {"count(/c/following-sibling::* | /c/preceding-sibling::*)", "0"},
+      {"count(/c/following::* | /c/preceding::* | //d/following::*)", "0"}, {"count(//d/ancestor::node())", "1"},
+      {"count(/node() | /*)", "1"}, {"count(//*)", "2"}, {"name(..)", "root"}, {"last()", "1"}, {"position()", "1"},
+      {"count(/c[1]) + count(/c[last()])", "2"}, {"@k", "c"},
   };
   DocumentIndex index;
   index.Build(c);
@@ -164,22 +156,13 @@ TEST(XPathTree, DeepAndLongTrees) {
   TiXmlNode* list = document.RootElement()->LinkEndChild(new TiXmlElement("list"));
   for (int i = 0; i < 3000; ++i) list->LinkEndChild(new TiXmlElement("item"));
   const char* const cases[][2] = {
-      {"count(//x)", "3000"},
-      {"count(//x//x)", "3000"},
-      {"count(//x/descendant::x)", "2999"},
-      {"count(//x/descendant-or-self::*)", "3000"},
-      {"count(//x/ancestor::x)", "2999"},
-      {"count(//x/ancestor-or-self::*)", "3001"},
-      {"count(//x/parent::*)", "3000"},
-      {"count(//x/*)", "2999"},
+      {"count(//x)", "3000"}, {"count(//x//x)", "3000"}, {"count(//x/descendant::x)", "2999"},
+      {"count(//x/descendant-or-self::*)", "3000"}, {"count(//x/ancestor::x)", "2999"},
+      {"count(//x/ancestor-or-self::*)", "3001"}, {"count(//x/parent::*)", "3000"}, {"count(//x/*)", "2999"},
       {"count(//x/following::*)", "3001"},  // list and its items
-      {"count(//item/following-sibling::item)", "2999"},
-      {"count(//item/preceding-sibling::*)", "2999"},
-      {"count(//item/..)", "1"},
-      {"count(//item/following::item)", "2999"},
-      {"count(//item/preceding::*)", "2999"},
-      {"count(//item | //x | //item)", "6000"},
-      {"count(//item[last()])", "1"},
+      {"count(//item/following-sibling::item)", "2999"}, {"count(//item/preceding-sibling::*)", "2999"},
+      {"count(//item/..)", "1"}, {"count(//item/following::item)", "2999"}, {"count(//item/preceding::*)", "2999"},
+      {"count(//item | //x | //item)", "6000"}, {"count(//item[last()])", "1"},
       {"count(//item[position() > 2990])", "10"},
   };
   std::thread thread([&] {
