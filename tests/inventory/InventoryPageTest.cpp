@@ -146,10 +146,6 @@ TEST_F(InventoryPage, ResetAndReconfig) {
   WriteFile(spaced, "<x><q/></x>");
   EXPECT_EQ(Post("command=reconfiguration&name=" + dir_.Path() + "/with%20space.xml").status, "200 OK");
   EXPECT_EQ(Post("command=query&data=count(/x/q)").body, "1");
-  std::string log = provider_->Log();
-  EXPECT_NE(log.find("Recieved reconfig command to new xml file: " + spaced), std::string::npos);
-  EXPECT_NE(log.find("Level one inventory provider recieved query:\ncount(/x/q)"), std::string::npos);
-  EXPECT_NE(log.find("Level one inventory provider received query:\ncount(/x/y)"), std::string::npos);
 }
 
 // A reconfig loads only a regular file that lies, links followed, in the

@@ -2,7 +2,6 @@
 // real snmpd of the test's own.
 #include "inventory/SnmpTools.h"
 
-#include "ProcessLog.h"
 #include "SnmpAgent.h"
 #include "TestSupport.h"
 #include "platform/Process.h"
@@ -84,7 +83,6 @@ class SnmpToolsAgent : public ::testing::Test {
   }
 
   SnmpAgent agent_;
-  std::size_t logStart_ = testing_support::ProcessLogSize();
 };
 
 TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
@@ -97,9 +95,6 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
   EXPECT_EQ(walked[3].GetValue(), "7");
   // A line of 1500 bytes: looked at up to 1023, the value up to 511.
   EXPECT_EQ(walked[4].GetValue(), std::string(510, 'x'));
-  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(":CaptureOutput from command 'snmpwalk -v 1 -c kestra "
-                                                            "-O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12'\n"),
-            std::string::npos);
 
   // Found bindings are appended to the list given (their order is asserted
   // with the chassis page's drive sequences).
@@ -116,9 +111,6 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
 TEST_F(SnmpToolsAgent, SetsReachTheAgentAndAnswerTrueEvenWhenRefused) {
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
   EXPECT_EQ(agent_.ReadValue(kState), "3");
-  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(
-                ":CaptureOutput from command 'snmpset -v 1 -c morsend -r 2 -t 5 localhost " + kState + " integer 3'\n"),
-            std::string::npos);
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 12)));
   EXPECT_EQ(agent_.ReadValue(kState), "12");
   EXPECT_TRUE(SnmpSet(kLabel, "s", "rack-7"));
