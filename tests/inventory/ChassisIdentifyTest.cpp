@@ -141,9 +141,9 @@ TEST_F(Chassis, RepliesFollowTheAgentsLight) {
   };
   for (const auto& s : steps) {
     if (s.light != 0) SnmpSetInteger(kLight, s.light);
-    Reply r = Request(s.method, std::string("/chassisIdentify?") + s.query);
-    EXPECT_EQ(r.status, s.status) << s.method << " " << s.query;
-    EXPECT_EQ(r.body, s.state ? StateBody(s.state) : "") << s.method << " " << s.query;
+    EXPECT_EQ(Request(s.method, std::string("/chassisIdentify?") + s.query).Whole(),
+              s.status + std::string(" | ") + (s.state ? StateBody(s.state) : ""))
+        << s.method << " " << s.query;
     EXPECT_EQ(agent_.ReadValue(kLight), s.after) << s.method << " " << s.query;
     // The second request's accept logs the idle time-out that the first, a
     // POST, set (GETs are seen below).
@@ -162,9 +162,7 @@ TEST_F(Chassis, RepliesFollowTheAgentsLight) {
 
 TEST_F(Chassis, DriveSequenceWritesInAlternatingOrderWithItsPauses) {
   StartProvider(kMode2);
-  Reply started = Post("mesw=2");
-  EXPECT_EQ(started.status, "200 OK");
-  EXPECT_EQ(started.body, "");
+  EXPECT_EQ(Post("mesw=2").Whole(), "200 OK | ");
   ASSERT_TRUE(WaitForWrites(8));
   platform::SleepMilliseconds(1500);  // room for a write too many
   std::vector<long long> times;

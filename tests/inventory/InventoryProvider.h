@@ -9,6 +9,7 @@
 struct Reply {
   std::string status;  // empty when the connection closed unanswered
   std::string body;
+  std::string Whole() const { return status + " | " + body; }  // to compare in one go
 };
 
 class InventoryProviderTest : public testing_support::ProviderFixture {
