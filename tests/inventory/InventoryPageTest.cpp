@@ -66,8 +66,7 @@ TEST_F(InventoryPage, NodeSetsArePagedWithATotalCount) {
       {"command=query&data=/x/y&start=0&number=0", "200 OK", y1 + y2 + y3 + total},
       {"command=query&data=/x/y&start=1&number=1", "200 OK", y2 + total},
       {"command=query&data=/x/y&start=1&number=9", "200 OK", y2 + y3 + total},
-      {"command=query&data=/x/y&start=3", "200 OK", total},
-      {"command=query&data=/x/y&start=-1", "200 OK", total},
+      {"command=query&data=/x/y&start=3", "200 OK", total}, {"command=query&data=/x/y&start=-1", "200 OK", total},
       // A window reaching past the end stops at the last node.
       {"command=query&data=/x/y&start=2&number=3", "200 OK", y3 + total},
       {"command=query&data=count(/x/y)", "200 OK", "3"},
@@ -171,21 +170,16 @@ TEST_F(InventoryPage, ReconfigLoadsOnlyRegularFilesOfTheClientFolderOrWorkingDir
     bool skip;           // no symbolic links or FIFOs here
     std::string reason;  // logged when refused for it
   } cases[] = {
-      {client_ + "/inventory-1.xml", true, false, ""},
-      {"here.xml", true, false, ""},
+      {client_ + "/inventory-1.xml", true, false, ""}, {"here.xml", true, false, ""},
       {"client/../here.xml", true, false, ""},
       {outside.File("secret.xml"), false, false, "ERROR:Reconfiguration failure with: " + outside.File("secret.xml")},
       {away + "/secret.xml", false, false,
        "Reconfig file " + away + "/secret.xml refused: it lies outside the client folder and the working directory"},
-      {"client/../" + away + "/secret.xml", false, false, ""},
-      {sibling + "/secret.xml", false, false, ""},
+      {"client/../" + away + "/secret.xml", false, false, ""}, {sibling + "/secret.xml", false, false, ""},
       {"client", false, false, "Reconfig file client refused: it is not a regular file"},
-      {dir_.Path(), false, false, "not a regular file"},
-      {"nothing.xml", false, false, ""},
-      {"link-out.xml", false, bool(linked), ""},
-      {"link-in.xml", true, bool(linked), ""},
-      {"fifo.xml", false, noFifo, "not a regular file"},
-      {"sparse.xml", false, false, "larger than"},
+      {dir_.Path(), false, false, "not a regular file"}, {"nothing.xml", false, false, ""},
+      {"link-out.xml", false, bool(linked), ""}, {"link-in.xml", true, bool(linked), ""},
+      {"fifo.xml", false, noFifo, "not a regular file"}, {"sparse.xml", false, false, "larger than"},
   };
   for (const auto& c : cases) {
     if (c.skip) continue;

@@ -2,9 +2,8 @@
 // real snmpd of the test's own.
 #include "inventory/SnmpTools.h"
 
+#include "InventoryProvider.h"
 #include "SnmpAgent.h"
-#include "TestSupport.h"
-#include "platform/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -34,13 +33,10 @@ TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
       {".1.3 = Timeticks: (105) 0:00:01.05", ".1.3", "Timeticks", "(105) 0:00:01.05"},
       // Quotes go only from STRING values, one at each end.
       {".1.5 = Hex-STRING: \"00 01\"", ".1.5", "Hex-STRING", "\"00 01\""},
-      {".1.6 = STRING: \"\"quoted\"\"", ".1.6", "STRING", "\"quoted\""},
-      {".1.7 = STRING: \"", ".1.7", "STRING", ""},
-      {".1.8 = STRING: plain", ".1.8", "STRING", "plain"},
-      {".1.9 =  : ", ".1.9", "", ""},
+      {".1.6 = STRING: \"\"quoted\"\"", ".1.6", "STRING", "\"quoted\""}, {".1.7 = STRING: \"", ".1.7", "STRING", ""},
+      {".1.8 = STRING: plain", ".1.8", "STRING", "plain"}, {".1.9 =  : ", ".1.9", "", ""},
       {"Timeout: No Response from localhost", "unset", "unset", "unset"},
-      {".1.3.6.1.2.1.1.4.0 = \"\"", "unset", "unset", "unset"},
-      {"", "unset", "unset", "unset"},
+      {".1.3.6.1.2.1.1.4.0 = \"\"", "unset", "unset", "unset"}, {"", "unset", "unset", "unset"},
       {cut + std::string(3000, 'v'), ".1.3.6.1.4.1.232.6.2.12.5.0", "OCTETS", std::string(1023 - cut.size(), 'v')},
       // The closing quote is beyond the cut, so only the opening one goes.
       {".1.5 = STRING: \"" + std::string(600, 's') + "\"", ".1.5", "STRING", std::string(510, 's')},
@@ -58,14 +54,12 @@ TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
 
 TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
   testing_support::TempDir emptyDir;
-  std::string savedPath = platform::EnvironmentValue("PATH", "");
-  testing_support::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
+  ScopedVariable path("PATH", emptyDir.Path());
   SnmpVarBindList result;
   EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", result));
   EXPECT_TRUE(result.empty());
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 4)));
-  testing_support::SetEnvironmentValue("PATH", savedPath.c_str());
 }
 
 class SnmpToolsAgent : public ::testing::Test {
