@@ -43,14 +43,9 @@ TEST(CapturedLineSplitter, RunsOfLineEndsEndOneLineEvenAcrossBlocks) {
     int skip;
     Lines lines;
   } cases[] = {
-      {{"abc\r", "\ndef\n", "\r", "\r\nxy", "z\n"}, 0, {"abc", "def", "xyz"}},
-      {{"a", "", "b", "\r\n"}, 0, {"ab"}},
-      {{"\r\n\r\nfirst\n"}, 0, {"", "first"}},
-      {{"a\n\r\n"}, 0, {"a"}},
-      {{}, 0, {}},
-      {{"h1\nh2\r\nbody\n"}, 2, {"body"}},
-      {{"\nh2\nbody\n"}, 2, {"body"}},
-      {{"h1\nonly"}, 5, {"only"}},
+      {{"abc\r", "\ndef\n", "\r", "\r\nxy", "z\n"}, 0, {"abc", "def", "xyz"}}, {{"a", "", "b", "\r\n"}, 0, {"ab"}},
+      {{"\r\n\r\nfirst\n"}, 0, {"", "first"}}, {{"a\n\r\n"}, 0, {"a"}}, {{}, 0, {}},
+      {{"h1\nh2\r\nbody\n"}, 2, {"body"}}, {{"\nh2\nbody\n"}, 2, {"body"}}, {{"h1\nonly"}, 5, {"only"}},
   };
   for (const auto& c : cases) {
     Lines lines{"kept"};

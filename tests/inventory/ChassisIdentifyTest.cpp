@@ -48,23 +48,6 @@ std::vector<std::string> Expected(const std::string& order, bool withPauses) {
   return lines;
 }
 
-// Sets a variable of this process for the object's lifetime.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value)
-      : name_(name),
-        had_(platform::EnvironmentValue(name, "\x01") != "\x01"),
-        old_(platform::EnvironmentValue(name, "")) {
-    testing_support::SetEnvironmentValue(name, value.c_str());
-  }
-  ~ScopedVariable() { testing_support::SetEnvironmentValue(name_, had_ ? old_.c_str() : nullptr); }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
-
 class Chassis : public InventoryProviderTest {
  protected:
   void SetUp() override {
@@ -141,9 +124,9 @@ TEST_F(Chassis, RepliesFollowTheAgentsLight) {
   };
   for (const auto& s : steps) {
     if (s.light != 0) SnmpSetInteger(kLight, s.light);
-    Reply r = Request(s.method, std::string("/chassisIdentify?") + s.query);
-    EXPECT_EQ(r.status, s.status) << s.method << " " << s.query;
-    EXPECT_EQ(r.body, s.state ? StateBody(s.state) : "") << s.method << " " << s.query;
+    EXPECT_EQ(Request(s.method, std::string("/chassisIdentify?") + s.query).Whole(),
+              s.status + std::string(" | ") + (s.state ? StateBody(s.state) : ""))
+        << s.method << " " << s.query;
     EXPECT_EQ(agent_.ReadValue(kLight), s.after) << s.method << " " << s.query;
     // The second request's accept logs the idle time-out that the first, a
     // POST, set (GETs are seen below).
@@ -162,9 +145,7 @@ TEST_F(Chassis, RepliesFollowTheAgentsLight) {
 
 TEST_F(Chassis, DriveSequenceWritesInAlternatingOrderWithItsPauses) {
   StartProvider(kMode2);
-  Reply started = Post("mesw=2");
-  EXPECT_EQ(started.status, "200 OK");
-  EXPECT_EQ(started.body, "");
+  EXPECT_EQ(Post("mesw=2").Whole(), "200 OK | ");
   ASSERT_TRUE(WaitForWrites(8));
   platform::SleepMilliseconds(1500);  // room for a write too many
   std::vector<long long> times;
@@ -194,11 +175,8 @@ TEST_F(Chassis, TheRegistryValueDecidesThePageAndTheLight) {
   const struct {
     const char* line;
     bool exists;
-  } cases[] = {{"", false},
-               {"\"HPSM\"=dword:00000000", false},
-               {"\"HPSM\"=\"2\"", false},
-               {"\"HPSM\"=dword:00000001", true},
-               {"\"HPSM\"=dword:ffffffff", true}};
+  } cases[] = {{"", false}, {"\"HPSM\"=dword:00000000", false}, {"\"HPSM\"=\"2\"", false},
+               {"\"HPSM\"=dword:00000001", true}, {"\"HPSM\"=dword:ffffffff", true}};
   for (const auto& c : cases) {
     StartProvider(c.line);
     Reply index = Request("GET", "/index");
@@ -240,11 +218,8 @@ TEST_F(Chassis, DriveSequencesOnOtherArrays) {
       {DriveArray(SnmpAgent::OverrideLine(kController, "uinteger", "4294967295")) +
            SnmpAgent::OverrideLine(kDriveIndex + "4", "octet_str", "\"3 -c public\""),
        2, "789987"},
-      {DriveArray(""), 1, ""},
-      {SnmpAgent::OverrideLine(kController, "integer", "4"), 1, ""},
-      {"", 0, ""},
-      {"", -3, ""},
-      {"", 5, "", true},
+      {DriveArray(""), 1, ""}, {SnmpAgent::OverrideLine(kController, "integer", "4"), 1, ""},
+      {"", 0, ""}, {"", -3, ""}, {"", 5, "", true},
   };
   for (const auto& c : cases) {
     std::filesystem::remove(dir_.File("sets.txt"));

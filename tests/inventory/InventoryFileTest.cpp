@@ -71,8 +71,7 @@ TEST(InventoryFile, RefusesNestingBeyondTheLimit) {
     std::string text;
     bool loads;
   } cases[] = {
-      {"<?xml version=\"1.0\"?>\n<!DOCTYPE a>" + Nested(limit, "<a x='1'>", "</a>"), true},
-      {flat, true},
+      {"<?xml version=\"1.0\"?>\n<!DOCTYPE a>" + Nested(limit, "<a x='1'>", "</a>"), true}, {flat, true},
       {Nested(limit + 1, "<a>", "</a>"), false},
       // A value holding "/>" or ">" does not end or close the start tag.
       {Nested(limit + 1, "<a v=\"/>\" w='>'>", "</a>"), false},
@@ -94,8 +93,7 @@ TEST(InventoryNodeText, EscapesEveryValueToWellFormedText) {
     const char* attribute;
     const char* text;
   } cases[] = {
-      {"x&y", "a=\"x&amp;y\"", "x&amp;y"},
-      {"q\"x&<'", "a='q\"x&amp;&lt;&apos;'", "q&quot;x&amp;&lt;&apos;"},
+      {"x&y", "a=\"x&amp;y\"", "x&amp;y"}, {"q\"x&<'", "a='q\"x&amp;&lt;&apos;'", "q&quot;x&amp;&lt;&apos;"},
       {"say \"hi\" > 'yo'", "a='say \"hi\" &gt; &apos;yo&apos;'", "say &quot;hi&quot; &gt; &apos;yo&apos;"},
       {"l1\nl2\x01", "a=\"l1&#x0A;l2&#x01;\"", "l1&#x0A;l2&#x01;"},
       {"AT&#x26 Co <fake id=\"1\"/> ok;", "a='AT&amp;#x26 Co &lt;fake id=\"1\"/&gt; ok;'",

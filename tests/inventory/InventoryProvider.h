@@ -1,14 +1,32 @@
 // The provider binary of a test, as the inventory pages' tests start it, and
-// its replies cut into status line and body.
+// its replies cut into status line and body, and a variable of this process
+// set for a while.
 #pragma once
 
 #include "ProviderFixture.h"
+#include "TestSupport.h"
+#include "platform/Process.h"
 
 #include <string>
 
 struct Reply {
   std::string status;  // empty when the connection closed unanswered
   std::string body;
+  std::string Whole() const { return status + " | " + body; }  // to compare in one go
+};
+
+// Sets a variable of this process for the object's lifetime.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value)
+      : name_(name), old_(platform::EnvironmentValue(name, "\x01")) {
+    testing_support::SetEnvironmentValue(name, value.c_str());
+  }
+  ~ScopedVariable() { testing_support::SetEnvironmentValue(name_, old_ == "\x01" ? nullptr : old_.c_str()); }
+
+ private:
+  const char* name_;
+  std::string old_;  // "\x01" when it was not set
 };
 
 class InventoryProviderTest : public testing_support::ProviderFixture {

@@ -2,10 +2,8 @@
 // real snmpd of the test's own.
 #include "inventory/SnmpTools.h"
 
-#include "ProcessLog.h"
+#include "InventoryProvider.h"
 #include "SnmpAgent.h"
-#include "TestSupport.h"
-#include "platform/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -35,13 +33,10 @@ TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
       {".1.3 = Timeticks: (105) 0:00:01.05", ".1.3", "Timeticks", "(105) 0:00:01.05"},
       // Quotes go only from STRING values, one at each end.
       {".1.5 = Hex-STRING: \"00 01\"", ".1.5", "Hex-STRING", "\"00 01\""},
-      {".1.6 = STRING: \"\"quoted\"\"", ".1.6", "STRING", "\"quoted\""},
-      {".1.7 = STRING: \"", ".1.7", "STRING", ""},
-      {".1.8 = STRING: plain", ".1.8", "STRING", "plain"},
-      {".1.9 =  : ", ".1.9", "", ""},
+      {".1.6 = STRING: \"\"quoted\"\"", ".1.6", "STRING", "\"quoted\""}, {".1.7 = STRING: \"", ".1.7", "STRING", ""},
+      {".1.8 = STRING: plain", ".1.8", "STRING", "plain"}, {".1.9 =  : ", ".1.9", "", ""},
       {"Timeout: No Response from localhost", "unset", "unset", "unset"},
-      {".1.3.6.1.2.1.1.4.0 = \"\"", "unset", "unset", "unset"},
-      {"", "unset", "unset", "unset"},
+      {".1.3.6.1.2.1.1.4.0 = \"\"", "unset", "unset", "unset"}, {"", "unset", "unset", "unset"},
       {cut + std::string(3000, 'v'), ".1.3.6.1.4.1.232.6.2.12.5.0", "OCTETS", std::string(1023 - cut.size(), 'v')},
       // The closing quote is beyond the cut, so only the opening one goes.
       {".1.5 = STRING: \"" + std::string(600, 's') + "\"", ".1.5", "STRING", std::string(510, 's')},
@@ -59,14 +54,12 @@ TEST(ParseSnmpWalkLine, SplitsAtFirstEqualsAndFirstColonTrimsAndCuts) {
 
 TEST(SnmpTools, MissingToolsGiveNoBindingsAndSetsStillAnswerTrue) {
   testing_support::TempDir emptyDir;
-  std::string savedPath = platform::EnvironmentValue("PATH", "");
-  testing_support::SetEnvironmentValue("PATH", emptyDir.Path().c_str());
+  ScopedVariable path("PATH", emptyDir.Path());
   SnmpVarBindList result;
   EXPECT_FALSE(SnmpWalk("1.3.6.1.4.1.232.6.2.12", result));
   EXPECT_TRUE(result.empty());
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 4)));
-  testing_support::SetEnvironmentValue("PATH", savedPath.c_str());
 }
 
 class SnmpToolsAgent : public ::testing::Test {
@@ -84,7 +77,6 @@ class SnmpToolsAgent : public ::testing::Test {
   }
 
   SnmpAgent agent_;
-  std::size_t logStart_ = testing_support::ProcessLogSize();
 };
 
 TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
@@ -97,9 +89,6 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
   EXPECT_EQ(walked[3].GetValue(), "7");
   // A line of 1500 bytes: looked at up to 1023, the value up to 511.
   EXPECT_EQ(walked[4].GetValue(), std::string(510, 'x'));
-  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(":CaptureOutput from command 'snmpwalk -v 1 -c kestra "
-                                                            "-O n -r 2 -t 5 localhost 1.3.6.1.4.1.232.6.2.12'\n"),
-            std::string::npos);
 
   // Found bindings are appended to the list given (their order is asserted
   // with the chassis page's drive sequences).
@@ -116,9 +105,6 @@ TEST_F(SnmpToolsAgent, WalkParsesTheAgentsBindingsInOrder) {
 TEST_F(SnmpToolsAgent, SetsReachTheAgentAndAnswerTrueEvenWhenRefused) {
   EXPECT_TRUE(SnmpSetInteger(kState, 3));
   EXPECT_EQ(agent_.ReadValue(kState), "3");
-  EXPECT_NE(testing_support::ProcessLogSince(logStart_).find(
-                ":CaptureOutput from command 'snmpset -v 1 -c morsend -r 2 -t 5 localhost " + kState + " integer 3'\n"),
-            std::string::npos);
   EXPECT_TRUE(SnmpSet(SnmpVarBind(kState, 12)));
   EXPECT_EQ(agent_.ReadValue(kState), "12");
   EXPECT_TRUE(SnmpSet(kLabel, "s", "rack-7"));

@@ -22,31 +22,19 @@ TEST(XPathSyntax, ExpressionsDecodeAsWritten) {
   document.Parse(kNames);
   ASSERT_FALSE(document.Error());
   const char* const cases[][2] = {
-      {"'x y'", "x y"},
-      {"\"a'b\" = concat('a', \"'\", 'b')", "true"},
-      {".5 + 2.", "2.5"},
-      {"1.5<=.5", "false"},
+      {"'x y'", "x y"}, {"\"a'b\" = concat('a', \"'\", 'b')", "true"}, {".5 + 2.", "2.5"}, {"1.5<=.5", "false"},
       {" \t\r\n1 \t\r\n", "1"},
       // A minus inside a name belongs to it; with blanks around it is an operator.
-      {"count(a-b) - 1", "0"},
-      {"count(a-b)-1", "0"},
+      {"count(a-b) - 1", "0"}, {"count(a-b)-1", "0"},
       // Operator words, axis names and node types are names where a name
       // is expected.
-      {"count(div) div count(div)", "1"},
-      {"div div div", "error 33"},  // "div" is an element, whose number is 0
-      {"count(mod) mod count(mod)", "0"},
-      {"count(/inv/child/text)", "1"},
-      {"count(child::child/text)", "1"},
-      {"count(a:b | p:* | *)", "9"},
-      {"count(x/preceding-sibling::*)", "6"},
-      {"count(\xc3\xa9t\xc3\xa9_1)", "1"},
+      {"count(div) div count(div)", "1"}, {"div div div", "error 33"},  // "div" is an element, whose number is 0
+      {"count(mod) mod count(mod)", "0"}, {"count(/inv/child/text)", "1"}, {"count(child::child/text)", "1"},
+      {"count(a:b | p:* | *)", "9"}, {"count(x/preceding-sibling::*)", "6"}, {"count(\xc3\xa9t\xc3\xa9_1)", "1"},
       // A node-type name with empty parentheses is a node test, with
       // arguments a function call.
-      {"count(text())", "0"},
-      {"text(1)", "error 38"},
-      {"x/processing-instruction('x')", "error 42"},
-      {"..//.|$v:w", "error 43"},
-      {"(1)[2]", "error 40"},
+      {"count(text())", "0"}, {"text(1)", "error 38"}, {"x/processing-instruction('x')", "error 42"},
+      {"..//.|$v:w", "error 43"}, {"(1)[2]", "error 40"},
   };
   for (const auto& c : cases) EXPECT_EQ(EvaluateXPath(document.RootElement(), c[0]).text, c[1]) << c[0];
 

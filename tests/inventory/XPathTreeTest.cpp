@@ -48,27 +48,14 @@ class DoubledNumbers : public xpath_processor {
   }
 };
 
-// Evaluations only read the tree: no link, text or user-data slot changes,
-// with or without a document index, whatever the outcome (the fuzz target
-// checks links and text for any expression without the index).
-TEST(XPathTree, EvaluationsOnlyReadTheTree) {
+// A decoding slip that leaves a stray value and a missing base or
+// expression fail cleanly, leaving the tree alone (the fuzz target and the
+// concurrency test check the tree after ordinary evaluations).
+TEST(XPathTree, FailedEvaluationsLeaveTheTreeAlone) {
   TiXmlDocument document;
   document.Parse("<?xml version='1.0'?><!--before--><inv k='0'><h k='1'><p/>text<q/></h><h k='3'/></inv><!--a-->");
   ASSERT_FALSE(document.Error());
-  DocumentIndex index;
-  index.Build(document.RootElement());  // writes its numbers once, before any evaluation uses it
   const Snapshot before(document);
-  const char* const expressions[] = {
-      "/inv/h", "count(//*)", "//p/ancestor::*", "/inv/..", "//h[2]/preceding::*", "//@k | //q", "1 +",
-      "1 div 0", "/inv/namespace::x", "count(/inv/h[1]) + position()", "name((//q | //p)[1])",
-  };
-  for (const DocumentIndex* given : Indexes{nullptr, &index}) {
-    for (const char* expression : expressions) {
-      const XPathAnswer first = EvaluateXPath(document.RootElement(), expression, given);
-      EXPECT_TRUE(EvaluateXPath(document.RootElement(), expression, given) == first) << expression;
-      EXPECT_TRUE(Snapshot(document) == before) << expression;
-    }
-  }
   DoubledNumbers doubled(document.RootElement(), "1 + 2");
   EXPECT_EQ(doubled.ComputeString(), "false");
   EXPECT_EQ(doubled.GetErrorKind(), ErrorKind::Stack);
@@ -90,18 +77,10 @@ TEST(XPathTree, ABaseWithSiblingsIsSeenAlone) {
   // Seen from c, the tree is c below the synthetic root: no parent, no
   // siblings, no following or preceding nodes beyond c's own subtree.
   const char* const cases[][2] = {
-      {"count(/c/d)", "1"},
-      {"count(/a)", "0"},
-      {"count(/c/following-sibling::* | /c/preceding-sibling::*)", "0"},
-      {"count(/c/following::* | /c/preceding::* | //d/following::*)", "0"},
-      {"count(//d/ancestor::node())", "1"},
-      {"count(/node() | /*)", "1"},
-      {"count(//*)", "2"},
-      {"name(..)", "root"},
-      {"last()", "1"},
-      {"position()", "1"},
-      {"count(/c[1]) + count(/c[last()])", "2"},
-      {"@k", "c"},
+      {"count(/c/d)", "1"}, {"count(/a)", "0"}, {"count(/c/following-sibling::* | /c/preceding-sibling::*)", "0"},
+      {"count(/c/following::* | /c/preceding::* | //d/following::*)", "0"}, {"count(//d/ancestor::node())", "1"},
+      {"count(/node() | /*)", "1"}, {"count(//*)", "2"}, {"name(..)", "root"}, {"last()", "1"}, {"position()", "1"},
+      {"count(/c[1]) + count(/c[last()])", "2"}, {"@k", "c"},
   };
   DocumentIndex index;
   index.Build(c);
@@ -164,22 +143,13 @@ TEST(XPathTree, DeepAndLongTrees) {
   TiXmlNode* list = document.RootElement()->LinkEndChild(new TiXmlElement("list"));
   for (int i = 0; i < 3000; ++i) list->LinkEndChild(new TiXmlElement("item"));
   const char* const cases[][2] = {
-      {"count(//x)", "3000"},
-      {"count(//x//x)", "3000"},
-      {"count(//x/descendant::x)", "2999"},
-      {"count(//x/descendant-or-self::*)", "3000"},
-      {"count(//x/ancestor::x)", "2999"},
-      {"count(//x/ancestor-or-self::*)", "3001"},
-      {"count(//x/parent::*)", "3000"},
-      {"count(//x/*)", "2999"},
+      {"count(//x)", "3000"}, {"count(//x//x)", "3000"}, {"count(//x/descendant::x)", "2999"},
+      {"count(//x/descendant-or-self::*)", "3000"}, {"count(//x/ancestor::x)", "2999"},
+      {"count(//x/ancestor-or-self::*)", "3001"}, {"count(//x/parent::*)", "3000"}, {"count(//x/*)", "2999"},
       {"count(//x/following::*)", "3001"},  // list and its items
-      {"count(//item/following-sibling::item)", "2999"},
-      {"count(//item/preceding-sibling::*)", "2999"},
-      {"count(//item/..)", "1"},
-      {"count(//item/following::item)", "2999"},
-      {"count(//item/preceding::*)", "2999"},
-      {"count(//item | //x | //item)", "6000"},
-      {"count(//item[last()])", "1"},
+      {"count(//item/following-sibling::item)", "2999"}, {"count(//item/preceding-sibling::*)", "2999"},
+      {"count(//item/..)", "1"}, {"count(//item/following::item)", "2999"}, {"count(//item/preceding::*)", "2999"},
+      {"count(//item | //x | //item)", "6000"}, {"count(//item[last()])", "1"},
       {"count(//item[position() > 2990])", "10"},
   };
   std::thread thread([&] {
