@@ -83,4 +83,4 @@ test: deps
 
 # Every build folder the targets above and their scripts make.
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) build-mutants
