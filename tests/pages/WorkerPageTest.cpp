@@ -42,36 +42,17 @@ class WorkerPage : public MonitorPage {
   std::vector<std::string> posts;
 };
 
-TEST(WorkerPage, IdleOnlyWithoutRunningWorkers) {
+// A worker never started counts as ended: the idle check drops it.
+TEST(WorkerPage, StatusReplyAndIdleCheck) {
   for (const char* query : {"fw_workerupdate=1&more=2", "FW_WORKERUPDATE=1", "fw_workerupdate=10", ""})
     EXPECT_FALSE(MonitorPage::isWorkerMessage(query)) << query;
-  WorkerPage page("/idle");
-  // Created and never started: ended, so dropped by the idle check.
-  page.CreateWorkerFunction(Obedient, "never", nullptr, nullptr, 0);
-  EXPECT_TRUE(page.IsIdle());
-  EXPECT_TRUE(page.Workers().Empty());
-  std::atomic<bool> release{false};
-  auto worker = page.CreateWorkerFunction(
-      [&](WorkerControlObject&) {
-        while (!release) platform::SleepMilliseconds(2);
-        return 0u;
-      },
-      "busy", nullptr, nullptr, 0);
-  ASSERT_TRUE(worker->Start());
-  EXPECT_FALSE(worker->Start());  // one thread per object
-  EXPECT_FALSE(page.IsIdle());
-  release = true;
-  EXPECT_TRUE(worker->waitForExit(WorkerControlObject::kWaitForever));
-  EXPECT_TRUE(page.IsIdle());
-}
-
-TEST(WorkerPage, WorkerStatusReply) {
   WorkerPage page("/status-of-workers");
   testing_support::MemoryChannel empty;
   EXPECT_EQ(page.ReplyWithWorkerStatus(&empty), 200u);
   EXPECT_EQ(empty.written, "HTTP/1.1 200 OK\r\nContent-Length:17\r\n\r\n<worker-status/>\n");
   auto running = page.CreateWorkerFunction(Obedient, "scan <all>", "depth=2", "op!0000000001", 5);
   ASSERT_TRUE(running->Start());
+  EXPECT_FALSE(running->Start());  // one thread per object
   page.CreateWorkerFunction(Obedient, nullptr, nullptr, nullptr, 0);
   std::string body = "<worker-status>\n\t<helper created=\"" + std::to_string(running->Created()) +
                      "\">\n\t\t<desc>scan &lt;all&gt;</desc>\n\t\t<parameters>depth=2</parameters>\n"
@@ -82,8 +63,10 @@ TEST(WorkerPage, WorkerStatusReply) {
   EXPECT_NE(two.written.find(body), std::string::npos) << two.written;
   EXPECT_NE(two.written.find("<desc>{default}</desc>\n\t\t<parameters/>\n\t\t<cookie-id/>\n\t\t<exited>1</exited>"),
             std::string::npos);
-  page.OnPreShutdown();
-  page.OnShutdown();
+  EXPECT_FALSE(page.IsIdle());
+  running->setExitRequested();
+  EXPECT_TRUE(running->waitForExit(WorkerControlObject::kWaitForever));
+  EXPECT_TRUE(page.IsIdle());
   EXPECT_TRUE(page.Workers().Empty());
 }
 

@@ -151,7 +151,7 @@ void SnmpAgent::SteerThisProcess() {
 }
 
 std::string SnmpAgent::ReadValue(const std::string& oid) const {
-  if (!IsRunning()) return std::string();
+  if (!agent_ || !agent_->IsRunning()) return std::string();
   RunResult result = RunProgram({"snmpget", "-v", "1", "-c", "kestra", "-O", "qv", "-r", "1", "-t", "5", "localhost", oid},
                          std::string(), ClientEnvironment());
   if (result.exitCode != 0) return std::string();

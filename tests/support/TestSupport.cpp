@@ -41,19 +41,13 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+static std::string Slurp(const std::string& path, std::ios::openmode mode) {
   std::stringstream content;
-  content << file.rdbuf();
+  content << std::ifstream(path, mode).rdbuf();
   return content.str();
 }
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+std::string ReadFile(const std::string& path) { return Slurp(path, std::ios::in | std::ios::binary); }
+std::string ReadTextFile(const std::string& path) { return Slurp(path, std::ios::in); }
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -118,15 +112,6 @@ void RemoveRegistryKey(const std::string& key) {
   std::string file = dir.File("remove.reg");
   WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[-" + key + "]\r\n");
   platform::ApplyRegistryFile(file);
-}
-
-std::string ReadStream(std::FILE* stream) {
-  std::rewind(stream);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
-  return text;
 }
 
 namespace {

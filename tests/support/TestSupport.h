@@ -48,8 +48,6 @@ void WriteRegistryFile(const std::string& path, const std::string& content);
 // Removes a key (such as "HKEY_LOCAL_MACHINE\\SOFTWARE\\X") from the
 // system's registry; nothing to do where the registry is a file.
 void RemoveRegistryKey(const std::string& key);
-// Everything in a stream, from its start.
-std::string ReadStream(std::FILE* stream);
 
 // The Windows command line whose split gives back these arguments: the
 // program quoted when it holds a blank, the others as the C runtime reads them.
