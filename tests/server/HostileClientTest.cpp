@@ -34,9 +34,7 @@ const std::uint64_t kAttackWindowMs = 2500;
 // A connection that has sent the text.
 platform::Socket Connect(std::uint16_t port, const std::string& text = std::string()) {
   platform::Socket socket = platform::CreateTcpSocket();
-  if (!platform::ConnectLoopback(socket, port, 5000)) {
-    return platform::Socket();
-  }
+  if (!platform::ConnectLoopback(socket, port, 5000)) return platform::Socket();
   platform::SendAll(socket, text.data(), text.size(), 5000);
   return socket;
 }
@@ -169,11 +167,8 @@ class HostileClients : public testing_support::ProviderFixture {
   void ExpectCleanEnd(bool withStalledClient = false) {
     ASSERT_TRUE(poller_) << "the provider did not start";
     poller_.reset();
-    if (UsageVisible()) {
-      EXPECT_TRUE(UsageComesDownTo(baseline_.descriptors, baseline_.threads, 30000));
-    } else {
-      std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
-    }
+    if (!UsageVisible()) std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
+    else EXPECT_TRUE(UsageComesDownTo(baseline_.descriptors, baseline_.threads, 30000));
     platform::Socket stalled;
     if (withStalledClient) {
       stalled = Connect(port_, "GET /lvl1inventory?command=query&data=//product HTTP/1.1\r\n\r\n");
@@ -215,10 +210,7 @@ class HostileClients : public testing_support::ProviderFixture {
   Attack Silent(const std::string& name, int count, const std::string& text) {
     auto sockets = std::make_shared<std::vector<platform::Socket>>();
     std::uint16_t port = port_;
-    return {name,
-            [=] {
-              for (int i = 0; i < count; ++i) sockets->push_back(Connect(port, text));
-            },
+    return {name, [=] { for (int i = 0; i < count; ++i) sockets->push_back(Connect(port, text)); },
             [=] {
               for (platform::Socket& socket : *sockets) {
                 std::string reply;
@@ -264,9 +256,8 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
            while (*reopening) {
              for (platform::Socket& socket : sockets) {
                char byte;
-               if (platform::WaitReadable(socket, 0) > 0 && platform::Receive(socket, &byte, 1) <= 0) {
+               if (platform::WaitReadable(socket, 0) > 0 && platform::Receive(socket, &byte, 1) <= 0)
                  socket = Connect(port);
-               }
              }
              platform::SleepMilliseconds(20);
            }
@@ -311,10 +302,8 @@ TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {
              "POST /shutdown HTTP/1.1\r\nContent-Length: 100\r\n\r\nprov"),
   };
   Run(attacks);
-  for (const char* target : {"/status", "/index", "/heartbeat"}) {
-    std::string reply = Get(port_, target);
-    EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << target << ": " << reply;
-  }
+  for (const char* target : {"/status", "/index", "/heartbeat"})
+    EXPECT_EQ(Get(port_, target).rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << target;
   // A body that arrived whole is served as before.
   std::string alarm = "<alarms><alarm page=\"/nothing\" cookie=\"c\"/></alarms>";
   EXPECT_EQ(Exchange(port_, "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: " + std::to_string(alarm.size()) +
@@ -339,7 +328,7 @@ TEST_F(HostileClients, LoadsParsesAndQueriesHoldUpNoOtherClient) {
   std::vector<Attack> attacks = {
       Sender("a 140 KB alarm body of <b<b<b...",
              [] {
-               std::string body = "<alarms>" + std::string();
+               std::string body = "<alarms>";
                for (int i = 0; i < 140000 / 2; ++i) body += "<b";
                return "POST /extalarm?alarms=1 HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
                       "\r\n\r\n" + body;
@@ -369,9 +358,7 @@ TEST_F(HostileClients, LoadsParsesAndQueriesHoldUpNoOtherClient) {
                        platform::SleepMilliseconds(200);
                        threads->emplace_back([=] { Exchange(port, post, 20000); });
                      },
-                     [=] {
-                       for (std::thread& thread : *threads) thread.join();
-                     }});
+                     [=] { for (std::thread& thread : *threads) thread.join(); }});
   Run(attacks);
   ExpectCleanEnd();
 }
@@ -384,12 +371,8 @@ TEST_F(HostileClients, CollectorThatStallsHoldsUpNoClient) {
   Start({"-f"});
   Attack notice = Sender("late initialization notice to a stalling collector",
                          [] { return std::string("GET /index?collectorrequest=1 HTTP/1.1\r\n\r\n"); });
-  // The provider's own time-out for the exchange is not waited for here.
-  notice.end = [this, end = notice.end] {
-    end();
-    collector_.CloseHeld();
-  };
   Run({notice});
+  collector_.CloseHeld();  // the provider's own time-out for the exchange is not waited for here
   ASSERT_TRUE(collector_.WaitForRequests(1));
   EXPECT_EQ(collector_.Requests()[0].target.rfind("/inventory?file=", 0), 0u);
   ExpectCleanEnd();
@@ -411,9 +394,7 @@ TEST_F(HostileClients, RunningOutOfDescriptorsIsTransient) {
               if (reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0) ++*good;
             });
         },
-        [=] {
-          for (std::thread& client : *clients) client.join();
-        }}});
+        [=] { for (std::thread& client : *clients) client.join(); }}});
   // Every query was answered in the end; connections beyond the descriptors
   // waited in the backlog.
   EXPECT_EQ(*good, 100);
@@ -457,10 +438,7 @@ TEST_F(HostileClients, BrowserRequestsAreClosedUnanswered) {
   };
   for (const Case& c : cases) {
     std::string reply = Exchange(port, c.head + "\r\n");
-    if (c.served)
-      EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << c.head << reply;
-    else
-      EXPECT_EQ(reply, "") << c.head;
+    EXPECT_EQ(c.served ? reply.substr(0, 17) : reply, c.served ? "HTTP/1.1 200 OK\r\n" : "") << c.head << reply;
   }
   // A cross-site form posted to /shutdown stops nothing.
   EXPECT_EQ(Exchange(port, "POST /shutdown HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
