@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 
 namespace {
 
@@ -24,22 +23,10 @@ std::uint32_t Obedient(WorkerControlObject& worker) {
   return 0;
 }
 
-// Keeps what its workers post: query, body and whether it was a worker's.
-class WorkerPage : public MonitorPage {
- public:
-  explicit WorkerPage(const char* path) : MonitorPage(path, false) {}
-  unsigned Post(IOBase* io, const char*, const char* query, const char* const* names, const char* const* values,
-                unsigned, unsigned) override {
-    std::string body;
-    ReadRequestBody(io, names, values, body);
-    std::lock_guard<std::mutex> guard(lock_);
-    posts.push_back(std::string(query ? query : "") + "|" + body + "|" + (isWorkerMessage(query) ? "worker" : "other"));
-    std::string reply = "ack " + body;
-    StandardResponse(io, "200 OK", reply.data(), reply.size());
-    return 200;
-  }
-  std::mutex lock_;
-  std::vector<std::string> posts;
+// Notes what its workers post, and whether it was a worker's.
+struct WorkerPage : testing_support::RecordingPage {
+  explicit WorkerPage(const char* path) : RecordingPage(path, journal) {}
+  testing_support::Journal journal;
 };
 
 // A worker never started counts as ended: the idle check drops it.
@@ -130,7 +117,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   ASSERT_TRUE(worker->Start());
   ASSERT_TRUE(WaitUntil([&] { return postedOnce.load(); }));
   EXPECT_TRUE(posted);
-  EXPECT_EQ(reply, "ack progress 50");
+  EXPECT_EQ(reply, "posted progress 50");
   auto toPlain = plain->CreateWorkerFunction(
       [&](WorkerControlObject& w) {
         refused = w.postToParent("x", refusedReply);
@@ -145,7 +132,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   Stop();
   EXPECT_TRUE(worker->Exited());
   EXPECT_FALSE(cancelled);
-  EXPECT_EQ(page->posts, (std::vector<std::string>{"fw_workerupdate=1|progress 50|worker"}));
+  EXPECT_EQ(page->journal.Entries("post"), (std::vector<std::string>{"post fw_workerupdate=1|progress 50|worker"}));
 }
 
 }  // namespace
