@@ -54,34 +54,6 @@ bool ClosedByServer(const platform::Socket& socket, unsigned timeoutMs, std::str
   }
 }
 
-// Polls /status one request after another until stopped; a round in
-// progress ends (within its own time-out) first. Once stopped: the longest
-// round and how many answered.
-class StatusPoller {
- public:
-  explicit StatusPoller(std::uint16_t port)
-      : thread_([this, port] {
-          while (!stop_) {
-            std::uint64_t start = platform::MonotonicMilliseconds();
-            std::string reply = Exchange(port, "GET /status HTTP/1.1\r\n\r\n", 30000);
-            longest = std::max(longest, platform::MonotonicMilliseconds() - start);
-            answered += reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
-            platform::SleepMilliseconds(20);
-          }
-        }) {}
-  ~StatusPoller() { Stop(); }
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  std::uint64_t longest = 0;
-  int answered = 0;
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // Descriptors and threads of a process, where the system shows them.
 struct Usage {
   long descriptors = -1, threads = -1;
@@ -141,8 +113,21 @@ class HostileClients : public testing_support::ProviderFixture {
   // within the limit while they run and until each has been taken down.
   void Run(const std::vector<Attack>& attacks) {
     ASSERT_NE(port_, 0) << "the provider did not start";
+    // /status one request after another; a round in progress ends (within
+    // its own time-out) before the poller stops.
+    std::atomic<bool> stop{false};
+    std::uint64_t longest = 0;
+    int answered = 0;
+    std::thread poller([&] {
+      while (!stop) {
+        std::uint64_t begin = platform::MonotonicMilliseconds();
+        std::string reply = Exchange(port_, "GET /status HTTP/1.1\r\n\r\n", 30000);
+        longest = std::max(longest, platform::MonotonicMilliseconds() - begin);
+        answered += reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
+        platform::SleepMilliseconds(20);
+      }
+    });
     std::string names;
-    poller_.reset(new StatusPoller(port_));
     std::uint64_t start = platform::MonotonicMilliseconds();
     for (const Attack& attack : attacks) {
       attack.begin();
@@ -152,11 +137,13 @@ class HostileClients : public testing_support::ProviderFixture {
     while (platform::MonotonicMilliseconds() < window) platform::SleepMilliseconds(20);
     for (const Attack& attack : attacks)
       if (attack.end) attack.end();
-    poller_->Stop();
-    EXPECT_LE(poller_->longest, kStatusLimitMs) << names;
-    EXPECT_GT(poller_->answered, 0) << names;
+    stop = true;
+    poller.join();
+    ran_ = true;
+    EXPECT_LE(longest, kStatusLimitMs) << names;
+    EXPECT_GT(answered, 0) << names;
     std::printf("[ attacks  ] %zu at once: /status took at most %llu ms\n", attacks.size(),
-                static_cast<unsigned long long>(poller_->longest));
+                static_cast<unsigned long long>(longest));
     int code = 0;
     ASSERT_FALSE(provider_->WaitForExit(0, &code)) << "the provider ended with " << code << "\n" << provider_->Log();
   }
@@ -165,8 +152,7 @@ class HostileClients : public testing_support::ProviderFixture {
   // ends the process with 0, with a client that reads nothing, when asked,
   // still connected.
   void ExpectCleanEnd(bool withStalledClient = false) {
-    ASSERT_TRUE(poller_) << "the provider did not start";
-    poller_.reset();
+    ASSERT_TRUE(ran_) << "the provider did not start";
     if (!UsageVisible()) std::printf("descriptor and thread counts not checked: the system shows no /proc\n");
     else EXPECT_TRUE(UsageComesDownTo(baseline_.descriptors, baseline_.threads, 30000));
     platform::Socket stalled;
@@ -232,7 +218,7 @@ class HostileClients : public testing_support::ProviderFixture {
   std::string client_;
   std::uint16_t port_ = 0;
   Usage baseline_;
-  std::unique_ptr<StatusPoller> poller_;
+  bool ran_ = false;
 };
 
 TEST_F(HostileClients, ConnectionAttacksHoldUpNoOtherClient) {

@@ -58,11 +58,7 @@ TEST(SplitUrl, Limits) {
   // A buffer of size 0 is never written, not even its terminator.
   char guard[2] = {'x', 'y'};
   char path[16];
-  SplitUrlOutputs zero;
-  zero.host = guard;
-  zero.hostSize = 0;
-  zero.path = path;
-  zero.pathSize = sizeof path;
+  SplitUrlOutputs zero{nullptr, 0, nullptr, 0, nullptr, 0, guard, 0, nullptr, path, sizeof path, nullptr, 0};
   EXPECT_EQ(SplitUrl("http://h:1/p", zero), 0);
   EXPECT_EQ(guard[0], 'x');
   EXPECT_STREQ(path, "/p");
