@@ -21,11 +21,12 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-// An archive on a clock the test sets.
-struct ClockedArchive {
-  std::atomic<std::uint32_t> now{1000};
-  AsyncCookieArchive archive;
-  ClockedArchive() {
+// A page and its archive on a clock the test sets.
+struct Clocked {
+  std::atomic<std::uint32_t> now;
+  MonitorPage page{"/async", false};
+  AsyncCookieArchive& archive = page.AsyncCookies();
+  explicit Clocked(std::uint32_t start = 1000) : now(start) {
     archive.SetClock([this] { return now.load(); });
   }
   AsyncCookie Get(const std::string& id) {
@@ -44,7 +45,7 @@ std::string Record(const std::string& attributes, const std::string& outside, co
 
 // Numbers step down within a second, stop at 0, and come free when aged.
 TEST(AsyncCookieArchive, UniqueValues) {
-  ClockedArchive c;
+  Clocked c;
   EXPECT_EQ(c.archive.CreateCookie("op", 30, 600).asyncId, "op!00000003e8");
   EXPECT_EQ(c.archive.CreateCookie("op", 30, 600).asyncId, "op!00000003e7");
   EXPECT_EQ(c.archive.CreateCookie("other", 30, 600).uniquetimet, 998u);
@@ -65,7 +66,7 @@ TEST(AsyncCookieArchive, UniqueValues) {
 
 // Completion is kept through a later, lower progress; unknown ids are refused.
 TEST(AsyncCookieArchive, CompletionAndUnknownIds) {
-  ClockedArchive c;
+  Clocked c;
   std::string id = c.archive.CreateCookie("scan", 30, 600).asyncId;
   c.now = 1010;
   EXPECT_TRUE(c.archive.SetCookieResult(id, "<done a=\"1\"/>", 100));
@@ -82,7 +83,7 @@ TEST(AsyncCookieArchive, CompletionAndUnknownIds) {
 }
 
 TEST(AsyncCookieArchive, AgeingDropsExpiredAndHeldRecordsOnlyWhenStrictlyPast) {
-  ClockedArchive c;
+  Clocked c;
   std::string pending = c.archive.CreateCookie("pending", 30, 600).asyncId;  // expires at 1600
   std::string held = c.archive.CreateCookie("held", 30, 600).asyncId;
   c.now = 1010;
@@ -109,7 +110,7 @@ TEST(AsyncCookieArchive, AgeingDropsExpiredAndHeldRecordsOnlyWhenStrictlyPast) {
 TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
   TempDir dir;
   std::string file = dir.File("page.async.xml");
-  ClockedArchive c;
+  Clocked c;
   c.archive.SetArchiveName(file);
   EXPECT_FALSE(testing_support::FileExists(file));  // nothing to save yet
   std::string beta = c.archive.CreateCookie("beta", 30, 600).asyncId;
@@ -135,7 +136,7 @@ TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
   c.archive.Term();
   EXPECT_EQ(ReadFile(file), expected);
 
-  ClockedArchive loaded;
+  Clocked loaded;
   loaded.now = 1010;
   loaded.archive.SetArchiveName(file);
   EXPECT_EQ(loaded.archive.Size(), 2u);
@@ -163,7 +164,7 @@ TEST(AsyncCookieArchive, LoadingOddFilesAndFailedSaves) {
             "<async last-aged=\"5\"><async-cookie uniquetimet=\"77\" creationtime=\"1000\" expiretime=\"99999\">"
             "<outside>bare</outside><unique>000000004d</unique><extra>ignored</extra></async-cookie>"
             "<!-- a note --><stranger/></async>");
-  ClockedArchive c;
+  Clocked c;
   c.archive.SetArchiveName(file);
   AsyncCookie record = c.Get("bare!000000004d");
   EXPECT_EQ(record.holdtime, 30);
@@ -173,14 +174,14 @@ TEST(AsyncCookieArchive, LoadingOddFilesAndFailedSaves) {
   EXPECT_EQ(c.archive.Size(), 1u);
   for (const char* content : {"<other/>", "<async><async-cookie>"}) {
     WriteFile(file, content);
-    ClockedArchive e;
+    Clocked e;
     e.archive.SetArchiveName(file);
     EXPECT_EQ(e.archive.Size(), 0u) << content;
     e.archive.CreateCookie("fresh", 30, 600);
     e.archive.Term();
     EXPECT_NE(ReadFile(file).find("<outside>fresh</outside>"), std::string::npos) << content;
   }
-  ClockedArchive missing;
+  Clocked missing;
   missing.archive.SetArchiveName(dir.File("missing-folder/archive.xml"));
   missing.archive.CreateCookie("x", 30, 600);
   missing.archive.Term();
@@ -188,7 +189,7 @@ TEST(AsyncCookieArchive, LoadingOddFilesAndFailedSaves) {
 }
 
 TEST(AsyncCookieArchive, ConcurrentCreationKeepsIdsUnique) {
-  ClockedArchive c;
+  Clocked c;
   std::vector<std::set<std::string>> ids(4);
   std::vector<std::thread> threads;
   for (auto& mine : ids)
@@ -211,17 +212,8 @@ std::string Ok(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// A page on a clock the test sets.
-struct ClockedPage {
-  std::atomic<std::uint32_t> now{5000};
-  MonitorPage page{"/async", false};
-  ClockedPage() {
-    page.AsyncCookies().SetClock([this] { return now.load(); });
-  }
-};
-
 TEST(AsyncCookiePage, StartProgressAndCompleteWithXml) {
-  ClockedPage p;
+  Clocked p(5000);
   std::string id, reply;
   p.page.StartAsyncOperation("job", 30, 600, id, reply);
   EXPECT_EQ(id, "job!0000001388");
@@ -229,7 +221,7 @@ TEST(AsyncCookiePage, StartProgressAndCompleteWithXml) {
 
   EXPECT_TRUE(p.page.SetAsyncProgress(id, 40, "<step n=\"2\"/>"));
   std::string text;
-  p.page.AsyncCookies().GetCookieResult(id, text);
+  p.archive.GetCookieResult(id, text);
   EXPECT_EQ(text, "<async-inprogress progress=\"40\"><step n=\"2\"/></async-inprogress>");
 
   ProviderErrorList errors;
@@ -245,18 +237,18 @@ TEST(AsyncCookiePage, StartProgressAndCompleteWithXml) {
       "<providererrorlist><geterrors><providererror><stringid>E_PARTIAL</stringid><parameters><file>a.xml</file>"
       "</parameters></providererror></geterrors></providererrorlist>"
       "<found>\n\t<item>one</item>\n</found>\n";
-  p.page.AsyncCookies().GetCookieResult(id, text);
+  p.archive.GetCookieResult(id, text);
   EXPECT_EQ(text, "<async-inprogress progress=\"80\">" + body + "</async-inprogress>");
 
   ProviderErrorList none;
   EXPECT_TRUE(p.page.CompleteAsyncWithXml(id, none, xml));
-  p.page.AsyncCookies().GetCookieResult(id, text);
+  p.archive.GetCookieResult(id, text);
   EXPECT_EQ(text, "<async-complete><found>\n\t<item>one</item>\n</found>\n</async-complete>");
   EXPECT_FALSE(p.page.CompleteAsyncWithXml("job!0", none, xml));
 }
 
 TEST(AsyncCookiePage, RequestsAnsweredFromTheArchive) {
-  ClockedPage p;
+  Clocked p(5000);
   std::string first, second, other, reply;
   p.page.StartAsyncOperation("mine", 30, 600, first, reply);
   p.page.StartAsyncOperation("mine", 30, 600, second, reply);
@@ -311,7 +303,7 @@ TEST(AsyncCookiePage, StatusNamesTheArchiveAndThePageSavesWhenDestroyed) {
   TempDir dir;
   std::string file = dir.File("records.xml");
   {
-    ClockedPage p;
+    Clocked p(5000);
     p.page.SetAsyncArchiveName(file);
     std::string id, reply;
     p.page.StartAsyncOperation("kept", 30, 600, id, reply);
@@ -324,15 +316,15 @@ TEST(AsyncCookiePage, StatusNamesTheArchiveAndThePageSavesWhenDestroyed) {
 
   // The next page with that archive starts with the record; the
   // maintenance step ages out what has expired and saves.
-  ClockedPage again;
+  Clocked again(5000);
   again.now = 5100;
   std::string id, reply;
   again.page.StartAsyncOperation("soon", 30, 10, id, reply);
   again.page.SetAsyncArchiveName(file);
-  EXPECT_EQ(again.page.AsyncCookies().Size(), 2u);
+  EXPECT_EQ(again.archive.Size(), 2u);
   again.now = 5601;
   again.page.MaintainRecords();
-  EXPECT_EQ(again.page.AsyncCookies().Size(), 0u);
+  EXPECT_EQ(again.archive.Size(), 0u);
   EXPECT_EQ(ReadFile(file), "<async last-aged=\"5601\"/>\n");
 }
 
