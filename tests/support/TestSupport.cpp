@@ -56,6 +56,16 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::string CurrentDirectory() {
+  std::error_code error;
+  return std::filesystem::current_path(error).string();
+}
+bool ChangeDirectory(const std::string& path) {
+  std::error_code error;
+  std::filesystem::current_path(path, error);
+  return !error;
+}
+
 void MakeProgramAlias(const std::string& program, const std::string& alias) {
   std::error_code error;
   std::filesystem::create_symlink(program, alias, error);
