@@ -12,11 +12,7 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
-  return condition();
-}
+using testing_support::WaitUntil;
 
 std::uint32_t Obedient(WorkerControlObject& worker) {
   while (!worker.isExitRequested()) platform::SleepMilliseconds(5);

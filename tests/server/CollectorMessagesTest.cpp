@@ -23,8 +23,7 @@ using testing_support::FakeCollector;
 class CollectorMessages : public ::testing::Test {
  protected:
   void SetUp() override {
-    collector_.reset(new FakeCollector);
-    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_->Port()).c_str());
+    testing_support::SetEnvironmentValue("INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port()).c_str());
   }
   void TearDown() override {
     if (server_) server_->DeletePages();
@@ -39,7 +38,7 @@ class CollectorMessages : public ::testing::Test {
   }
   std::vector<std::string> Targets() {
     std::vector<std::string> targets;
-    for (const auto& r : collector_->Requests()) targets.push_back(r.target);
+    for (const auto& r : collector_.Requests()) targets.push_back(r.target);
     return targets;
   }
 
@@ -50,12 +49,12 @@ class CollectorMessages : public ::testing::Test {
   }
 
   testing_support::Journal journal_;
-  std::unique_ptr<FakeCollector> collector_;
+  FakeCollector collector_;
   std::unique_ptr<MonitorServer> server_;
 };
 
 TEST_F(CollectorMessages, HeartbeatFollowsTheApplicationPagesTimers) {
-  EXPECT_EQ(CProviderCon::CollectorPort(), collector_->Port());
+  EXPECT_EQ(CProviderCon::CollectorPort(), collector_.Port());
   MonitorServer& server = Make();
   auto* page = Page("/app");
   server.SetHeartbeatRequested(true);
@@ -70,11 +69,11 @@ TEST_F(CollectorMessages, HeartbeatFollowsTheApplicationPagesTimers) {
   page->RemoveMonitoredItem("second");
   EXPECT_FALSE(server.Heartbeating());
   EXPECT_EQ(Targets(), (std::vector<std::string>{"/heartbeat/monitor?port=4321", "/heartbeat/monitor?port=4321&cancel=1"}));
-  EXPECT_EQ(collector_->Requests()[0].head, "POST /heartbeat/monitor?port=4321\nContent-Length: 0\n\n");
+  EXPECT_EQ(collector_.Requests()[0].head, "POST /heartbeat/monitor?port=4321\nContent-Length: 0\n\n");
 
   // A framework page's timers never ask for heartbeats; a failed reply still
   // changes the state.
-  collector_->SetReply("HTTP/1.1 500 Oops\r\n\r\n");
+  collector_.SetReply("HTTP/1.1 500 Oops\r\n\r\n");
   page->AddMonitoredItem("again", "", 5, false, false);
   EXPECT_TRUE(server.Heartbeating());
   EXPECT_EQ(Targets().size(), 3u);
@@ -86,7 +85,7 @@ TEST_F(CollectorMessages, LateInitializationNoticeCarriesTheOutcome) {
   MonitorServer& server = Make(options);
   Page("/fails", 3);
   EXPECT_EQ(server.LateProviderInitialization(), 1);
-  ASSERT_TRUE(collector_->WaitForRequests(1));
+  ASSERT_TRUE(collector_.WaitForRequests(1));
   EXPECT_EQ(Targets(), (std::vector<std::string>{"/inventory?file=provider.exe&provstatus=0"}));
 
   ServerOptions plain;
@@ -101,21 +100,21 @@ TEST_F(CollectorMessages, ExternalScheduleCommandsAndReplyWords) {
   Make();
   auto* page = Page("/lvl1inventory");
   int result = -1;
-  collector_->SetReply("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreplaced");
+  collector_.SetReply("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreplaced");
   EXPECT_TRUE(page->SendESAddRenew("my item&x", 60, &result));
   EXPECT_EQ(result, kScheduleReplaced);
   EXPECT_EQ(Targets().back(), "/extschedule?cmd=addrenew&page=%2Flvl1inventory&cookie=my%20item%26x&delay=60");
 
-  collector_->SetReply("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nReplaced");
+  collector_.SetReply("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nReplaced");
   EXPECT_TRUE(page->SendESModify("i", 5, &result));
   EXPECT_EQ(result, kScheduleUnknown);
-  collector_->SetReply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  collector_.SetReply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
   EXPECT_TRUE(page->SendESDelete("i", &result));
   EXPECT_EQ(result, kScheduleCommError);
   EXPECT_EQ(Targets().back(), "/extschedule?cmd=del&page=%2Flvl1inventory&cookie=i&delay=0");
 
   result = 42;
-  collector_->SetReply("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\ndeleted");
+  collector_.SetReply("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\ndeleted");
   EXPECT_FALSE(page->SendESAdd("i", 5, &result));
   EXPECT_EQ(result, 42);
 }

@@ -113,9 +113,8 @@ TEST_F(ServerLoop, InternalTimersFallDueFromTheLoopWhileIdle) {
   TestPage* page = Add("/timed", true);
   page->AddMonitoredItem("tick", "", 1, true, false);
   ASSERT_NE(Start(), 0);
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
   auto ticks = [this] { return journal_.Entries("monitor tick").size(); };
-  while (ticks() < 2 && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(20);
+  testing_support::WaitUntil([&] { return ticks() >= 2; }, 30000);
   Stop();
   EXPECT_GE(ticks(), 2u);
   EXPECT_EQ(server_->Counters().timerserviced, ticks());
@@ -140,9 +139,7 @@ TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
   for (int i = 0; i < kClients; ++i)
     EXPECT_NE(replies[i].find("get /many n=" + std::to_string(i) + " "), std::string::npos) << i;
   // Session threads are collected by the loop; give it a moment, not a deadline.
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-  while (testing_support::CountThreads() > threadsBefore + 1 && platform::MonotonicMilliseconds() < deadline)
-    platform::SleepMilliseconds(20);
+  testing_support::WaitUntil([&] { return testing_support::CountThreads() <= threadsBefore + 1; });
   EXPECT_EQ(testing_support::CountThreads(), threadsBefore + 1);  // the runner alone
   EXPECT_NE(Get(port, "/many").find("200 OK"), std::string::npos);
   Stop();

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +21,13 @@
 #include <vector>
 
 namespace testing_support {
+
+// Polls the condition until it holds or the time is up; whether it holds.
+inline bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
+  return condition();
+}
 
 // What pages were called for, in order; shared by the pages of a test.
 struct Journal {
@@ -128,15 +136,12 @@ class ServerFixture : public ::testing::Test {
       server_->Run();
       finished_ = true;
     });
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-    while (server_->Port() == 0 && !finished_ && platform::MonotonicMilliseconds() < deadline)
-      platform::SleepMilliseconds(5);
+    WaitUntil([this] { return server_->Port() != 0 || finished_; });
     return server_->Port();
   }
   // Waits for the run to end by itself.
   bool WaitFinished(unsigned ms) {
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
-    while (!finished_ && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(10);
+    WaitUntil([this] { return finished_.load(); }, ms);
     if (finished_ && runner_.joinable()) runner_.join();
     return finished_;
   }
