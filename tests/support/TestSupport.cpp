@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <set>
 #include <fstream>
 #include <sstream>
@@ -76,32 +75,18 @@ void MakeProgramAlias(const std::string& program, const std::string& alias) {
 
 namespace {
 // Keys a test put into the system's registry, removed when it ends.
-class RegistryCleaner : public ::testing::EmptyTestEventListener {
- public:
+struct RegistryCleaner : ::testing::EmptyTestEventListener {
+  std::set<std::string> keys;
   static RegistryCleaner& Instance() {
-    static RegistryCleaner* cleaner = [] {
-      auto* created = new RegistryCleaner;
-      ::testing::UnitTest::GetInstance()->listeners().Append(created);  // owned by the listener list
-      return created;
-    }();
+    static RegistryCleaner* cleaner = new RegistryCleaner;  // owned by the listener list
+    static bool appended = (::testing::UnitTest::GetInstance()->listeners().Append(cleaner), true);
+    (void)appended;
     return *cleaner;
   }
-  void Remember(const std::string& key) {
-    std::lock_guard<std::mutex> guard(lock_);
-    keys_.insert(key);
-  }
   void OnTestEnd(const ::testing::TestInfo&) override {
-    std::set<std::string> keys;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      keys.swap(keys_);
-    }
     for (const std::string& key : keys) RemoveRegistryKey(key);
+    keys.clear();
   }
-
- private:
-  std::mutex lock_;
-  std::set<std::string> keys_;
 };
 }  // namespace
 
@@ -112,7 +97,7 @@ void WriteRegistryFile(const std::string& path, const std::string& content) {
   while (std::getline(lines, line)) {
     std::size_t close = line.rfind(']');
     if (line.size() > 1 && line[0] == '[' && line[1] != '-' && close != std::string::npos)
-      RegistryCleaner::Instance().Remember(line.substr(1, close - 1));
+      RegistryCleaner::Instance().keys.insert(line.substr(1, close - 1));
   }
   EXPECT_TRUE(platform::ApplyRegistryFile(path)) << path;
 }
