@@ -116,11 +116,10 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   testing_support::Get(p, "/status/x");
   // Timings are recorded after the reply has gone out: ask until both are in.
   std::string stats;
-  for (int i = 0; i < 200; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/status/x\">") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
+  auto statsShow = [&](const std::string& text) {
+    return testing_support::WaitUntil([&] { return (stats = Get(p, "/stats")).find(text) != std::string::npos; }, 20000, 20);
+  };
+  statsShow("<page name=\"/status/x\">");
   EXPECT_NE(stats.find("<page name=\"/status\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos) << stats;
   EXPECT_NE(stats.find("<page name=\"/status/x\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos);
   EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
@@ -130,12 +129,9 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   std::vector<std::thread> clients;
   for (int i = 0; i < 4; ++i) clients.emplace_back([p] { testing_support::Get(p, "/schedule"); });
   for (auto& c : clients) c.join();
-  for (int i = 0; i < 500; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
-  EXPECT_NE(stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>"), std::string::npos) << stats;
+  const std::string four = "<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>";
+  statsShow(four);
+  EXPECT_NE(stats.find(four), std::string::npos) << stats;
   testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
   int code = -1;
   EXPECT_TRUE(provider.WaitForExit(20000, &code));

@@ -169,13 +169,10 @@ class HostileClients : public testing_support::ProviderFixture {
 
   // Waits until the provider holds no more descriptors and threads than given.
   bool UsageComesDownTo(long descriptors, long threads, unsigned ms) {
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
-    for (;;) {
+    return testing_support::WaitUntil([&] {
       Usage now = UsageOf(provider_->Process().Id());
-      if (now.descriptors <= descriptors && now.threads <= threads) return true;
-      if (platform::MonotonicMilliseconds() > deadline) return false;
-      platform::SleepMilliseconds(100);
-    }
+      return now.descriptors <= descriptors && now.threads <= threads;
+    }, ms, 100);
   }
 
   // A client that sends the request and reads nothing of the reply; its

@@ -1,5 +1,6 @@
 #include "FakeCollector.h"
 
+#include "TestSupport.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 
@@ -45,9 +46,7 @@ std::vector<FakeCollector::Received> FakeCollector::Requests() {
 }
 
 bool FakeCollector::WaitForRequests(std::size_t count, unsigned timeoutMs) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  while (Requests().size() < count && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(10);
-  return Requests().size() >= count;
+  return WaitUntil([&] { return Requests().size() >= count; }, timeoutMs, 10);
 }
 
 void FakeCollector::Serve() {

@@ -10,12 +10,7 @@
 namespace testing_support {
 
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  while (platform::MonotonicMilliseconds() < deadline) {
-    if (ReadTextFile(file).find(text) != std::string::npos) return true;
-    platform::SleepMilliseconds(20);
-  }
-  return false;
+  return WaitUntil([&] { return ReadTextFile(file).find(text) != std::string::npos; }, timeoutMs, 20);
 }
 
 ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<std::string>& args,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ProcessLog.h"
+#include "TestSupport.h"
 #include "platform/Process.h"
 #include "pages/MonitorPage.h"
 #include "platform/Time.h"
@@ -13,7 +14,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,13 +21,6 @@
 #include <vector>
 
 namespace testing_support {
-
-// Polls the condition until it holds or the time is up; whether it holds.
-inline bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
-  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
-  return condition();
-}
 
 // What pages were called for, in order; shared by the pages of a test.
 struct Journal {

@@ -147,6 +147,12 @@ std::string CommandLineOf(const std::vector<std::string>& argv) {
   return line;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, unsigned ms, unsigned stepMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(stepMs);
+  return condition();
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
               const std::vector<std::pair<std::string, std::string>>& env, int timeoutMs) {
   platform::ChildProcess child;

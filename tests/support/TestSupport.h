@@ -4,7 +4,7 @@
 #include "platform/ChildProcess.h"
 
 #include <cstdio>
-
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +61,9 @@ bool SetEnvironmentValue(const char* name, const char* value);
 // The working directory, against which relative file names are opened.
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
+
+// Polls the condition every stepMs until it holds or ms are up; whether it holds.
+bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000, unsigned stepMs = 5);
 
 // Handles (descriptors) the process has open, and its running threads.
 std::size_t CountOpenHandles();
