@@ -44,14 +44,13 @@ platform::Socket Connect(std::uint16_t port, const std::string& text = std::stri
 bool ClosedByServer(const platform::Socket& socket, unsigned timeoutMs, std::string* reply) {
   std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
   char buffer[4096];
-  for (;;) {
-    std::uint64_t now = platform::MonotonicMilliseconds();
-    if (now >= deadline) return false;
+  for (std::uint64_t now; (now = platform::MonotonicMilliseconds()) < deadline;) {
     if (platform::WaitReadable(socket, static_cast<unsigned>(deadline - now)) <= 0) return false;
     long n = platform::Receive(socket, buffer, sizeof buffer);
     if (n <= 0) return true;
     reply->append(buffer, static_cast<std::size_t>(n));
   }
+  return false;
 }
 
 // Descriptors and threads of a process, where the system shows them.
