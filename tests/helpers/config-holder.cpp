@@ -23,32 +23,16 @@ int main(int argc, char** argv) {
   }
   bool write = argc < 6 || std::strcmp(argv[5], "abandon") != 0;
   ConfigurationFile file(argv[1], argv[2]);
-  if (!file.LoadForUpdate(ConfigurationFile::kUpdateTimeout)) {
-    std::printf("busy\n");
-    return 2;
-  }
+  if (!file.LoadForUpdate(ConfigurationFile::kUpdateTimeout)) return std::printf("busy\n"), 2;
   std::printf("locked\n");
   std::fflush(stdout);
 
-  if (std::strcmp(argv[4], "stdin") == 0) {
-    char line[256];
-    if (std::fgets(line, sizeof line, stdin) == nullptr) {
-      // End of input counts as the go-ahead too.
-    }
-  } else {
-    platform::SleepMilliseconds(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
-  }
-
-  if (!write) {
-    std::printf("abandoned\n");
-    return 0;
-  }
-  XmlNode* section = file.FindOrCreateSection(file.GetRoot(), "holder");
-  file.SetValue(section, "value", argv[3]);
-  if (!file.WriteFile()) {
-    std::printf("write failed\n");
-    return 1;
-  }
-  std::printf("written\n");
-  return 0;
+  char line[256];
+  if (std::strcmp(argv[4], "stdin") == 0) (void)!std::fgets(line, sizeof line, stdin);  // the end of input goes ahead too
+  else platform::SleepMilliseconds(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
+  if (!write) return std::printf("abandoned\n"), 0;
+  file.SetValue(file.FindOrCreateSection(file.GetRoot(), "holder"), "value", argv[3]);
+  bool written = file.WriteFile();
+  std::printf(written ? "written\n" : "write failed\n");
+  return written ? 0 : 1;
 }

@@ -6,9 +6,6 @@
 //     "generation" at its root and keys k0..k9 of sections s0..s<n-1> to
 //     "<generation>-<section>-<key>", then writes it. The generation is the
 //     one read from the file plus 1.
-//   file-rewriter pagestats <program> <pages> <passes>
-//     Each pass records one GET for a page /p<i> in <program>.pagestats (the
-//     first pass of a new file records every page once).
 //   file-rewriter archive <file> <records> <passes>
 //     Loads the asynchronous record archive, creates records (one day of
 //     expiry) until it holds <records>, then each pass sets the result of
@@ -18,13 +15,11 @@
 #include "config/ConfigurationFile.h"
 #include "config/XMLAccumulator.h"
 #include "pages/AsyncCookie.h"
-#include "pages/PageStats.h"
 #include "platform/Process.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -77,7 +72,7 @@ bool ArchivePass(AsyncCookieArchive& archive, const std::vector<std::string>& id
 int main(int argc, char** argv) {
   platform::SetBinaryStandardStreams();  // lines end in "\n" alone
   if (argc < 5) {
-    std::fprintf(stderr, "usage: file-rewriter config|pagestats|archive path count passes\n");
+    std::fprintf(stderr, "usage: file-rewriter config|archive path count passes\n");
     return 3;
   }
   std::string kind = argv[1];
@@ -88,20 +83,6 @@ int main(int argc, char** argv) {
   if (kind == "config") {
     for (unsigned pass = 0; passes == 0 || pass < passes; ++pass)
       if (!ConfigPass(path, count)) return 1;
-    return 0;
-  }
-  if (kind == "pagestats") {
-    PageStats& stats = PageStats::Instance();
-    stats.SetFileName(path);
-    std::map<std::string, PageStats::Entry> entries;
-    if (!stats.Load(entries)) return 1;
-    if (entries.size() < count)
-      for (unsigned i = 0; i < count; ++i)
-        if (!stats.Record("/p" + std::to_string(i), false, 1)) return 1;
-    for (unsigned pass = 0; passes == 0 || pass < passes; ++pass) {
-      AnnounceSave();
-      if (!stats.Record("/p" + std::to_string(pass % count), pass % 2 == 1, pass % 7)) return 1;
-    }
     return 0;
   }
   if (kind == "archive") {

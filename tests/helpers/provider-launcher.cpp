@@ -24,26 +24,19 @@ int main(int argc, char** argv) {
   unsigned port = static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10));
   unsigned timeout = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
   platform::NamedEvent ready;
-  if (!ready.Create(ReadySignal::EventName(port))) {
-    std::fprintf(stderr, "cannot create the ready event\n");
-    return 2;
-  }
+  if (!ready.Create(ReadySignal::EventName(port))) return std::fprintf(stderr, "cannot create the ready event\n"), 2;
   platform::ChildProcess child;
   platform::ChildProcessOptions options;
   options.input = platform::ChildProcessOptions::Stream::Null;
-  if (!child.Start(testing_support::CommandLineOf(std::vector<std::string>(argv + 3, argv + argc)), options)) {
-    std::fprintf(stderr, "cannot start %s\n", argv[3]);
-    return 2;
-  }
+  if (!child.Start(testing_support::CommandLineOf(std::vector<std::string>(argv + 3, argv + argc)), options))
+    return std::fprintf(stderr, "cannot start %s\n", argv[3]), 2;
   std::puts(ready.Wait(timeout) ? "ready" : "timeout");
   std::fflush(stdout);
   char buffer[256];
-  while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
-  }
-  int code = 0;
-  if (!child.Wait(0, &code)) {
+  while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) continue;
+  if (!child.Wait(0, nullptr)) {
     child.Kill();
-    child.Wait(-1, &code);
+    child.Wait(-1, nullptr);
   }
   return 0;
 }

@@ -1,26 +1,36 @@
+// Asynchronous operation records: the archive, and the requests and
+// operations a page answers from it.
 #include "pages/AsyncCookie.h"
 
+#include "MemoryChannel.h"
 #include "TestSupport.h"
+#include "config/ProviderError.h"
+#include "config/XMLAccumulator.h"
+#include "pages/MonitorPage.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <set>
-#include <thread>
 
 namespace {
 
-using testing_support::FileExists;
+using testing_support::MemoryChannel;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-// An archive on a clock the test sets.
-struct ClockedArchive {
-  std::atomic<std::uint32_t> now{1000};
-  AsyncCookieArchive archive;
-  ClockedArchive() {
+// A page and its archive on a clock the test sets.
+struct Clocked {
+  std::atomic<std::uint32_t> now;
+  MonitorPage page{"/async", false};
+  AsyncCookieArchive& archive = page.AsyncCookies();
+  explicit Clocked(std::uint32_t start = 1000) : now(start) {
     archive.SetClock([this] { return now.load(); });
+  }
+  AsyncCookie Get(const std::string& id) {
+    AsyncCookie record;
+    EXPECT_TRUE(archive.Find(id, record)) << id;
+    return record;
   }
 };
 
@@ -31,105 +41,63 @@ std::string Record(const std::string& attributes, const std::string& outside, co
          "\t</async-cookie>\n";
 }
 
-TEST(AsyncCookieArchive, UniqueValuesStepDownWithinASecondAndComeFreeWhenAged) {
-  ClockedArchive c;
-  AsyncCookie first = c.archive.CreateCookie("op", 30, 600);
-  AsyncCookie second = c.archive.CreateCookie("op", 30, 600);
-  AsyncCookie third = c.archive.CreateCookie("other", 30, 600);
-  EXPECT_EQ(first.uniquetimet, 1000u);
-  EXPECT_EQ(first.asyncId, "op!00000003e8");
-  EXPECT_EQ(second.uniquetimet, 999u);  // later, lower
-  EXPECT_EQ(second.asyncId, "op!00000003e7");
-  EXPECT_EQ(third.asyncId, "other!00000003e6");
-  EXPECT_EQ(c.archive.Size(), 3u);
-
-  // Ageing out a record releases its number.
-  c.now = 1700;
-  c.archive.AgeCookies();
-  EXPECT_EQ(c.archive.Size(), 0u);
-  EXPECT_FALSE(c.archive.UniqueInUse(1000));
-  c.now = 1000;
-  EXPECT_EQ(c.archive.CreateCookie("op", 30, 600).uniquetimet, 1000u);
-
-  // At the clock's start the numbers stop at 0.
-  ClockedArchive low;
-  low.now = 2;
-  std::uint32_t number = 99;
-  std::string text;
-  low.archive.GetUniqueValue(number, text);
-  EXPECT_EQ(number, 2u);
-  low.archive.GetUniqueValue(number, text);
-  EXPECT_EQ(number, 1u);
-  low.archive.GetUniqueValue(number, text);
-  EXPECT_EQ(number, 0u);
-  EXPECT_EQ(text, "0000000000");
-}
-
-// In-progress texts are the page's test; completion is kept through a later,
-// lower progress.
+// Completion is kept through a later, lower progress; unknown ids are refused.
 TEST(AsyncCookieArchive, CompletionAndUnknownIds) {
-  ClockedArchive c;
+  Clocked c;
   std::string id = c.archive.CreateCookie("scan", 30, 600).asyncId;
   c.now = 1010;
   EXPECT_TRUE(c.archive.SetCookieResult(id, "<done a=\"1\"/>", 100));
   c.now = 1020;
   EXPECT_TRUE(c.archive.SetCookieResult(id, "<again/>", 50));
-  AsyncCookie record;
-  ASSERT_TRUE(c.archive.Find(id, record));
+  AsyncCookie record = c.Get(id);
   EXPECT_EQ(record.completiontime, 1010u);
   EXPECT_EQ(record.holduntil, 1040u);
-  EXPECT_EQ(record.progress, 50);
   std::string text;
   EXPECT_TRUE(c.archive.GetCookieResult(id, text));
   EXPECT_EQ(text, "<async-complete><again/></async-complete>");
   EXPECT_FALSE(c.archive.SetCookieResult("nobody!1", "x", 100));
-  text = "unchanged";
   EXPECT_FALSE(c.archive.GetCookieResult("nobody!1", text));
-  EXPECT_EQ(text, "unchanged");
 }
 
 TEST(AsyncCookieArchive, AgeingDropsExpiredAndHeldRecordsOnlyWhenStrictlyPast) {
-  ClockedArchive c;
+  Clocked c;
   std::string pending = c.archive.CreateCookie("pending", 30, 600).asyncId;  // expires at 1600
   std::string held = c.archive.CreateCookie("held", 30, 600).asyncId;
   c.now = 1010;
   ASSERT_TRUE(c.archive.SetCookieResult(held, "r", 100));  // held until 1040
   std::string longHeld = c.archive.CreateCookie("long", 5000, 10).asyncId;
   ASSERT_TRUE(c.archive.SetCookieResult(longHeld, "r", 100));  // complete: its expiry no longer counts
-  c.now = 1040;
-  c.archive.AgeCookies();
-  EXPECT_EQ(c.archive.Size(), 3u);
-  EXPECT_EQ(c.archive.LastAged(), 1040u);
-  c.now = 1041;
-  c.archive.AgeCookies();
-  EXPECT_EQ(c.archive.Size(), 2u);
   AsyncCookie record;
-  EXPECT_FALSE(c.archive.Find(held, record));
-  EXPECT_TRUE(c.archive.Find(pending, record));
-  c.now = 1600;
-  c.archive.AgeCookies();
-  EXPECT_TRUE(c.archive.Find(pending, record));
-  c.now = 1601;
-  c.archive.AgeCookies();
-  EXPECT_FALSE(c.archive.Find(pending, record));
-  EXPECT_TRUE(c.archive.Find(longHeld, record));
-  EXPECT_EQ(c.archive.LastAged(), 1601u);
+  struct Step {
+    std::uint32_t now;
+    std::size_t left;
+    bool heldLeft, pendingLeft;
+  } steps[] = {{1040, 3, true, true}, {1041, 2, false, true}, {1600, 2, false, true}, {1601, 1, false, false}};
+  for (const Step& s : steps) {
+    c.now = s.now;
+    c.archive.AgeCookies();
+    SCOPED_TRACE(s.now);
+    EXPECT_EQ(c.archive.Size(), s.left);
+    EXPECT_EQ(c.archive.Find(held, record), s.heldLeft);
+    EXPECT_EQ(c.archive.Find(pending, record), s.pendingLeft);
+    EXPECT_EQ(c.archive.LastAged(), s.now);
+  }
+  c.now = 1000;  // ageing released the numbers of the dropped records
+  EXPECT_EQ(c.archive.CreateCookie("again", 30, 600).asyncId, "again!00000003e8");
 }
 
 TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
   TempDir dir;
   std::string file = dir.File("page.async.xml");
-  ClockedArchive c;
+  Clocked c;
   c.archive.SetArchiveName(file);
-  EXPECT_FALSE(FileExists(file));  // nothing to save yet
-
+  EXPECT_FALSE(testing_support::FileExists(file));  // nothing to save yet
   std::string beta = c.archive.CreateCookie("beta", 30, 600).asyncId;
   std::string alpha = c.archive.CreateCookie("alpha", -5, 20).asyncId;
   c.now = 1005;
   ASSERT_TRUE(c.archive.SetCookieResult(beta, "<r a=\"1\">x &amp; y</r>", 100));
   ASSERT_TRUE(c.archive.SetCookieResult(alpha, "half", -3));
   c.archive.Term();
-  EXPECT_FALSE(c.archive.IsDirty());
   const std::string betaRecord = Record(
       "holdtime=\"30\" holduntil=\"1035\" creationtime=\"1000\" completiontime=\"1005\" uniquetimet=\"1000\" "
       "progress=\"100\" expiretime=\"1600\"", "beta", "00000003e8", "&lt;r a=&quot;1&quot;&gt;x &amp;amp; y&lt;/r&gt;");
@@ -139,7 +107,6 @@ TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
              "progress=\"-3\" expiretime=\"1020\"", "alpha", "00000003e7", "half") +
       betaRecord + "</async>\n";
   EXPECT_EQ(ReadFile(file), expected);
-
   // Unchanged: no second write.
   WriteFile(file, "scribbled");
   c.archive.Term();
@@ -148,29 +115,22 @@ TEST(AsyncCookieArchive, SaveAndLoadRoundTrip) {
   c.archive.Term();
   EXPECT_EQ(ReadFile(file), expected);
 
-  ClockedArchive loaded;
+  Clocked loaded;
   loaded.now = 1010;
   loaded.archive.SetArchiveName(file);
   EXPECT_EQ(loaded.archive.Size(), 2u);
-  // Every field of beta shows in the file written after the load.
-  AsyncCookie record;
-  ASSERT_TRUE(loaded.archive.Find(alpha, record));
+  AsyncCookie record = loaded.Get(alpha);
   EXPECT_EQ(record.result, "half");
   EXPECT_EQ(record.progress, -3);
   EXPECT_EQ(record.holdtime, -5);
   EXPECT_EQ(record.expiretime, 1020u);
   EXPECT_TRUE(loaded.archive.UniqueInUse(999));
-  EXPECT_EQ(loaded.archive.LastAged(), 1010u);
-  // Loading alone changes nothing, so the file is not rewritten.
+  // Loading alone changes nothing, so the file is not rewritten; ageing
+  // that drops a record saves at once: alpha expired at 1020.
   EXPECT_EQ(ReadFile(file), expected);
-
-  // Ageing that drops a record saves at once: alpha expired at 1020.
   loaded.now = 1021;
   loaded.archive.AgeCookies();
   EXPECT_EQ(ReadFile(file), "<async last-aged=\"1021\">\n" + betaRecord + "</async>\n");
-  loaded.now = 1036;
-  loaded.archive.AgeCookies();
-  EXPECT_EQ(ReadFile(file), "<async last-aged=\"1036\"/>\n");
 }
 
 // Missing attributes take their defaults; other elements are passed over;
@@ -183,54 +143,148 @@ TEST(AsyncCookieArchive, LoadingOddFilesAndFailedSaves) {
             "<async last-aged=\"5\"><async-cookie uniquetimet=\"77\" creationtime=\"1000\" expiretime=\"99999\">"
             "<outside>bare</outside><unique>000000004d</unique><extra>ignored</extra></async-cookie>"
             "<!-- a note --><stranger/></async>");
-  ClockedArchive c;
+  Clocked c;
   c.archive.SetArchiveName(file);
-  AsyncCookie record;
-  ASSERT_TRUE(c.archive.Find("bare!000000004d", record));
+  AsyncCookie record = c.Get("bare!000000004d");
   EXPECT_EQ(record.holdtime, 30);
   EXPECT_EQ(record.progress, 0);
   EXPECT_EQ(record.result, "");
   EXPECT_EQ(record.expiretime, 99999u);
   EXPECT_EQ(c.archive.Size(), 1u);
-  std::string broken = dir.File("broken.xml");
   for (const char* content : {"<other/>", "<async><async-cookie>"}) {
-    WriteFile(broken, content);
-    ClockedArchive e;
-    e.archive.SetArchiveName(broken);
+    WriteFile(file, content);
+    Clocked e;
+    e.archive.SetArchiveName(file);
     EXPECT_EQ(e.archive.Size(), 0u) << content;
     e.archive.CreateCookie("fresh", 30, 600);
     e.archive.Term();
-    EXPECT_NE(ReadFile(broken).find("<outside>fresh</outside>"), std::string::npos) << content;
+    EXPECT_NE(ReadFile(file).find("<outside>fresh</outside>"), std::string::npos) << content;
   }
-  ClockedArchive missing;
+  Clocked missing;
   missing.archive.SetArchiveName(dir.File("missing-folder/archive.xml"));
   missing.archive.CreateCookie("x", 30, 600);
   missing.archive.Term();
   EXPECT_TRUE(missing.archive.IsDirty());
 }
 
-TEST(AsyncCookieArchive, ConcurrentCreationKeepsIdsUnique) {
-  ClockedArchive c;
-  const int kThreads = 4, kEach = 200;
-  std::vector<std::vector<std::string>> ids(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
-        std::string id = c.archive.CreateCookie("same", 30, 600).asyncId;
-        c.archive.SetCookieResult(id, "r", i % 2 == 0 ? 100 : 10);
-        ids[t].push_back(id);
-      }
-    });
-  std::thread ager([&] {
-    for (int i = 0; i < 50; ++i) c.archive.AgeCookies();
-  });
-  for (auto& thread : threads) thread.join();
-  ager.join();
-  std::set<std::string> all;
-  for (const auto& list : ids) all.insert(list.begin(), list.end());
-  EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
-  EXPECT_EQ(c.archive.Size(), all.size());
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST(AsyncCookiePage, StartProgressAndCompleteWithXml) {
+  Clocked p(5000);
+  std::string id, reply;
+  p.page.StartAsyncOperation("job", 30, 600, id, reply);
+  EXPECT_EQ(id, "job!0000001388");
+  EXPECT_EQ(reply, "<async-operation async-id=\"job!0000001388\"/>\n");
+
+  EXPECT_TRUE(p.page.SetAsyncProgress(id, 40, "<step n=\"2\"/>"));
+  std::string text;
+  p.archive.GetCookieResult(id, text);
+  EXPECT_EQ(text, "<async-inprogress progress=\"40\"><step n=\"2\"/></async-inprogress>");
+
+  ProviderErrorList errors;
+  ProviderError error("E_PARTIAL");
+  error.AddParameter("file", "a.xml");
+  errors.AddGetError(error);
+  XMLAccumulator xml;
+  xml.OpenElement("found");
+  xml.AddElement("item", "one");
+  xml.CloseElement();
+  EXPECT_TRUE(p.page.SetAsyncProgressWithXml(id, 80, errors, xml));
+  const std::string body =
+      "<providererrorlist><geterrors><providererror><stringid>E_PARTIAL</stringid><parameters><file>a.xml</file>"
+      "</parameters></providererror></geterrors></providererrorlist>"
+      "<found>\n\t<item>one</item>\n</found>\n";
+  p.archive.GetCookieResult(id, text);
+  EXPECT_EQ(text, "<async-inprogress progress=\"80\">" + body + "</async-inprogress>");
+
+  ProviderErrorList none;
+  EXPECT_TRUE(p.page.CompleteAsyncWithXml(id, none, xml));
+  p.archive.GetCookieResult(id, text);
+  EXPECT_EQ(text, "<async-complete><found>\n\t<item>one</item>\n</found>\n</async-complete>");
+  EXPECT_FALSE(p.page.CompleteAsyncWithXml("job!0", none, xml));
+}
+
+TEST(AsyncCookiePage, RequestsAnsweredFromTheArchive) {
+  Clocked p(5000);
+  std::string first, second, other, reply;
+  p.page.StartAsyncOperation("mine", 30, 600, first, reply);
+  p.page.StartAsyncOperation("mine", 30, 600, second, reply);
+  p.page.StartAsyncOperation("yours", 30, 600, other, reply);
+  p.page.SetAsyncProgress(second, 100, "<ok/>");
+
+  MemoryChannel status;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("AsyncStatus=1", &status));
+  auto attributes = [](const char* holdUntil, const char* completion, const char* unique, const char* progress) {
+    return std::string("holdtime=\"30\" holduntil=\"") + holdUntil + "\" creationtime=\"5000\" completiontime=\"" +
+           completion + "\" uniquetimet=\"" + unique + "\" progress=\"" + progress + "\" expiretime=\"5600\"";
+  };
+  const std::string document =
+      // Key order: the later record of a second sorts first.
+      "<async-results time-now=\"5000\" last-aged=\"0\">\n" + Record(attributes("5030", "5000", "4999", "100"), "mine", "0000001387", "&lt;ok/&gt;") +
+      Record(attributes("0", "0", "5000", "0"), "mine", "0000001388", "") +
+      Record(attributes("0", "0", "4998", "0"), "yours", "0000001386", "") + "</async-results>\n";
+  EXPECT_EQ(status.written, Ok(document));
+
+  MemoryChannel matches;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-id-match-request=1&async-id=mine", &matches));
+  EXPECT_EQ(matches.written, Ok("<async-id-matches>\n\t<async-cookie>" + second + "</async-cookie>\n\t<async-cookie>" +
+                                first + "</async-cookie>\n</async-id-matches>\n"));
+  MemoryChannel noMatches;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-id-match-request=1&async-id=min", &noMatches));
+  EXPECT_EQ(noMatches.written, Ok("<async-id-matches/>\n"));
+
+  MemoryChannel result;
+  EXPECT_TRUE(p.page.HandleAsyncRequest(("async-result-request=1&async-id=" + second).c_str(), &result));
+  EXPECT_EQ(result.written,
+            Ok("<async-result id=\"" + second + "\" ><async-complete><ok/></async-complete></async-result>"));
+  MemoryChannel missing;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-result-request=yes&async-id=mine%21nothing", &missing));
+  EXPECT_EQ(missing.written, Ok("<async-result-nomatch id=\"mine!nothing\" ></async-result-nomatch>"));
+  // An id from the requester cannot break the element it is echoed in.
+  MemoryChannel hostile;
+  EXPECT_TRUE(p.page.HandleAsyncRequest("async-result-request=1&async-id=a%22%3E%3Cx", &hostile));
+  EXPECT_EQ(hostile.written, Ok("<async-result-nomatch id=\"a&quot;&gt;&lt;x\" ></async-result-nomatch>"));
+
+  // Not asynchronous requests: nothing is written, the page answers itself.
+  for (const char* query : {"async-id-match-request=1&async-id=", "async-id-match-request=&async-id=mine",
+                            "async-result-request=1", "async-id=mine", "asyncstatus", "x=1", ""}) {
+    MemoryChannel channel;
+    EXPECT_FALSE(p.page.HandleAsyncRequest(query, &channel)) << query;
+    EXPECT_EQ(channel.written, "") << query;
+  }
+  MemoryChannel nothing;
+  EXPECT_FALSE(p.page.HandleAsyncRequest(nullptr, &nothing));
+}
+
+TEST(AsyncCookiePage, StatusNamesTheArchiveAndThePageSavesWhenDestroyed) {
+  TempDir dir;
+  std::string file = dir.File("records.xml");
+  {
+    Clocked p(5000);
+    p.page.SetAsyncArchiveName(file);
+    std::string id, reply;
+    p.page.StartAsyncOperation("kept", 30, 600, id, reply);
+    MemoryChannel status;
+    p.page.ReplyWithAsyncStatus(&status);
+    EXPECT_NE(status.written.find("<async-results archive=\"" + file + "\" time-now=\"5000\" last-aged=\"5000\">\n"), std::string::npos);
+    EXPECT_FALSE(testing_support::FileExists(file));
+  }
+  EXPECT_NE(ReadFile(file).find("<outside>kept</outside>\n\t\t<unique>0000001388</unique>"), std::string::npos);
+
+  // The next page with that archive starts with the record; the
+  // maintenance step ages out what has expired and saves.
+  Clocked again(5000);
+  again.now = 5100;
+  std::string id, reply;
+  again.page.StartAsyncOperation("soon", 30, 10, id, reply);
+  again.page.SetAsyncArchiveName(file);
+  EXPECT_EQ(again.archive.Size(), 2u);
+  again.now = 5601;
+  again.page.MaintainRecords();
+  EXPECT_EQ(again.archive.Size(), 0u);
+  EXPECT_EQ(ReadFile(file), "<async last-aged=\"5601\"/>\n");
 }
 
 }  // namespace

@@ -1,30 +1,29 @@
 #include "pages/ExternalAlarmPage.h"
 
 #include "MemoryChannel.h"
+#include "ServerFixture.h"
 #include "pages/QueryStringInterpretter.h"
 #include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
 
-
 namespace {
-
-class WokenPage : public MonitorPage {
- public:
-  explicit WokenPage(const char* path) : MonitorPage(path, false) {}
-  void ExternalWakeupRecieved(const char* item) override { woken += std::string(item) + ";"; }
-  std::string woken;
-};
 
 struct AlarmSetup {
   MonitorServer server{ServerOptions()};
   ExternalAlarmPage* alarms = new ExternalAlarmPage;
-  WokenPage* target = new WokenPage("/target");
+  testing_support::Journal journal;
+  testing_support::RecordingPage* target = new testing_support::RecordingPage("/target", journal);
   AlarmSetup() {
     alarms->Register();
     target->Register();
   }
   ~AlarmSetup() { server.DeletePages(); }
+  std::string Woken() {
+    std::string all;
+    for (const std::string& entry : journal.Entries("wake ")) all += entry.substr(5) + ";";
+    return all;
+  }
 
   // Posts with the body on the channel's input; returns what was written.
   std::string Post(const char* query, const std::string& body = std::string(), unsigned* status = nullptr) {
@@ -43,11 +42,11 @@ TEST(ExternalAlarmPage, QueryWakeupsAndNonMatches) {
   unsigned status = 0;
   EXPECT_EQ(setup.Post("page=/target/x&cookie=c%201", "", &status), "HTTP/1.1 200 OK\r\nContent-Length:0\r\n\r\n");
   EXPECT_EQ(status, 200u);
-  EXPECT_EQ(setup.target->woken, "c 1;");
+  EXPECT_EQ(setup.Woken(), "c 1;");
   setup.Post("page=/target");            // no cookie: no match
   setup.Post("page=/elsewhere&cookie=z");  // unknown page: dropped by the server
   setup.Post(nullptr);
-  EXPECT_EQ(setup.target->woken, "c 1;");
+  EXPECT_EQ(setup.Woken(), "c 1;");
   EXPECT_EQ(setup.server.Counters().externalwakeups, 2u);
   EXPECT_EQ(setup.alarms->Get(nullptr, "/extalarm", nullptr, nullptr, nullptr, 1, 0), 400u);
 }
@@ -57,14 +56,14 @@ TEST(ExternalAlarmPage, AlarmDocumentsAndMasterReconfig) {
   setup.Post("alarms=1",
              "<alarms><alarm page=\"/target\" cookie=\"one\"/><other page=\"/target\" cookie=\"no\"/>"
              "<alarm page=\"/target\"/><alarm cookie=\"two\" page=\"/target\"></alarm></alarms>");
-  EXPECT_EQ(setup.target->woken, "one;two;");
+  EXPECT_EQ(setup.Woken(), "one;two;");
   EXPECT_EQ(setup.server.Counters().externalwakeups, 2u);
   setup.Post("alarms=1", "<alarms><alarm page=");  // does not parse: ignored
-  EXPECT_EQ(setup.target->woken, "one;two;");
+  EXPECT_EQ(setup.Woken(), "one;two;");
 
   setup.Post("masterreconfig=0&page=/target&cookie=x");
   EXPECT_TRUE(setup.alarms->Schedule().IsEmpty());
-  EXPECT_EQ(setup.target->woken, "one;two;");  // reconfiguration requests take the whole query
+  EXPECT_EQ(setup.Woken(), "one;two;");  // reconfiguration requests take the whole query
   setup.Post("masterreconfig=1");
   ASSERT_EQ(setup.alarms->Schedule().Items().size(), 1u);
   EXPECT_EQ(setup.alarms->Schedule().Items()[0].Text(), "ExternalAlarmPage::ReloadConfig;ExternalAlarmPage::ReloadConfig;1;1");

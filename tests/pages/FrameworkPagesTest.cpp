@@ -1,14 +1,17 @@
-// The framework pages of a running provider, over real loopback sockets.
+// The framework pages of a running provider, over real loopback sockets;
+// the statistics page's timings and file also in this process.
+#include "MemoryChannel.h"
 #include "ProviderFixture.h"
+#include "pages/PageStats.h"
+#include "pages/StatsPage.h"
+#include "platform/Process.h"
+#include "server/MonitorServer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
 #include <regex>
 #include <thread>
-
-#include "platform/Process.h"
 
 namespace {
 
@@ -113,11 +116,10 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   testing_support::Get(p, "/status/x");
   // Timings are recorded after the reply has gone out: ask until both are in.
   std::string stats;
-  for (int i = 0; i < 200; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/status/x\">") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
+  auto statsShow = [&](const std::string& text) {
+    return testing_support::WaitUntil([&] { return (stats = Get(p, "/stats")).find(text) != std::string::npos; }, 20000, 20);
+  };
+  statsShow("<page name=\"/status/x\">");
   EXPECT_NE(stats.find("<page name=\"/status\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos) << stats;
   EXPECT_NE(stats.find("<page name=\"/status/x\">\n\t<get>\n\t\t<count>1</count>"), std::string::npos);
   EXPECT_EQ(testing_support::Exchange(p, "POST /stats HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "");
@@ -127,12 +129,9 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   std::vector<std::thread> clients;
   for (int i = 0; i < 4; ++i) clients.emplace_back([p] { testing_support::Get(p, "/schedule"); });
   for (auto& c : clients) c.join();
-  for (int i = 0; i < 500; ++i) {
-    stats = testing_support::Get(p, "/stats");
-    if (stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>") != std::string::npos) break;
-    platform::SleepMilliseconds(20);
-  }
-  EXPECT_NE(stats.find("<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>"), std::string::npos) << stats;
+  const std::string four = "<page name=\"/schedule\">\n\t<get>\n\t\t<count>4</count>";
+  statsShow(four);
+  EXPECT_NE(stats.find(four), std::string::npos) << stats;
   testing_support::Exchange(p, "POST /shutdown HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
   int code = -1;
   EXPECT_TRUE(provider.WaitForExit(20000, &code));
@@ -140,6 +139,50 @@ TEST_F(FrameworkPages, StatsWithAndWithoutStatistics) {
   std::smatch found;
   ASSERT_TRUE(std::regex_search(saved, found, std::regex(R"re(<key name="pagefound" value="(\d+)"/>)re"))) << saved;
   EXPECT_GE(std::stoul(found[1]), 7u);
+}
+
+std::string GetText(MonitorPage& page) {
+  testing_support::MemoryChannel io;
+  page.Get(&io, "/stats", nullptr, nullptr, nullptr, 1, 1);
+  return io.written;
+}
+
+TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
+  testing_support::TempDir dir;
+  std::string program = dir.File("prov");
+  PageStats::Instance().SetFileName(program);
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 10));
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 20));
+  EXPECT_TRUE(PageStats::Instance().Record("/b", false, 31));
+  EXPECT_TRUE(PageStats::Instance().Record("/a", true, 7));
+  {
+    MonitorServer server((ServerOptions()));
+    server.Counters().pagefound = 5;
+    StatsPage page(program);
+    std::string text = GetText(page);
+    EXPECT_NE(text.find("<pagefound>5</pagefound>\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("<page name=\"/a\">\n\t<get>\n\t\t<count>0</count>\n\t\t<sum>0</sum>\n\t\t<avg>0</avg>\n\t</get>\n"
+                        "\t<post>\n\t\t<count>1</count>\n\t\t<sum>7</sum>\n\t\t<avg>7</avg>\n\t</post>\n</page>\n"
+                        "<page name=\"/b\">\n\t<get>\n\t\t<count>3</count>\n\t\t<sum>61</sum>\n\t\t<avg>20</avg>"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(page.WriteStats());
+    EXPECT_EQ(page.Post(nullptr, "/stats", nullptr, nullptr, nullptr, 1, 1), 400u);
+  }
+  std::string saved = testing_support::ReadFile(program + ".stats");
+  EXPECT_NE(saved.find("<key name=\"pagefound\" value=\"5\"/>"), std::string::npos) << saved;
+  {
+    MonitorServer server((ServerOptions()));
+    StatsPage page(program);
+    EXPECT_EQ(page.InitializeOnce(), 0);
+    EXPECT_EQ(server.Counters().pagefound, 5u);  // continued from the file
+    ASSERT_EQ(page.Schedule().Items().size(), 1u);
+    EXPECT_EQ(page.Schedule().Items()[0].Text(), "saveprovstats;provider statistics save;600;600");
+    server.Signal(MonitorServer::kSignalSuggestShutdown);
+    EXPECT_EQ(page.GetSchedulerTimeout(), 10000u);
+    EXPECT_TRUE(page.IsIdle());
+  }
+  PageStats::Instance().SetFileName(dir.File("unused"));
 }
 
 }  // namespace

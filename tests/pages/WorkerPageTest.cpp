@@ -9,69 +9,33 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(5);
-  return condition();
-}
+using testing_support::WaitUntil;
 
 std::uint32_t Obedient(WorkerControlObject& worker) {
   while (!worker.isExitRequested()) platform::SleepMilliseconds(5);
   return 0;
 }
 
-// Keeps what its workers post: query, body and whether it was a worker's.
-class WorkerPage : public MonitorPage {
- public:
-  explicit WorkerPage(const char* path) : MonitorPage(path, false) {}
-  unsigned Post(IOBase* io, const char*, const char* query, const char* const* names, const char* const* values,
-                unsigned, unsigned) override {
-    std::string body;
-    ReadRequestBody(io, names, values, body);
-    std::lock_guard<std::mutex> guard(lock_);
-    posts.push_back(std::string(query ? query : "") + "|" + body + "|" + (isWorkerMessage(query) ? "worker" : "other"));
-    std::string reply = "ack " + body;
-    StandardResponse(io, "200 OK", reply.data(), reply.size());
-    return 200;
-  }
-  std::mutex lock_;
-  std::vector<std::string> posts;
+// Notes what its workers post, and whether it was a worker's.
+struct WorkerPage : testing_support::RecordingPage {
+  explicit WorkerPage(const char* path) : RecordingPage(path, journal) {}
+  testing_support::Journal journal;
 };
 
-TEST(WorkerPage, IdleOnlyWithoutRunningWorkers) {
+// A worker never started counts as ended: the idle check drops it.
+TEST(WorkerPage, StatusReplyAndIdleCheck) {
   for (const char* query : {"fw_workerupdate=1&more=2", "FW_WORKERUPDATE=1", "fw_workerupdate=10", ""})
     EXPECT_FALSE(MonitorPage::isWorkerMessage(query)) << query;
-  WorkerPage page("/idle");
-  // Created and never started: ended, so dropped by the idle check.
-  page.CreateWorkerFunction(Obedient, "never", nullptr, nullptr, 0);
-  EXPECT_TRUE(page.IsIdle());
-  EXPECT_TRUE(page.Workers().Empty());
-  std::atomic<bool> release{false};
-  auto worker = page.CreateWorkerFunction(
-      [&](WorkerControlObject&) {
-        while (!release) platform::SleepMilliseconds(2);
-        return 0u;
-      },
-      "busy", nullptr, nullptr, 0);
-  ASSERT_TRUE(worker->Start());
-  EXPECT_FALSE(worker->Start());  // one thread per object
-  EXPECT_FALSE(page.IsIdle());
-  release = true;
-  EXPECT_TRUE(worker->waitForExit(WorkerControlObject::kWaitForever));
-  EXPECT_TRUE(page.IsIdle());
-}
-
-TEST(WorkerPage, WorkerStatusReply) {
   WorkerPage page("/status-of-workers");
   testing_support::MemoryChannel empty;
   EXPECT_EQ(page.ReplyWithWorkerStatus(&empty), 200u);
   EXPECT_EQ(empty.written, "HTTP/1.1 200 OK\r\nContent-Length:17\r\n\r\n<worker-status/>\n");
   auto running = page.CreateWorkerFunction(Obedient, "scan <all>", "depth=2", "op!0000000001", 5);
   ASSERT_TRUE(running->Start());
+  EXPECT_FALSE(running->Start());  // one thread per object
   page.CreateWorkerFunction(Obedient, nullptr, nullptr, nullptr, 0);
   std::string body = "<worker-status>\n\t<helper created=\"" + std::to_string(running->Created()) +
                      "\">\n\t\t<desc>scan &lt;all&gt;</desc>\n\t\t<parameters>depth=2</parameters>\n"
@@ -82,8 +46,10 @@ TEST(WorkerPage, WorkerStatusReply) {
   EXPECT_NE(two.written.find(body), std::string::npos) << two.written;
   EXPECT_NE(two.written.find("<desc>{default}</desc>\n\t\t<parameters/>\n\t\t<cookie-id/>\n\t\t<exited>1</exited>"),
             std::string::npos);
-  page.OnPreShutdown();
-  page.OnShutdown();
+  EXPECT_FALSE(page.IsIdle());
+  running->setExitRequested();
+  EXPECT_TRUE(running->waitForExit(WorkerControlObject::kWaitForever));
+  EXPECT_TRUE(page.IsIdle());
   EXPECT_TRUE(page.Workers().Empty());
 }
 
@@ -147,7 +113,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   ASSERT_TRUE(worker->Start());
   ASSERT_TRUE(WaitUntil([&] { return postedOnce.load(); }));
   EXPECT_TRUE(posted);
-  EXPECT_EQ(reply, "ack progress 50");
+  EXPECT_EQ(reply, "posted progress 50");
   auto toPlain = plain->CreateWorkerFunction(
       [&](WorkerControlObject& w) {
         refused = w.postToParent("x", refusedReply);
@@ -162,7 +128,7 @@ TEST_F(WorkerServer, PostToParentReachesThePageThroughThePort) {
   Stop();
   EXPECT_TRUE(worker->Exited());
   EXPECT_FALSE(cancelled);
-  EXPECT_EQ(page->posts, (std::vector<std::string>{"fw_workerupdate=1|progress 50|worker"}));
+  EXPECT_EQ(page->journal.Entries("post"), (std::vector<std::string>{"post fw_workerupdate=1|progress 50|worker"}));
 }
 
 }  // namespace

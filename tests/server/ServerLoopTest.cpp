@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -17,71 +16,14 @@ using testing_support::Exchange;
 using testing_support::Get;
 
 
-// What the pages were called for, in order.
-struct Journal {
-  std::mutex lock;
-  std::vector<std::string> entries;
-  void Add(const std::string& entry) {
-    std::lock_guard<std::mutex> guard(lock);
-    entries.push_back(entry);
-  }
-  std::vector<std::string> Entries() {
-    std::lock_guard<std::mutex> guard(lock);
-    return entries;
-  }
-};
-
-class TestPage : public MonitorPage {
- public:
-  TestPage(const char* path, bool fork, Journal& journal, int initResult = 0)
-      : MonitorPage(path, false), fork_(fork), journal_(journal), initResult_(initResult) {}
-
-  int Initialize() override {
-    journal_.Add(std::string("init ") + Path());
-    if (idleTimeout_ != 0) SetIdleTimeout(idleTimeout_);
-    return initResult_;
-  }
-  bool ForkOnRequest(const char*, const char*, const char* const*, const char* const*, unsigned) override {
-    return fork_;
-  }
-  unsigned Get(IOBase* io, const char* path, const char* query, const char* const*, const char* const*, unsigned,
-               unsigned onSession) override {
-    entered = true;
-    if (delayMs_ != 0) platform::SleepMilliseconds(delayMs_);
-    std::string body = std::string("get ") + path + " " + (query ? query : "(none)") + " session=" +
-                       std::to_string(onSession);
-    StandardResponse(io, "200 OK", body.data(), body.size());
-    return 200;
-  }
-  unsigned Post(IOBase* io, const char*, const char*, const char* const* names, const char* const* values, unsigned,
-                unsigned) override {
-    std::string body;
-    ReadRequestBody(io, names, values, body);
-    body = "posted " + body;
-    StandardResponse(io, "200 OK", body.data(), body.size());
-    return 200;
-  }
-  void OnShutdown() override { journal_.Add(std::string("shutdown ") + Path()); }
-  void TimeToMonitor(unsigned count, const char* const* names) override {
-    for (unsigned i = 0; i < count; ++i) journal_.Add(std::string("monitor ") + names[i]);
-  }
-
-  std::uint32_t idleTimeout_ = 0;
-  unsigned delayMs_ = 0;
-  std::atomic<bool> entered{false};
-
- private:
-  bool fork_;
-  Journal& journal_;
-  int initResult_;
-};
+using TestPage = testing_support::RecordingPage;
 
 class ServerLoop : public testing_support::ServerFixture {
  protected:
   TestPage* Add(const char* path, bool fork, int initResult = 0) {
-    return ServerFixture::Add(new TestPage(path, fork, journal_, initResult));
+    return ServerFixture::Add(new TestPage(path, journal_, fork, initResult));
   }
-  Journal journal_;
+  testing_support::Journal journal_;
 };
 
 // Pages that answer on a session thread get an access-log line; those served
@@ -123,7 +65,7 @@ TEST_F(ServerLoop, IdleExitAfterThePageSetTimeoutOrASuggestedShutdown) {
     options.idleTimeout = 90;
     Make(options);
     journal_.entries.clear();
-    Add("/idle", true)->idleTimeout_ = suggest ? 0 : 1;
+    Add("/idle", true)->idleTimeout = suggest ? 0 : 1;
     ASSERT_NE(Start(), 0);
     if (suggest) server_->Signal(MonitorServer::kSignalSuggestShutdown);
     EXPECT_TRUE(WaitFinished(30000)) << suggest;
@@ -137,7 +79,7 @@ TEST_F(ServerLoop, ShutdownRunsPreShutdownThenShutdownThenWaitsForSessions) {
   Make();
   Add("/a", true);
   TestPage* slow = Add("/slow", true);
-  slow->delayMs_ = 500;
+  slow->delayMs = 500;
   std::uint16_t port = Start();
   std::string slowReply;
   std::thread client([&] { slowReply = Get(port, "/slow"); });
@@ -171,13 +113,8 @@ TEST_F(ServerLoop, InternalTimersFallDueFromTheLoopWhileIdle) {
   TestPage* page = Add("/timed", true);
   page->AddMonitoredItem("tick", "", 1, true, false);
   ASSERT_NE(Start(), 0);
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 30000;
-  auto ticks = [this] {
-    std::size_t n = 0;
-    for (const auto& e : journal_.Entries()) n += e == "monitor tick";
-    return n;
-  };
-  while (ticks() < 2 && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(20);
+  auto ticks = [this] { return journal_.Entries("monitor tick").size(); };
+  testing_support::WaitUntil([&] { return ticks() >= 2; }, 30000);
   Stop();
   EXPECT_GE(ticks(), 2u);
   EXPECT_EQ(server_->Counters().timerserviced, ticks());
@@ -186,7 +123,7 @@ TEST_F(ServerLoop, InternalTimersFallDueFromTheLoopWhileIdle) {
 TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
   Make();
   TestPage* page = Add("/many", true);
-  page->delayMs_ = 20;
+  page->delayMs = 20;
   // ThreadSanitizer's runtime starts a thread of its own along with the
   // first one of the process: have it counted in the figure before.
   std::thread([] {}).join();
@@ -202,9 +139,7 @@ TEST_F(ServerLoop, ManyConcurrentConnectionsLeaveNothingBehind) {
   for (int i = 0; i < kClients; ++i)
     EXPECT_NE(replies[i].find("get /many n=" + std::to_string(i) + " "), std::string::npos) << i;
   // Session threads are collected by the loop; give it a moment, not a deadline.
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-  while (testing_support::CountThreads() > threadsBefore + 1 && platform::MonotonicMilliseconds() < deadline)
-    platform::SleepMilliseconds(20);
+  testing_support::WaitUntil([&] { return testing_support::CountThreads() <= threadsBefore + 1; });
   EXPECT_EQ(testing_support::CountThreads(), threadsBefore + 1);  // the runner alone
   EXPECT_NE(Get(port, "/many").find("200 OK"), std::string::npos);
   Stop();

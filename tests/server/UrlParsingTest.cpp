@@ -58,11 +58,7 @@ TEST(SplitUrl, Limits) {
   // A buffer of size 0 is never written, not even its terminator.
   char guard[2] = {'x', 'y'};
   char path[16];
-  SplitUrlOutputs zero;
-  zero.host = guard;
-  zero.hostSize = 0;
-  zero.path = path;
-  zero.pathSize = sizeof path;
+  SplitUrlOutputs zero{nullptr, 0, nullptr, 0, nullptr, 0, guard, 0, nullptr, path, sizeof path, nullptr, 0};
   EXPECT_EQ(SplitUrl("http://h:1/p", zero), 0);
   EXPECT_EQ(guard[0], 'x');
   EXPECT_STREQ(path, "/p");
@@ -84,25 +80,23 @@ TEST(UrlDecode, PlusPercentAndBadEscapes) {
 }
 
 TEST(QueryStringMap, PiecesSeparatorsAndReplacement) {
-  QueryStringMap map("a=1&&b=2&a=3&flag");
-  EXPECT_EQ(map.Value("a"), "3");
-  EXPECT_EQ(map.Value("b"), "2");
-  EXPECT_FALSE(map.Has("flag"));
-  EXPECT_EQ(map.Size(), 2u);
-  EXPECT_EQ(map.Value("missing"), "");
-
-  EXPECT_EQ(QueryStringMap("x=%3Dy").Value("x"), "=y");
-  QueryStringMap encoded("n%3Dv=1");
-  EXPECT_EQ(encoded.Value("n"), "v=1");
-  EXPECT_FALSE(encoded.Has("n=v"));
   // An encoded "&" is not a separator: only "=" splits a decoded piece.
-  QueryStringMap amp("k=a%26b");
-  EXPECT_EQ(amp.Value("k"), "a&b");
-
-  QueryStringMap emptyValue("&empty=&");
-  EXPECT_TRUE(emptyValue.Has("empty"));
-  EXPECT_EQ(emptyValue.Value("empty"), "");
-  EXPECT_FALSE(QueryStringMap("Data=1").Has("data"));
+  struct {
+    const char *query, *name;
+    bool has;
+    const char* value;
+  } cases[] = {
+      {"a=1&&b=2&a=3&flag", "a", true, "3"}, {"a=1&&b=2&a=3&flag", "b", true, "2"},
+      {"a=1&&b=2&a=3&flag", "flag", false, ""}, {"a=1&&b=2&a=3&flag", "missing", false, ""},
+      {"x=%3Dy", "x", true, "=y"}, {"n%3Dv=1", "n", true, "v=1"}, {"n%3Dv=1", "n=v", false, ""},
+      {"k=a%26b", "k", true, "a&b"}, {"&empty=&", "empty", true, ""}, {"Data=1", "data", false, ""},
+  };
+  for (const auto& c : cases) {
+    QueryStringMap map(c.query);
+    EXPECT_EQ(map.Has(c.name), c.has) << c.query << " " << c.name;
+    EXPECT_EQ(map.Value(c.name), c.value) << c.query << " " << c.name;
+  }
+  EXPECT_EQ(QueryStringMap("a=1&&b=2&a=3&flag").Size(), 2u);
   EXPECT_EQ(QueryStringMap(nullptr).Size(), 0u);
   EXPECT_EQ(QueryStringMap("").Size(), 0u);
 }

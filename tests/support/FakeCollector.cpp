@@ -1,5 +1,6 @@
 #include "FakeCollector.h"
 
+#include "TestSupport.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 
@@ -45,12 +46,7 @@ std::vector<FakeCollector::Received> FakeCollector::Requests() {
 }
 
 bool FakeCollector::WaitForRequests(std::size_t count, unsigned timeoutMs) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  while (platform::MonotonicMilliseconds() < deadline) {
-    if (Requests().size() >= count) return true;
-    platform::SleepMilliseconds(10);
-  }
-  return false;
+  return WaitUntil([&] { return Requests().size() >= count; }, timeoutMs, 10);
 }
 
 void FakeCollector::Serve() {
@@ -81,16 +77,12 @@ void FakeCollector::Serve() {
       std::size_t end = received.head.find_first_of(" \r\n", space + 1);
       if (space != std::string::npos) received.target = received.head.substr(space + 1, end - space - 1);
     }
-    std::string reply;
-    Mode mode;
-    unsigned byteMs;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      requests_.push_back(received);
-      reply = reply_;
-      mode = mode_;
-      byteMs = byteMs_;
-    }
+    std::unique_lock<std::mutex> guard(lock_);
+    requests_.push_back(received);
+    std::string reply = reply_;
+    Mode mode = mode_;
+    unsigned byteMs = byteMs_;
+    guard.unlock();
     if (mode == Mode::Trickle) {
       for (std::size_t i = 0; i < reply.size() && !stop_; ++i) {
         platform::SleepMilliseconds(byteMs);
@@ -102,7 +94,7 @@ void FakeCollector::Serve() {
     if (mode == Mode::Answer) {
       platform::ShutdownSocket(client);
     } else {
-      std::lock_guard<std::mutex> guard(lock_);
+      guard.lock();
       held_.push_back(std::move(client));
     }
   }

@@ -38,16 +38,6 @@ std::string Post(std::uint16_t port, const std::string& target, const std::strin
   return Exchange(port, "POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
-bool WaitForListener(std::uint16_t port, unsigned timeoutMs) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  while (platform::MonotonicMilliseconds() < deadline) {
-    bool ok = platform::ConnectLoopback(platform::CreateTcpSocket(), port, 500);
-    if (ok) return true;
-    platform::SleepMilliseconds(20);
-  }
-  return false;
-}
-
 std::uint16_t FreePort() {
   platform::Socket socket = platform::CreateTcpSocket();
   platform::BindLoopback(socket, 0);

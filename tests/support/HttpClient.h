@@ -15,9 +15,6 @@ std::string Get(std::uint16_t port, const std::string& target);
 // "POST target HTTP/1.1" with the body and its Content-Length.
 std::string Post(std::uint16_t port, const std::string& target, const std::string& body = std::string());
 
-// Repeats connecting until it succeeds or the time is up.
-bool WaitForListener(std::uint16_t port, unsigned timeoutMs = 20000);
-
 // A port nothing listens on right now (bound once, then released).
 std::uint16_t FreePort();
 

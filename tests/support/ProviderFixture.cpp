@@ -12,7 +12,10 @@ void ProviderFixture::WriteClientRegistry(const std::string& folder, const std::
 }
 
 Environment ProviderFixture::Env(const Environment& extra) const {
-  Environment env = ProviderEnvironment(dir_.Path(), dir_.File("registry.reg"), collector_.Port());
+  // The lock folder, registry and collector a test's own, so that tests run side by side.
+  Environment env = {{"INVENTORY_PROVIDER_LOCK_DIR", dir_.Path()},
+                     {"INVENTORY_PROVIDER_REGISTRY", dir_.File("registry.reg")},
+                     {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collector_.Port())}};
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
@@ -20,7 +23,7 @@ Environment ProviderFixture::Env(const Environment& extra) const {
 ProviderProcess& ProviderFixture::Start(const std::vector<std::string>& args, const Environment& extra,
                                         const std::vector<std::string>& launcher, const std::string& program) {
   provider_.reset();
-  provider_.reset(new ProviderProcess(dir_.Path(), args, Env(extra), true, program, launcher));
+  provider_.reset(new ProviderProcess(dir_.Path(), args, Env(extra), program, launcher));
   EXPECT_TRUE(provider_->Started()) << provider_->Log();
   return *provider_;
 }

@@ -9,49 +9,34 @@
 
 namespace testing_support {
 
-Environment ProviderEnvironment(const std::string& lockFolder, const std::string& registryFile,
-                                std::uint16_t collectorPort) {
-  return {{"INVENTORY_PROVIDER_LOCK_DIR", lockFolder},
-          {"INVENTORY_PROVIDER_REGISTRY", registryFile},
-          {"INVENTORY_PROVIDER_COLLECTOR_PORT", std::to_string(collectorPort)}};
-}
-
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs) {
-  std::uint64_t deadline = platform::MonotonicMilliseconds() + timeoutMs;
-  while (platform::MonotonicMilliseconds() < deadline) {
-    if (ReadTextFile(file).find(text) != std::string::npos) return true;
-    platform::SleepMilliseconds(20);
-  }
-  return false;
+  return WaitUntil([&] { return ReadTextFile(file).find(text) != std::string::npos; }, timeoutMs, 20);
 }
 
 ProviderProcess::ProviderProcess(const std::string& folder, const std::vector<std::string>& args,
-                                 const Environment& env, bool listen, const std::string& program,
-                                 const std::vector<std::string>& launcher)
-    : listen_(listen) {
+                                 const Environment& env, const std::string& program,
+                                 const std::vector<std::string>& launcher) {
   static std::atomic<int> counter{0};
   log_ = folder + "/provider-" + std::to_string(counter++) + ".log";
   std::vector<std::string> argv(launcher);
   argv.push_back(program.empty() ? ProviderBinary() : program);
-  if (listen) argv.insert(argv.end(), {"-c", "-p"});
+  argv.insert(argv.end(), {"-c", "-p"});
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back("-l" + log_);
   platform::ChildProcessOptions options;
   options.input = options.output = options.error = platform::ChildProcessOptions::Stream::Null;
   options.environment = env;
   options.workingDirectory = folder;
-  if (!process_.Start(CommandLineOf(argv), options) || !listen) return;
+  if (!process_.Start(CommandLineOf(argv), options)) return;
   // The bound port is logged at 0x400; the caller's -V must include it.
   std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
   std::regex bound(R"(Listen port bound to (\d+))");
+  std::smatch match;
+  std::string text;
   while (platform::MonotonicMilliseconds() < deadline && process_.IsRunning()) {
-    std::smatch match;
-    std::string text = ReadTextFile(log_);
-    if (std::regex_search(text, match, bound)) {
+    if (std::regex_search(text = ReadTextFile(log_), match, bound))
       port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
-      break;
-    }
-    if (process_.Wait(0, nullptr)) break;
+    if (port_ != 0 || process_.Wait(0, nullptr)) break;
     platform::SleepMilliseconds(10);
   }
 }

@@ -14,29 +14,24 @@ namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// What every provider a test starts is given: the lock folder, the registry
-// file and the collector's port, so that tests can run side by side.
-Environment ProviderEnvironment(const std::string& lockFolder, const std::string& registryFile,
-                                std::uint16_t collectorPort);
-
 // Polls a file until it holds the text.
 bool WaitForText(const std::string& file, const std::string& text, unsigned timeoutMs = 20000);
 
 class ProviderProcess {
  public:
-  // Starts inventory-provider with the arguments plus a log file (-l) in
-  // folder; with listen, "-c -p" is added and Start waits for the port.
+  // Starts inventory-provider with "-c -p", the arguments and a log file (-l)
+  // in folder, and waits for the port.
   // program, when given, is started instead of the build's binary (a link to
   // it, say, so that files named after the program land elsewhere).
   // launcher, when given, is a program and its arguments that start the
   // provider's command line (prlimit, say, to start it with fewer
   // descriptors); it must leave the provider with its own process id.
   ProviderProcess(const std::string& folder, const std::vector<std::string>& args, const Environment& env,
-                  bool listen = true, const std::string& program = std::string(),
+                  const std::string& program = std::string(),
                   const std::vector<std::string>& launcher = {});
   ~ProviderProcess();
 
-  bool Started() const { return port_ != 0 || !listen_; }
+  bool Started() const { return port_ != 0; }
   std::uint16_t Port() const { return port_; }
   const std::string& LogFile() const { return log_; }
   std::string Log() const;
@@ -48,7 +43,6 @@ class ProviderProcess {
   platform::ChildProcess process_;
   std::string log_;
   std::uint16_t port_ = 0;
-  bool listen_;
 };
 
 }  // namespace testing_support

@@ -1,10 +1,12 @@
 // A test that runs the monitor server in this process, on a loopback port the
 // system chose, with its standard streams on temporary files; the pages a
-// test registers are deleted with the server.
+// test registers are deleted with the server. And a page for such tests.
 #pragma once
 
 #include "ProcessLog.h"
+#include "TestSupport.h"
 #include "platform/Process.h"
+#include "pages/MonitorPage.h"
 #include "platform/Time.h"
 #include "server/MonitorServer.h"
 
@@ -13,9 +15,82 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace testing_support {
+
+// What pages were called for, in order; shared by the pages of a test.
+struct Journal {
+  std::mutex lock;
+  std::vector<std::string> entries;
+  void Add(const std::string& entry) {
+    std::lock_guard<std::mutex> guard(lock);
+    entries.push_back(entry);
+  }
+  // The entries that begin with prefix.
+  std::vector<std::string> Entries(const std::string& prefix = std::string()) {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<std::string> found;
+    for (const std::string& entry : entries)
+      if (entry.compare(0, prefix.size(), prefix) == 0) found.push_back(entry);
+    return found;
+  }
+};
+
+// Notes its initialization, shutdown, timers, wake-ups and posts (with
+// whether a worker sent them); answers a GET with what it was asked and on
+// which thread, a POST with "posted " and the body.
+class RecordingPage : public MonitorPage {
+ public:
+  RecordingPage(const char* path, Journal& journal, bool fork = true, int initResult = 0)
+      : MonitorPage(path, false), journal_(journal), fork_(fork), initResult_(initResult) {}
+  int Initialize() override {
+    journal_.Add(std::string("init ") + Path());
+    if (idleTimeout != 0) SetIdleTimeout(idleTimeout);
+    return initResult_;
+  }
+  bool ForkOnRequest(const char*, const char*, const char* const*, const char* const*, unsigned) override {
+    return fork_;
+  }
+  unsigned Get(IOBase* io, const char* path, const char* query, const char* const*, const char* const*, unsigned,
+               unsigned onSession) override {
+    entered = true;
+    if (delayMs != 0) platform::SleepMilliseconds(delayMs);
+    std::string body = std::string("get ") + path + " " + (query ? query : "(none)") + " session=" +
+                       std::to_string(onSession);
+    StandardResponse(io, "200 OK", body.data(), body.size());
+    return 200;
+  }
+  unsigned Post(IOBase* io, const char*, const char* query, const char* const* names, const char* const* values,
+                unsigned, unsigned) override {
+    std::string body;
+    ReadRequestBody(io, names, values, body);
+    journal_.Add("post " + std::string(query ? query : "") + "|" + body + (isWorkerMessage(query) ? "|worker" : ""));
+    body = "posted " + body;
+    StandardResponse(io, "200 OK", body.data(), body.size());
+    return 200;
+  }
+  void OnShutdown() override {
+    journal_.Add(std::string("shutdown ") + Path());
+    MonitorPage::OnShutdown();
+  }
+  void TimeToMonitor(unsigned count, const char* const* names) override {
+    for (unsigned i = 0; i < count; ++i) journal_.Add(std::string("monitor ") + names[i]);
+  }
+  void ExternalWakeupRecieved(const char* item) override { journal_.Add(std::string("wake ") + item); }
+
+  std::uint32_t idleTimeout = 0;
+  unsigned delayMs = 0;
+  std::atomic<bool> entered{false};
+
+ private:
+  Journal& journal_;
+  bool fork_;
+  int initResult_;
+};
 
 class ServerFixture : public ::testing::Test {
  protected:
@@ -54,15 +129,12 @@ class ServerFixture : public ::testing::Test {
       server_->Run();
       finished_ = true;
     });
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + 20000;
-    while (server_->Port() == 0 && !finished_ && platform::MonotonicMilliseconds() < deadline)
-      platform::SleepMilliseconds(5);
+    WaitUntil([this] { return server_->Port() != 0 || finished_; });
     return server_->Port();
   }
   // Waits for the run to end by itself.
   bool WaitFinished(unsigned ms) {
-    std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
-    while (!finished_ && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(10);
+    WaitUntil([this] { return finished_.load(); }, ms);
     if (finished_ && runner_.joinable()) runner_.join();
     return finished_;
   }

@@ -41,25 +41,14 @@ const char* SnmpAgent::Unavailable() {
 bool SnmpAgent::Start(const std::string& extraConfig) {
   Stop();
   dir_.reset(new TempDir);
-  std::filesystem::create_directories(dir_->File("client"));
-  std::filesystem::create_directories(dir_->File("agent-state"));
-  std::filesystem::create_directories(dir_->File("client-state"));
-  std::string config =
-      "rocommunity kestra 127.0.0.1\n"
-      "rwcommunity morsend 127.0.0.1\n" +
-      extraConfig + "\n";
-  WriteFile(dir_->File("snmpd.conf"), config);
+  for (const char* folder : {"client", "agent-state", "client-state"}) std::filesystem::create_directories(dir_->File(folder));
+  WriteFile(dir_->File("snmpd.conf"), "rocommunity kestra 127.0.0.1\nrwcommunity morsend 127.0.0.1\n" + extraConfig + "\n");
   for (int attempt = 0; attempt < 25; ++attempt) {
-    switch (Launch()) {
-      case Outcome::Serving:
-        WriteFile(dir_->File("client/snmp.conf"), "defaultPort " + std::to_string(port_) +
-                                                      "\n"
-                                                      "mibs :\n");
-        return true;
-      case Outcome::PortTaken:
-        continue;
-      case Outcome::Failed:
-        return false;
+    Outcome outcome = Launch();
+    if (outcome == Outcome::Failed) return false;
+    if (outcome == Outcome::Serving) {
+      WriteFile(dir_->File("client/snmp.conf"), "defaultPort " + std::to_string(port_) + "\nmibs :\n");
+      return true;
     }
   }
   return false;
@@ -79,8 +68,7 @@ SnmpAgent::Outcome SnmpAgent::Launch() {
   options.environment = {{"SNMP_PERSISTENT_DIR", dir_->File("agent-state")}};
   // -f foreground, -Lo log to standard output, -C only the given file,
   // -m "" no MIB files (numeric identifiers are all the tests use).
-  std::vector<std::string> argv = {AgentProgram(), "-f", "-Lo", "-C", "-m", "", "-c",
-                                   dir_->File("snmpd.conf"),
+  std::vector<std::string> argv = {AgentProgram(), "-f", "-Lo", "-C", "-m", "", "-c", dir_->File("snmpd.conf"),
                                    "udp:127.0.0.1:" + std::to_string(port_)};
   agent_.reset(new platform::ChildProcess);
   if (!agent_->Start(CommandLineOf(argv), options)) {
@@ -151,11 +139,10 @@ void SnmpAgent::SteerThisProcess() {
 }
 
 std::string SnmpAgent::ReadValue(const std::string& oid) const {
-  if (!IsRunning()) return std::string();
+  if (!agent_ || !agent_->IsRunning()) return std::string();
   RunResult result = RunProgram({"snmpget", "-v", "1", "-c", "kestra", "-O", "qv", "-r", "1", "-t", "5", "localhost", oid},
                          std::string(), ClientEnvironment());
-  if (result.exitCode != 0) return std::string();
-  std::string value = result.output;
+  std::string value = result.exitCode == 0 ? result.output : std::string();
   while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
   return value;
 }

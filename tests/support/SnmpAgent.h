@@ -35,7 +35,6 @@ class SnmpAgent {
   bool Start(const std::string& extraConfig = std::string());
   // Stops the agent and undoes SteerThisProcess.
   void Stop();
-  bool IsRunning() const { return agent_ && agent_->IsRunning(); }
   unsigned Port() const { return port_; }
 
   // Environment that sends the tools to this agent; for child processes.

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <set>
 #include <fstream>
 #include <sstream>
@@ -41,19 +40,13 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+static std::string Slurp(const std::string& path, std::ios::openmode mode) {
   std::stringstream content;
-  content << file.rdbuf();
+  content << std::ifstream(path, mode).rdbuf();
   return content.str();
 }
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+std::string ReadFile(const std::string& path) { return Slurp(path, std::ios::in | std::ios::binary); }
+std::string ReadTextFile(const std::string& path) { return Slurp(path, std::ios::in); }
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -61,6 +54,16 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  return std::filesystem::current_path(error).string();
+}
+bool ChangeDirectory(const std::string& path) {
+  std::error_code error;
+  std::filesystem::current_path(path, error);
+  return !error;
+}
 
 void MakeProgramAlias(const std::string& program, const std::string& alias) {
   std::error_code error;
@@ -72,32 +75,18 @@ void MakeProgramAlias(const std::string& program, const std::string& alias) {
 
 namespace {
 // Keys a test put into the system's registry, removed when it ends.
-class RegistryCleaner : public ::testing::EmptyTestEventListener {
- public:
+struct RegistryCleaner : ::testing::EmptyTestEventListener {
+  std::set<std::string> keys;
   static RegistryCleaner& Instance() {
-    static RegistryCleaner* cleaner = [] {
-      auto* created = new RegistryCleaner;
-      ::testing::UnitTest::GetInstance()->listeners().Append(created);  // owned by the listener list
-      return created;
-    }();
+    static RegistryCleaner* cleaner = new RegistryCleaner;  // owned by the listener list
+    static bool appended = (::testing::UnitTest::GetInstance()->listeners().Append(cleaner), true);
+    (void)appended;
     return *cleaner;
   }
-  void Remember(const std::string& key) {
-    std::lock_guard<std::mutex> guard(lock_);
-    keys_.insert(key);
-  }
   void OnTestEnd(const ::testing::TestInfo&) override {
-    std::set<std::string> keys;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      keys.swap(keys_);
-    }
     for (const std::string& key : keys) RemoveRegistryKey(key);
+    keys.clear();
   }
-
- private:
-  std::mutex lock_;
-  std::set<std::string> keys_;
 };
 }  // namespace
 
@@ -108,7 +97,7 @@ void WriteRegistryFile(const std::string& path, const std::string& content) {
   while (std::getline(lines, line)) {
     std::size_t close = line.rfind(']');
     if (line.size() > 1 && line[0] == '[' && line[1] != '-' && close != std::string::npos)
-      RegistryCleaner::Instance().Remember(line.substr(1, close - 1));
+      RegistryCleaner::Instance().keys.insert(line.substr(1, close - 1));
   }
   EXPECT_TRUE(platform::ApplyRegistryFile(path)) << path;
 }
@@ -118,15 +107,6 @@ void RemoveRegistryKey(const std::string& key) {
   std::string file = dir.File("remove.reg");
   WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[-" + key + "]\r\n");
   platform::ApplyRegistryFile(file);
-}
-
-std::string ReadStream(std::FILE* stream) {
-  std::rewind(stream);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
-  return text;
 }
 
 namespace {
@@ -165,6 +145,12 @@ std::string CommandLineOf(const std::vector<std::string>& argv) {
     AppendQuoted(line, argv[i]);
   }
   return line;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, unsigned ms, unsigned stepMs) {
+  std::uint64_t deadline = platform::MonotonicMilliseconds() + ms;
+  while (!condition() && platform::MonotonicMilliseconds() < deadline) platform::SleepMilliseconds(stepMs);
+  return condition();
 }
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,

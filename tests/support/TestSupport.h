@@ -4,7 +4,7 @@
 #include "platform/ChildProcess.h"
 
 #include <cstdio>
-
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,8 +48,6 @@ void WriteRegistryFile(const std::string& path, const std::string& content);
 // Removes a key (such as "HKEY_LOCAL_MACHINE\\SOFTWARE\\X") from the
 // system's registry; nothing to do where the registry is a file.
 void RemoveRegistryKey(const std::string& key);
-// Everything in a stream, from its start.
-std::string ReadStream(std::FILE* stream);
 
 // The Windows command line whose split gives back these arguments: the
 // program quoted when it holds a blank, the others as the C runtime reads them.
@@ -63,6 +61,9 @@ bool SetEnvironmentValue(const char* name, const char* value);
 // The working directory, against which relative file names are opened.
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
+
+// Polls the condition every stepMs until it holds or ms are up; whether it holds.
+bool WaitUntil(const std::function<bool()>& condition, unsigned ms = 20000, unsigned stepMs = 5);
 
 // Handles (descriptors) the process has open, and its running threads.
 std::size_t CountOpenHandles();

@@ -30,17 +30,6 @@ struct XPathAnswer {
   bool operator==(const XPathAnswer& o) const { return text == o.text && entries == o.entries && kind == o.kind; }
 };
 
-inline std::string XPathFailure(const XPath::xpath_processor& processor) {
-  switch (processor.GetErrorKind()) {
-    case XPath::ErrorKind::None: return std::string();
-    case XPath::ErrorKind::Syntax: return "syntax error";
-    case XPath::ErrorKind::Overflow: return "overflow";
-    case XPath::ErrorKind::Stack: return "stack error";
-    case XPath::ErrorKind::Execution: break;
-  }
-  return "error " + std::to_string(processor.GetExecutionCode());
-}
-
 inline std::string XPathEntryKey(const TiXmlNode* node, const TiXmlAttribute* attribute) {
   if (attribute != nullptr) return std::string("@") + attribute->Name() + "=" + attribute->Value();
   if (node == nullptr) return "?";
@@ -57,9 +46,13 @@ inline XPathAnswer EvaluateXPath(TiXmlNode* base, const std::string& expression,
   XPath::xpath_processor processor(base, expression.c_str(), index);
   answer.text = processor.ComputeString();
   answer.kind = processor.GetResult().Kind();
-  if (processor.GetErrorKind() != XPath::ErrorKind::None) {
-    answer.text = XPathFailure(processor);
-    return answer;
+  switch (processor.GetErrorKind()) {
+    case XPath::ErrorKind::None: break;
+    case XPath::ErrorKind::Syntax: return answer.text = "syntax error", answer;
+    case XPath::ErrorKind::Overflow: return answer.text = "overflow", answer;
+    case XPath::ErrorKind::Stack: return answer.text = "stack error", answer;
+    case XPath::ErrorKind::Execution:
+      return answer.text = "error " + std::to_string(processor.GetExecutionCode()), answer;
   }
   const unsigned count = processor.ComputeNodeSet();
   for (unsigned i = 0; i < count; ++i) {

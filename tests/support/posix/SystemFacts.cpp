@@ -1,9 +1,7 @@
 #include "TestSupport.h"
 
 #include <dirent.h>
-#include <limits.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 namespace testing_support {
 
@@ -12,13 +10,6 @@ bool SetEnvironmentValue(const char* name, const char* value) {
   if (value == nullptr) return unsetenv(name) == 0;
   return setenv(name, value, 1) == 0;
 }
-
-std::string CurrentDirectory() {
-  char buffer[PATH_MAX];
-  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-}
-
-bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 namespace {
 std::size_t CountEntries(const char* directory) {

@@ -4,7 +4,6 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
-#include <vector>
 
 namespace testing_support {
 
@@ -15,18 +14,6 @@ bool SetEnvironmentValue(const char* name, const char* value) {
   _putenv(entry.c_str());
   return SetEnvironmentVariableA(name, value) != 0;
 }
-
-std::string CurrentDirectory() {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length == 0) return std::string();
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(length + 1);
-  }
-}
-
-bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
 
 std::size_t CountOpenHandles() {
   DWORD count = 0;
