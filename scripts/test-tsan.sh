@@ -21,7 +21,7 @@ JOBS=${JOBS:-$(nproc)}
 # many threads, file locks between threads, concurrent inventory queries and
 # XPath evaluations, the chassis page's sequence threads, output capture,
 # the provider binary itself.
-DEFAULT_TESTS='^(ServerLoop|CollectorMessages|CProviderCon|IOSocket|AsyncCookieArchive|AsyncCookiePage|WorkerControl|WorkerList|WorkerPage|WorkerServer|StatsPage|FrameworkPages|ExternalAlarmPage|PageSchedule|TimerExport|DiagLogFile|ProviderReadySignal|ProviderSingleInstance|ProviderStdio|ConfigurationLock|ConfigFileKill|MasterConfigCache|MonitoringParameters|InventoryPage|XPathConcurrency|ChassisPage|ChassisProvider|CaptureOutput|NamedEvent|SingleInstanceGuard)\.'
+DEFAULT_TESTS='^(ServerLoop|CollectorMessages|CProviderCon|IOSocket|AsyncCookieArchive|AsyncCookiePage|WorkerPage|WorkerServer|StatsPage|FrameworkPages|ExternalAlarmPage|PageSchedule|TimerExport|DiagLogFile|ProviderReadySignal|ProviderSingleInstance|ProviderInstances|ProviderStdio|ConfigurationLock|ConfigFileKill|ConfigFileKillProvider|MasterConfigCache|MonitoringParameters|MonitoringOnTheProvider|InventoryPage|XPathConcurrency|Chassis|CaptureOutput|NamedEvent|SingleInstanceGuard)\.'
 TESTS=${TSAN_TESTS:-$DEFAULT_TESTS}
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DPROVIDER_TSAN=ON || exit 2
