@@ -70,6 +70,7 @@ TEST(XPathAxes, EveryAxisAsDefined) {
       {kNested, "//a/b", "3,4"}, {kNested, "//b/ancestor::*", "0,1,2"}, {kNested, "//b/..", "0,1,2"},
       {kNested, "//b/preceding-sibling::*", "1,2"}, {kNested, "//a/b/following::*", "4,5"},
       {kNested, "//a//b", "3,4"}, {kNested, "//a/@k | //b", "@k=1,@k=2,3,4,5"},
+      {kSiblings, "concat(/inv/item[3]/@k | /inv/item[3])", "item"},  // the element comes before its attributes
       // A union lists the first set first; its string value is still the
       // first entry in document order.
       {kNested, "/r/b | //a", "5,1,2"}, {kNested, "concat(/r/b | //a)", "a"}, {kNested, "(/r/b | //a)/b", "3,4"},
