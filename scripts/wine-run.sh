@@ -10,8 +10,10 @@ shift
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 1
 "$wine" "$@" >"$out" 2>&1 </dev/null
 status=$?
-# The program never ran when Wine could not reach its server: once more.
-if [ $status -ne 0 ] && grep -q '^wine client error' "$out"; then
+# The program never ran when Wine could not reach its server, or when it
+# failed without a word (a test program always prints its first line):
+# once more.
+if [ $status -ne 0 ] && { grep -q '^wine client error' "$out" || [ ! -s "$out" ]; }; then
     "$wine" "$@" >"$out" 2>&1 </dev/null
     status=$?
 fi
