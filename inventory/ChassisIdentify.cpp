@@ -3,6 +3,7 @@
 #include "config/CIRegKey.h"
 #include "inventory/SnmpTools.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/UrlParsing.h"
 
 #include <algorithm>
@@ -214,14 +215,14 @@ unsigned ChassisIdentify::Get(IOBase* io, const char*, const char*, const char* 
                               unsigned, unsigned) {
   std::string text;
   int state = 2;
-  unsigned status = 400;
+  unsigned status = kHttpBadRequest;
   if (ReadChassisState(text, state)) {
     // The text is one of the state words, so the reply stays small.
     char body[sizeof kReplyFormat + 16];
     int length = std::snprintf(body, sizeof body, kReplyFormat, text.c_str());
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof body) length = 0;
     StandardResponse(io, "200 OK", body, static_cast<std::size_t>(length));
-    status = 200;
+    status = kHttpOk;
   }
   // Otherwise no reply: the requester sees the connection closed.
   SetIdleTimeout(kIdleAfterRequest);
@@ -242,23 +243,23 @@ unsigned ChassisIdentify::Post(IOBase* io, const char*, const char* query, const
     else if (command == "off")
       wanted = 4;
     if (wanted == state) {
-      status = 304;
+      status = kHttpNotModified;
     } else {
       SnmpSet(SnmpVarBind(kLightState, wanted));
-      status = 200;
+      status = kHttpOk;
     }
   } else {
     int count = std::atoi(pairs.Value("mesw").c_str());
     if (count != 0) {
-      status = sequences.Start(count) ? 200 : 417;
+      status = sequences.Start(count) ? kHttpOk : kHttpExpectationFailed;
     } else {
-      status = 400;
+      status = kHttpBadRequest;
     }
   }
-  const char* line = status == 200   ? "200 OK"
-                     : status == 304 ? "304 Not Modified"
-                     : status == 417 ? "417 Expectation Failed"
-                                     : "400 Bad Request";
+  const char* line = status == kHttpOk ? "200 OK"
+                     : status == kHttpNotModified ? "304 Not Modified"
+                     : status == kHttpExpectationFailed ? "417 Expectation Failed"
+                                                        : "400 Bad Request";
   StandardResponse(io, line, "", 0);
   SetIdleTimeout(kIdleAfterRequest);
   return status;

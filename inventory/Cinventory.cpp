@@ -10,6 +10,7 @@
 #include "platform/FileSearch.h"
 #include "platform/Process.h"
 #include "process/DiagLog.h"
+#include "server/HttpResponse.h"
 #include "server/UrlParsing.h"
 
 #include <cstdlib>
@@ -180,9 +181,9 @@ std::string Cinventory::SetReplyText(const char* text) {
 }
 
 Cinventory::Answer Cinventory::Reply(bool answered, bool loaded, std::string result) {
-  if (answered) return Answer{"200 OK", std::move(result), 200};
-  if (loaded) return Answer{"400 Bad Request", SetReplyText("bad query"), 400};
-  return Answer{"204 No Content", SetReplyText("we have no inventory.xml today"), 204};
+  if (answered) return Answer{"200 OK", std::move(result), kHttpOk};
+  if (loaded) return Answer{"400 Bad Request", SetReplyText("bad query"), kHttpBadRequest};
+  return Answer{"204 No Content", SetReplyText("we have no inventory.xml today"), kHttpNoContent};
 }
 
 // Works on the snapshot taken at its start (or the one it installs), so a
@@ -278,7 +279,7 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
   if ((scan != "default" && scan != "full") || !IsCoreServerName(core)) {
     body = SetReplyText("Bad scan request");
     status = "400 Bad Request";
-    result = 400;
+    result = kHttpBadRequest;
   } else {
     bool full = scan == "full";
     std::string folder = ClientFolder(kPathSize);
@@ -303,11 +304,11 @@ unsigned Cinventory::StartScan(IOBase* io, const std::string& scan, const std::s
     if (started) {
       body = SetReplyText(full ? "Full scan initiated" : "Delta (default) scan initiated");
       status = "200 OK";
-      result = 200;
+      result = kHttpOk;
     } else {
       body = SetReplyText("Could not start child process");
       status = "417 Expectation Failed";
-      result = 417;
+      result = kHttpExpectationFailed;
     }
   }
   SetIdleTimeout(kIdleAfterScan);
