@@ -3,6 +3,7 @@
 #include "MemoryChannel.h"
 #include "ProviderFixture.h"
 #include "pages/PageStats.h"
+#include "pages/StandardPages.h"
 #include "pages/StatsPage.h"
 #include "platform/Process.h"
 #include "server/MonitorServer.h"
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <regex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -185,20 +188,9 @@ TEST(StatsPage, TimingsAveragesAndCountersAcrossARestart) {
   PageStats::Instance().SetFileName(dir.File("unused"));
 }
 
-}  // namespace
-
 // No page of this provider asks to be woken or to stay resident, but the
 // framework offers it: /schedule reports the strongest wish, with the longest
 // delay of the pages that ask to be woken.
-#include "MemoryChannel.h"
-#include "pages/StandardPages.h"
-#include "server/MonitorServer.h"
-
-#include <utility>
-#include <vector>
-
-namespace {
-
 class WishPage : public MonitorPage {
  public:
   WishPage(const std::string& path, int state, std::uint32_t delay)
